@@ -1,0 +1,88 @@
+// Figures for the main-thread hot paths: queueing one datagram, and one monitoring tick over large layouts.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include "core/document/document.h"
+#include "core/pollloop.h"
+
+namespace orv {
+namespace {
+
+struct NullPrompter : IPrompter {
+    void Message(const std::string&) override {}
+    bool AskYesNo(const std::string&) override { return false; }
+    std::optional<std::string> InputText(const std::string&, const std::string&) override { return std::nullopt; }
+};
+struct NullSound : ISoundPlayer {
+    void Play(const std::string&) override {}
+};
+struct BenchPlatform {
+    CSystemClock clock;
+    NullPrompter prompter;
+    NullSound sound;
+    CPollLoop loop;
+    CPlatform platform{clock, prompter, sound, loop};
+};
+
+// Polls like a monitored object: time-out check and one query every other phase.
+class PollingObject : public CCommonObject {
+public:
+    using CCommonObject::CCommonObject;
+    const char* ClassName() const override { return "CBench"; }
+    std::uint16_t Schema() const override { return 1; }
+    void Tick() override {
+        CheckTimeout();
+        if (pollPhase % 2 == 0) SendOutOfBand("details");
+        pollPhase = (pollPhase + 1) % 6;
+    }
+};
+
+void BM_QueueOneDatagram(benchmark::State& state) {
+    COutputSocketControl q;
+    CUdpSocket s;
+    s.Create();
+    const std::uint8_t d[12] = {0xFF, 0xFF, 0xFF, 0xFF, 'd', 'e', 't', 'a', 'i', 'l', 's', 0};
+    size_t n = 0;
+    for (auto _ : state) {
+        q.Queue(d, sizeof d, &s);
+        if (++n % 4096 == 0) {
+            state.PauseTiming();
+            q.Clear();
+            state.ResumeTiming();
+        }
+    }
+}
+BENCHMARK(BM_QueueOneDatagram);
+
+void BM_TickOverObjects(benchmark::State& state) {
+    rlimit lim{};
+    getrlimit(RLIMIT_NOFILE, &lim);
+    lim.rlim_cur = lim.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &lim);
+    BenchPlatform bp;
+    COrvaneDoc doc(bp.platform);
+    doc.New();
+    doc.output.Stop();  // measure the tick itself, not the worker competing for the queue
+    const int count = static_cast<int>(state.range(0));
+    for (int i = 0; i < count; ++i) {
+        auto o = std::make_unique<PollingObject>(bp.platform);
+        o->host = "127.0.0.1";
+        o->port = static_cast<std::uint32_t>(1024 + i);
+        o->group = doc.groups[0];
+        o->output = &doc.output;
+        doc.objects.Append(std::move(o))->CreateSocket();
+    }
+    for (auto _ : state) {
+        doc.Tick();
+        state.PauseTiming();
+        doc.output.Clear();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_TickOverObjects)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace orv
+
+BENCHMARK_MAIN();

@@ -1,0 +1,110 @@
+#include "core/commonobject.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/archive.h"
+#include "core/module.h"
+#include "core/strutil.h"
+#include "net/outputcontrol.h"
+
+namespace orv {
+
+CObjectSocket::~CObjectSocket() {
+    if (m_watching) m_watcher.Unwatch(Fd());
+}
+
+void CObjectSocket::StartWatching() {
+    if (m_watching || !IsOpen()) return;
+    m_watching = true;
+    m_watcher.Watch(Fd(), [this] { OnReadable(); });
+}
+
+void CObjectSocket::OnReadable() {
+    // Drain what is waiting, bounded so that one flooding peer cannot starve the main thread.
+    for (int i = 0; i < 256; ++i) {
+        size_t length = 0;
+        const Recv r = Receive(m_buffer.data(), kMaxDatagram, length);
+        if (r == Recv::WouldBlock || r == Recv::Error) return;
+        if (r == Recv::Oversized) continue;  // longer than 2048 bytes: dropped
+        m_buffer[length] = 0;
+        if (length >= 4 && m_buffer[0] == 0xFF && m_buffer[1] == 0xFF && m_buffer[2] == 0xFF && m_buffer[3] == 0xFF) {
+            m_owner.OnPacket(std::span<const std::uint8_t>(m_buffer.data(), length));
+        } else {
+            ++m_owner.strayDatagrams;
+        }
+    }
+}
+
+CCommonObject::CCommonObject(CPlatform& platform)
+    : consoleLog(platform.clock.Now()), pollPhase(std::rand() % 5), m_platform(platform) {}
+
+CCommonObject::~CCommonObject() { DestroySocket(); }
+
+void CCommonObject::DestroySocket() {
+    if (!m_socket) return;
+    m_socket->Shutdown();
+    // After this, the output worker neither sends nor will send on the socket.
+    if (output) output->CancelSocket(m_socket.get());
+    m_socket.reset();
+}
+
+void CCommonObject::CreateSocket() {
+    DestroySocket();
+    m_socket = std::make_unique<CObjectSocket>(*this, m_platform.sockets);
+    if (!m_socket->Create()) {
+        m_platform.prompter.Message("Create failed");
+        return;
+    }
+    m_socket->StartWatching();
+    if (!m_socket->Connect(host, port)) {
+        m_platform.prompter.Message(Format("Connect failed for %s:%d", host.c_str(), static_cast<int>(port)));
+        return;
+    }
+    resolvedAddress = m_socket->PeerAddress();
+}
+
+void CCommonObject::SendOutOfBand(std::string_view text) {
+    std::string datagram("\xFF\xFF\xFF\xFF", 4);
+    datagram.append(text);
+    datagram.push_back('\0');
+    if (output && m_socket)
+        output->Queue(reinterpret_cast<const std::uint8_t*>(datagram.data()), datagram.size(), m_socket.get());
+}
+
+std::string CCommonObject::AddressString() const { return orv::AddressString(resolvedAddress, static_cast<long>(port)); }
+
+bool CCommonObject::Matches(const std::string& address) const { return AddressString() == address; }
+
+void CCommonObject::OnDrop(CCommonObject* target) {
+    if (target) m_platform.prompter.Message("Drop on " + target->AddressString());
+}
+
+void CCommonObject::CheckTimeout() {
+    if (Now() - lastAnswerTime > kTimeout) SetState(kStateTimeout);
+}
+
+void CCommonObject::PlaySound(const std::string& fileName) {
+    if (sound) sound->sound.Play(fileName);
+}
+
+void CCommonObject::MatchStateChange(std::int32_t& stored, std::int32_t newState) {
+    if (sound) sound->sound.MatchStateChange(stored, newState);
+    else stored = newState;
+}
+
+void CCommonObject::Serialize(CArchive& ar) {
+    ar.String(host);
+    ar.UInt32(port);
+    if (ar.IsStoring()) {
+        std::uint32_t gid = group ? group->id : 0;
+        ar.UInt32(gid);
+    } else {
+        ar.UInt32(groupId);
+    }
+    ar.String(rconPassword);
+    ar.String(password);
+    if (ar.IsLoading() && !ar.Failed()) CreateSocket();
+}
+
+}  // namespace orv

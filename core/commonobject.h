@@ -1,0 +1,150 @@
+// The base of every monitored object: its address, passwords, group, state, player table, console log
+// and its own UDP socket. Subclasses implement the queries, the parsing and the state changes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/consolelog.h"
+#include "core/platform.h"
+#include "core/zone.h"
+#include "net/udpsocket.h"
+
+namespace orv {
+
+class CArchive;
+class CCommonObject;
+class COutputSocketControl;
+class CSoundHolder;
+
+// The object's socket: receives on the main thread and hands prefixed datagrams to the owner.
+class CObjectSocket : public CUdpSocket {
+public:
+    static constexpr size_t kMaxDatagram = 2048;
+
+    CObjectSocket(CCommonObject& owner, ISocketWatcher& watcher) : m_owner(owner), m_watcher(watcher) {}
+    ~CObjectSocket();
+    void StartWatching();
+    // Reads every waiting datagram (called when the socket is readable).
+    void OnReadable();
+
+private:
+    CCommonObject& m_owner;
+    ISocketWatcher& m_watcher;
+    bool m_watching = false;
+    std::array<std::uint8_t, kMaxDatagram + 1> m_buffer{};
+};
+
+// The document's owning list of monitored objects, in layout order.
+using CObjectList = COwningList<CCommonObject>;
+
+class CCommonObject {
+public:
+    static constexpr int kMaxPlayerNames = 32;
+    static constexpr std::uint16_t kSchema = 100;
+    static constexpr Time kTimeout = 10;  // more than this many seconds without an answer: state 1
+
+    // Object states.
+    static constexpr std::int32_t kStateTimeout = 1;
+    static constexpr std::int32_t kStateMonitor = 2;
+    static constexpr std::int32_t kStateRcon = 3;
+
+    explicit CCommonObject(CPlatform& platform);
+    virtual ~CCommonObject();
+    CCommonObject(const CCommonObject&) = delete;
+    CCommonObject& operator=(const CCommonObject&) = delete;
+
+    // The class record of the layout file.
+    virtual const char* ClassName() const = 0;
+    virtual std::uint16_t Schema() const = 0;
+    // The shared fields: host, port, group id, rcon password, password. Loading creates the socket.
+    virtual void Serialize(CArchive& ar);
+
+    // True when the address string equals the argument exactly.
+    virtual bool Matches(const std::string& address) const;
+    // The operator dropped this object onto target.
+    virtual void OnDrop(CCommonObject* target);
+    virtual bool RconAccepted() const { return false; }
+    struct Size {
+        int width, height;
+    };
+    virtual Size BoxSize() const { return {120, 78}; }
+    // A datagram that began with FF FF FF FF, prefix included. Parsers read nothing beyond it.
+    virtual void OnPacket(std::span<const std::uint8_t> datagram) {}
+    // Once a second: time-out, the query of the poll phase, next phase.
+    virtual void Tick() {}
+    virtual void SetState(std::int32_t value) { state = value; }
+    virtual bool CanRecord() const { return false; }
+    virtual bool IsGameServer() const { return false; }
+    virtual bool IsGTV() const { return false; }
+    virtual std::int32_t GetPlayerNameCount() const { return playerNameCount; }
+    // The player table (GetPlayerNameCount entries are valid); nullptr when there is none.
+    virtual const std::array<std::string, kMaxPlayerNames>* GetPlayerNames() const { return &playerNames; }
+    virtual void SendRcon(const std::string& command) {}
+    virtual void OnClick(int x, int y) {}
+    virtual void Kick(const std::string& playerName) {}
+    virtual void Follow(const std::string& playerName) {}
+    // Another object (maybe this one) is about to be deleted: forget links to it.
+    virtual void OnObjectDeleted(CCommonObject* deleted) {}
+    // Every sixth tick: a proxy links itself to the object it relays, walking the list from its head.
+    virtual void ResolveLinks(const CObjectList& objects) {}
+
+    // "%s:%d" of resolved address and port.
+    std::string AddressString() const;
+    void MarkAnswered() { lastAnswerTime = Now(); }
+    // (Re)creates the socket, connects it and reads the peer's address back into resolved address.
+    void CreateSocket();
+    // Frames FF FF FF FF + text + 00 and hands it to the output queue.
+    void SendOutOfBand(std::string_view text);
+    // State 1 when more than ten seconds passed since the last valid answer.
+    void CheckTimeout();
+
+    CPlatform& Platform() const { return m_platform; }
+    Time Now() const { return m_platform.clock.Now(); }
+    CObjectSocket* Socket() const { return m_socket.get(); }
+    void AppendConsole(std::string_view line, std::int32_t kind = 0) { consoleLog.Append(kind, line, Now()); }
+
+    CRect iconRect{0, 0, 48, 48};
+    std::uint32_t groupId = 0;
+    CConsoleLog consoleLog;
+    CGroup* group = nullptr;
+    std::uint32_t port = 0;
+    std::string host;
+    CRect box{0, 0, 48, 48};
+    std::int32_t state = kStateTimeout;
+    std::string rconPassword;
+    std::string password;
+    std::string serverName;
+    std::array<std::string, kMaxPlayerNames> playerNames;
+    std::int32_t playerNameCount = 0;
+    std::int32_t maxPlayers = 0;
+    Time lastAnswerTime = 0;
+    std::uint32_t strayDatagrams = 0;
+    COutputSocketControl* output = nullptr;
+    Time viewStamp = 0;
+    CSoundHolder* sound = nullptr;
+    std::uint32_t icon = 130;
+    std::int32_t pollPhase;
+    std::string resolvedAddress;
+
+protected:
+    void PlaySound(const std::string& fileName);
+    void MatchStateChange(std::int32_t& stored, std::int32_t newState);
+
+private:
+    void DestroySocket();
+
+    CPlatform& m_platform;
+    std::unique_ptr<CObjectSocket> m_socket;
+};
+
+// The answer type byte of a Half-Life datagram (0 when the datagram ends before it).
+inline std::uint8_t AnswerType(std::span<const std::uint8_t> datagram) {
+    return datagram.size() > 4 ? datagram[4] : 0;
+}
+
+}  // namespace orv

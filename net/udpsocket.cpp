@@ -1,0 +1,105 @@
+#include "net/udpsocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace orv {
+
+CUdpSocket::~CUdpSocket() { Close(); }
+
+bool CUdpSocket::Create() {
+    Close();
+    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) return false;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = 0;
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool CUdpSocket::IsValidHostName(const std::string& host) {
+    if (host.empty() || host.size() > 253) return false;
+    for (char c : host) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                        c == '_' || c == '.';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool CUdpSocket::Connect(const std::string& host, std::uint32_t port) {
+    if (m_fd < 0 || port > 65535) return false;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, host.c_str(), &peer.sin_addr) != 1) {
+        if (!IsValidHostName(host)) return false;
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* res = nullptr;
+        if (::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || res == nullptr) return false;
+        peer.sin_addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+        ::freeaddrinfo(res);
+    }
+    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) return false;
+    m_connected = true;
+    return true;
+}
+
+std::string CUdpSocket::PeerAddress() const {
+    if (m_fd < 0 || !m_connected) return {};
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return {};
+    char buf[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &peer.sin_addr, buf, sizeof buf);
+    return buf;
+}
+
+int CUdpSocket::LocalPort() const {
+    if (m_fd < 0) return 0;
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) return 0;
+    return ntohs(local.sin_port);
+}
+
+CUdpSocket::Recv CUdpSocket::Receive(std::uint8_t* buffer, size_t capacity, size_t& length) {
+    length = 0;
+    if (m_fd < 0) return Recv::Error;
+    const ssize_t n = ::recv(m_fd, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
+    if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? Recv::WouldBlock : Recv::Error;
+    if (static_cast<size_t>(n) > capacity) return Recv::Oversized;
+    length = static_cast<size_t>(n);
+    return Recv::Datagram;
+}
+
+long CUdpSocket::Send(const std::uint8_t* data, size_t length) {
+    if (m_fd < 0) return -1;
+    return ::send(m_fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+void CUdpSocket::Shutdown() {
+    if (m_fd >= 0) ::shutdown(m_fd, SHUT_RDWR);
+}
+
+void CUdpSocket::Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_connected = false;
+}
+
+}  // namespace orv

@@ -1,0 +1,44 @@
+// A non-blocking IPv4 datagram socket, bound to any local port and connected to one peer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orv {
+
+class CUdpSocket {
+public:
+    CUdpSocket() = default;
+    ~CUdpSocket();
+    CUdpSocket(const CUdpSocket&) = delete;
+    CUdpSocket& operator=(const CUdpSocket&) = delete;
+
+    // Creates the socket on any local port. False on failure.
+    bool Create();
+    // Connects to host:port. A dotted address is used as it is; a host name is resolved (IPv4).
+    // A host that is not a syntactically valid name is refused without asking the resolver.
+    bool Connect(const std::string& host, std::uint32_t port);
+    // Dotted address of the connected peer; empty when not connected.
+    std::string PeerAddress() const;
+    int LocalPort() const;
+    int Fd() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+
+    enum class Recv { Datagram, Oversized, WouldBlock, Error };
+    // Receives one datagram of at most capacity bytes. A longer one is consumed and reported as Oversized.
+    Recv Receive(std::uint8_t* buffer, size_t capacity, size_t& length);
+    // Sends one datagram to the connected peer; the result is the system's.
+    long Send(const std::uint8_t* data, size_t length);
+    void Shutdown();
+    void Close();
+
+    // True for a name the resolver may be asked about: letters, digits, '-', '_' and '.', at most 253.
+    static bool IsValidHostName(const std::string& host);
+
+private:
+    int m_fd = -1;
+    bool m_connected = false;
+};
+
+}  // namespace orv

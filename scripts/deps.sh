@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Orvane needs to build, run and test. Only missing packages are installed.
+# Usage: scripts/deps.sh [--test]   (--test adds what the test suite needs: a real FTP server, fuzzing runtime, xvfb)
+set -euo pipefail
+BUILD=(cmake ninja-build g++ pkg-config
+       qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6-dev libgl-dev
+       libcurl4-openssl-dev nlohmann-json3-dev libcli11-dev)
+TEST=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+      python3 python3-pyftpdlib xvfb xauth)
+want=("${BUILD[@]}")
+[ "${1:-}" = "--test" ] && want+=("${TEST[@]}")
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" != 0 ]; then
+  echo "missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2; exit 1
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q >/dev/null
+apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null

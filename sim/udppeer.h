@@ -1,0 +1,43 @@
+// A UDP endpoint bound to 127.0.0.1 on a port of its own: receives datagrams with a deadline and
+// answers their sender. The base of every loopback peer.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace orv::sim {
+
+struct Datagram {
+    std::string bytes;
+    sockaddr_in from{};
+};
+
+class CUdpPeer {
+public:
+    CUdpPeer();  // binds 127.0.0.1, any port
+    ~CUdpPeer();
+    CUdpPeer(const CUdpPeer&) = delete;
+    CUdpPeer& operator=(const CUdpPeer&) = delete;
+
+    bool Ok() const { return m_fd >= 0; }
+    int Port() const { return m_port; }
+    int Fd() const { return m_fd; }
+    // The next datagram, or nothing when none arrives before the limit.
+    std::optional<Datagram> Receive(std::chrono::milliseconds limit);
+    // Sends to the given address (typically a received datagram's sender).
+    bool SendTo(const sockaddr_in& to, const std::string& bytes);
+    bool SendTo(int port, const std::string& bytes);  // to 127.0.0.1:port
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+// "\xFF\xFF\xFF\xFF" + text.
+std::string OutOfBand(const std::string& text);
+
+}  // namespace orv::sim

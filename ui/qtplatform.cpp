@@ -1,0 +1,77 @@
+#include "ui/qtplatform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QThread>
+#include <QUrl>
+
+#include "core/strutil.h"
+
+namespace orv {
+
+QString ToQString(const std::string& bytes) { return QString::fromStdString(ToDisplayUtf8(bytes)); }
+
+std::string FromQString(const QString& text) { return text.toStdString(); }
+
+namespace {
+// Runs f on the main thread and waits for it when called from a worker.
+template <class F>
+void OnMainThread(QObject* context, F f) {
+    if (QThread::currentThread() == context->thread()) {
+        f();
+    } else {
+        QMetaObject::invokeMethod(context, f, Qt::BlockingQueuedConnection);
+    }
+}
+}  // namespace
+
+void CQtPrompter::Message(const std::string& text) {
+    OnMainThread(this, [&] { QMessageBox::information(m_parent, QApplication::applicationName(), ToQString(text)); });
+}
+
+bool CQtPrompter::AskYesNo(const std::string& question) {
+    bool yes = false;
+    OnMainThread(this, [&] {
+        yes = QMessageBox::question(m_parent, QApplication::applicationName(), ToQString(question),
+                                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    });
+    return yes;
+}
+
+std::optional<std::string> CQtPrompter::InputText(const std::string& prompt, const std::string& initial) {
+    std::optional<std::string> result;
+    OnMainThread(this, [&] {
+        bool ok = false;
+        const QString text = QInputDialog::getText(m_parent, QApplication::applicationName(), ToQString(prompt),
+                                                   QLineEdit::Normal, ToQString(initial), &ok);
+        if (ok) result = FromQString(text);
+    });
+    return result;
+}
+
+void CQtSoundPlayer::Play(const std::string& fileName) {
+    // Looked up by its plain name, relative to the current directory.
+    if (!m_effect) m_effect = std::make_unique<QSoundEffect>();
+    m_effect->stop();
+    m_effect->setSource(QUrl::fromLocalFile(QDir::current().absoluteFilePath(QString::fromStdString(fileName))));
+    m_effect->play();
+}
+
+void CQtSocketWatcher::Watch(int fd, std::function<void()> onReadable) {
+    auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [cb = std::move(onReadable)] { cb(); });
+    m_notifiers[fd] = std::move(notifier);
+}
+
+void CQtSocketWatcher::Unwatch(int fd) {
+    auto it = m_notifiers.find(fd);
+    if (it == m_notifiers.end()) return;
+    it->second->setEnabled(false);
+    // The notifier may be the one whose signal is running: delete it once control is back in the loop.
+    it->second.release()->deleteLater();
+    m_notifiers.erase(it);
+}
+
+}  // namespace orv

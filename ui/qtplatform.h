@@ -1,0 +1,61 @@
+// The platform seam implemented with Qt: the system clock, modal message boxes (shown on the main thread
+// even when a worker asks), Qt Multimedia for wave files, and socket notifiers on the main thread.
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QSoundEffect>
+#include <map>
+#include <memory>
+
+#include "core/platform.h"
+#include "core/pollloop.h"
+
+class QWidget;
+
+namespace orv {
+
+class CQtPrompter : public QObject, public IPrompter {
+    Q_OBJECT
+public:
+    explicit CQtPrompter(QWidget* parentWindow = nullptr) : m_parent(parentWindow) {}
+    void SetParentWindow(QWidget* w) { m_parent = w; }
+    void Message(const std::string& text) override;
+    bool AskYesNo(const std::string& question) override;
+    std::optional<std::string> InputText(const std::string& prompt, const std::string& initial) override;
+
+private:
+    QWidget* m_parent;
+};
+
+class CQtSoundPlayer : public ISoundPlayer {
+public:
+    void Play(const std::string& fileName) override;
+
+private:
+    std::unique_ptr<QSoundEffect> m_effect;
+};
+
+class CQtSocketWatcher : public ISocketWatcher {
+public:
+    void Watch(int fd, std::function<void()> onReadable) override;
+    void Unwatch(int fd) override;
+
+private:
+    std::map<int, std::unique_ptr<QSocketNotifier>> m_notifiers;
+};
+
+// Everything the document needs from the platform, made with Qt.
+struct CQtPlatformServices {
+    CSystemClock clock;
+    CQtPrompter prompter;
+    CQtSoundPlayer sound;
+    CQtSocketWatcher sockets;
+    CPlatform platform{clock, prompter, sound, sockets};
+};
+
+// Bytes from the domain for display: UTF-8 when valid, Latin-1 otherwise.
+QString ToQString(const std::string& bytes);
+std::string FromQString(const QString& text);
+
+}  // namespace orv
