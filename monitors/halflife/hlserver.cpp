@@ -1,0 +1,253 @@
+#include "monitors/halflife/hlserver.h"
+
+#include "core/archive.h"
+#include "core/strutil.h"
+
+namespace orv {
+
+namespace {
+constexpr std::string_view kMatchReportLine = "nxn_match_report = ";
+constexpr std::string_view kNoMatchLine = "[AMX] No match running.";
+constexpr std::string_view kBadRconLine = "Bad rcon_password.";
+}  // namespace
+
+CHLServer::CHLServer(CPlatform& platform) : CCommonObject(platform) {
+    icon = kIconHalfLife;
+    pollPhase = 0;
+}
+
+void CHLServer::Serialize(CArchive& ar) { CCommonObject::Serialize(ar); }
+
+// ---- polling -------------------------------------------------------------------------------------
+
+void CHLServer::Tick() {
+    CheckTimeout();
+    switch (pollPhase) {
+        case 0:
+            QueryDetails();
+            break;
+        case 1:
+            if (state == kStateMonitor && !rconPassword.empty()) SetState(kStateMonitor);
+            break;
+        case 2:
+            QueryPlayers();
+            break;
+        case 3:
+            QueryMatchReport();
+            QueryStatus();
+            QueryServerPassword();
+            break;
+        case 4:
+            DetectTeamTags();
+            break;
+        default:
+            break;
+    }
+    pollPhase = (pollPhase + 1) % 6;
+}
+
+void CHLServer::SetState(std::int32_t value) {
+    if (value == kStateMonitor && !rconPassword.empty()) RequestChallenge();
+    state = value;
+}
+
+void CHLServer::DetectTeamTags() {
+    const std::vector<std::string> names(playerNames.begin(), playerNames.begin() + playerNameCount);
+    tagDetector.minShare = 25;
+    tagDetector.maxShare = 100;
+    tagDetector.minMembers = 3;
+    tagDetector.minPlayers = 5;
+    {
+        std::lock_guard guard(tagsLock);
+        teamTags.clear();
+    }
+    tagDetector.Run(names, tagsLock, teamTags);
+}
+
+std::string CHLServer::TeamTags() const {
+    std::lock_guard guard(tagsLock);
+    return teamTags;
+}
+
+// ---- commands ------------------------------------------------------------------------------------
+
+void CHLServer::SendRcon(const std::string& command) {
+    if (rconPassword.empty()) return;
+    std::string text = "rcon ";
+    text += std::to_string(challenge);  // unsigned decimal, as "%lu" writes it
+    text += " \"";
+    text += rconPassword;
+    text += "\" ";
+    text += command;
+    SendOutOfBand(text);
+}
+
+void CHLServer::Kick(const std::string& playerName) {
+    SendRcon("say Kicking " + playerName);
+    SendRcon("kick \"" + playerName + "\"");
+}
+
+void CHLServer::RestartRound(std::int32_t count) { SendRcon(Format("sv_restartround %d", count)); }
+
+void CHLServer::ChangeLevel(const std::string& mapName) {
+    if (!mapName.empty()) SendRcon("changelevel " + mapName);
+}
+
+void CHLServer::QueryStatus() { SendRcon("status"); }
+void CHLServer::RequestChallenge() { SendOutOfBand("challenge rcon"); }
+void CHLServer::QueryPlayers() { SendOutOfBand("players"); }
+void CHLServer::QueryDetails() { SendOutOfBand("details"); }
+void CHLServer::SetServerPassword(const std::string& pw) { SendRcon("sv_password \"" + pw + "\""); }
+void CHLServer::QueryServerPassword() { SendRcon("sv_password"); }
+void CHLServer::QueryMatchReport() { SendRcon("nxn_match_report"); }
+
+// ---- answers -------------------------------------------------------------------------------------
+
+void CHLServer::OnPacket(std::span<const std::uint8_t> datagram) {
+    switch (AnswerType(datagram)) {
+        case kHLAnswerDetails:
+            OnDetails(datagram);
+            break;
+        case kHLAnswerInfo:
+            OnInfo(datagram);
+            break;
+        case kHLAnswerPlayers:
+            OnPlayers(datagram);
+            break;
+        case kHLAnswerChallenge:
+            OnChallenge(datagram);
+            break;
+        case kHLAnswerPrint:
+            OnPrint(datagram);
+            break;
+        case kHLAnswerPing:
+            break;
+        default:
+            ++strayDatagrams;
+            break;
+    }
+}
+
+void CHLServer::Answered() {
+    if (state == kStateTimeout) SetState(kStateMonitor);
+    MarkAnswered();
+}
+
+std::uint32_t CHLServer::IconForGameDirectory(const std::string& directory) const {
+    return directory == "cstrike" ? kIconCounterStrike : kIconHalfLife;
+}
+
+void CHLServer::ApplyServerInfo(const HLServerInfo& info) {
+    serverName = info.serverName;
+    map = info.map;
+    gameDirectory = info.gameDirectory;
+    icon = IconForGameDirectory(gameDirectory);
+}
+
+void CHLServer::ApplyReportedAddress(const std::string& address) {
+    if (const auto parts = SplitHLAddress(address)) {
+        host = parts->host;
+        port = parts->port;
+    }
+}
+
+void CHLServer::ApplyPlayers(const HLPlayerList& players) {
+    if (!players.accepted) return;
+    playerNameCount = players.count;
+    for (std::int32_t i = 0; i < players.count; ++i) playerNames[static_cast<size_t>(i)] = players.names[static_cast<size_t>(i)];
+}
+
+void CHLServer::OnDetails(std::span<const std::uint8_t> datagram) {
+    const HLServerInfo info = ParseHLServerInfo(datagram);
+    ApplyReportedAddress(info.address);
+    ApplyServerInfo(info);
+    Answered();
+}
+
+void CHLServer::OnInfo(std::span<const std::uint8_t> datagram) {
+    ApplyServerInfo(ParseHLServerInfo(datagram));
+    Answered();
+}
+
+void CHLServer::OnPlayers(std::span<const std::uint8_t> datagram) {
+    ApplyPlayers(ParseHLPlayers(datagram));
+    Answered();
+}
+
+bool CHLServer::StoreChallenge(std::span<const std::uint8_t> datagram) {
+    const auto value = ParseHLChallenge(datagram);
+    if (!value) return false;
+    challenge = *value;
+    return true;
+}
+
+void CHLServer::OnChallenge(std::span<const std::uint8_t> datagram) {
+    StoreChallenge(datagram);
+    SetState(kStateRcon);
+    QueryStatus();
+    MarkAnswered();
+}
+
+void CHLServer::OnPrint(std::span<const std::uint8_t> datagram) { OnPrintLines(CutConsoleLines(HLPrintText(datagram))); }
+
+void CHLServer::OnPrintLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        AppendConsole(line, 0);
+        OnPrintLine(line);
+    }
+    if (state < kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
+    MarkAnswered();
+}
+
+void CHLServer::OnPrintLine(const std::string& line) {
+    if (auto pw = ParseServerPasswordLine(line)) password = std::move(*pw);
+    if (BeginsWith(line, kMatchReportLine)) OnMatchReport(line);
+    if (BeginsWith(line, kNoMatchLine)) OnNoMatchRunning();
+    if (BeginsWith(line, kBadRconLine)) OnBadRconPassword();
+}
+
+void CHLServer::OnMatchReport(const std::string& line) {
+    const HLMatchReport report = ParseMatchReport(line);
+    teamAName = report.teamAName;
+    teamBName = report.teamBName;
+    // A field without a number keeps the value it had.
+    if (report.matchState) matchState = *report.matchState;
+    if (report.teamASet1) teamASet1 = *report.teamASet1;
+    if (report.teamASet2) teamASet2 = *report.teamASet2;
+    if (report.teamBSet1) teamBSet1 = *report.teamBSet1;
+    if (report.teamBSet2) teamBSet2 = *report.teamBSet2;
+    switch (matchState) {
+        case 2:
+        case 4:
+            MatchStateChange(matchRunning, 1);
+            break;
+        case 0:
+        case 1:
+        case 3:
+        case 5:
+            MatchStateChange(matchRunning, 0);
+            break;
+        default:
+            break;
+    }
+}
+
+void CHLServer::OnNoMatchRunning() {
+    MatchStateChange(matchRunning, 0);
+    teamAName.clear();
+    teamBName.clear();
+    teamASet1 = teamBSet1 = teamASet2 = teamBSet2 = 0;
+    matchState = 0;
+}
+
+void CHLServer::OnBadRconPassword() {
+    // Only the first refusal disables rcon: the answers to commands already on their way refuse as well.
+    if (rconPassword.empty()) return;
+    AppendConsole(kBadRconLine1, 0);
+    AppendConsole(kBadRconLine2, 0);
+    rconPassword.clear();
+    SetState(kStateMonitor);
+    PlaySound("badrcon.wav");
+}
+
+}  // namespace orv

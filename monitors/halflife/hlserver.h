@@ -1,0 +1,124 @@
+// CHLServer: a Half-Life game server (Counter-Strike included). Polls it with "details" and "players",
+// keeps what it reports, drives it by rcon (challenge, commands, the bad-password protection), follows
+// the AdminBot match report and detects team tags. CHLTV derives from it: the answer handlers, the icon
+// choice and the print-line rules are protected virtuals so a proxy can reuse or replace each one.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/commonobject.h"
+#include "monitors/halflife/hlparse.h"
+#include "monitors/halflife/teamtags.h"
+
+namespace orv {
+
+class CHLServer : public CCommonObject {
+public:
+    static constexpr std::uint16_t kSchema = 10;
+    // Bitmap resource ids.
+    static constexpr std::uint32_t kIconHalfLife = 160;
+    static constexpr std::uint32_t kIconCounterStrike = 154;
+    static constexpr std::uint32_t kMatchBitmap = 157;
+    static constexpr std::int32_t kGaugeMaximum = 14;
+
+    // Console lines of the bad-password protection.
+    static constexpr const char* kBadRconLine1 =
+        "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent being banned.";
+    static constexpr const char* kBadRconLine2 = "Orvane : Please re-enter the good rcon_password";
+
+    explicit CHLServer(CPlatform& platform);
+
+    const char* ClassName() const override { return "CHLServer"; }
+    std::uint16_t Schema() const override { return kSchema; }
+    // The shared fields only: everything of its own is rebuilt from the answers.
+    void Serialize(CArchive& ar) override;
+
+    // Dispatches on byte 4: 'm', 'C', 'D', 'c', 'l'; 'j' is ignored; anything else is a stray.
+    void OnPacket(std::span<const std::uint8_t> datagram) override;
+    // Time-out, then by poll phase: 0 details, 1 fresh challenge in state 2, 2 players,
+    // 3 match report + status + server password, 4 team tags, 5 nothing.
+    void Tick() override;
+    // Entering 2 with an rcon password requests a challenge first.
+    void SetState(std::int32_t value) override;
+    bool IsGameServer() const override { return true; }
+    // "rcon <challenge> \"<rcon password>\" <command>"; nothing while the rcon password is empty.
+    void SendRcon(const std::string& command) override;
+    // "say Kicking <name>", then "kick \"<name>\"".
+    void Kick(const std::string& playerName) override;
+
+    // The server's command set.
+    virtual void RestartRound(std::int32_t count);          // "sv_restartround %d"
+    virtual void ChangeLevel(const std::string& mapName);   // "changelevel <map>", not for an empty map
+    virtual void QueryStatus();                             // rcon "status"
+    virtual void RequestChallenge();                        // out-of-band "challenge rcon"
+    virtual void QueryPlayers();                            // out-of-band "players"
+    virtual void QueryDetails();                            // out-of-band "details"
+    virtual void SetServerPassword(const std::string& pw);  // rcon sv_password "<pw>"
+    virtual void QueryServerPassword();                     // rcon "sv_password"
+    void QueryMatchReport();                                // rcon "nxn_match_report"
+
+    // Runs the team-tag detector over the current player list into team tags.
+    void DetectTeamTags();
+    // Team tags, read under the tags lock.
+    std::string TeamTags() const;
+
+    // What the layout view draws: the player gauge (out of 14) and the crossed-swords mark.
+    std::int32_t GaugePlayers() const { return playerNameCount < kGaugeMaximum ? playerNameCount : kGaugeMaximum; }
+    bool ShowsMatchMark() const { return state >= kStateRcon && matchRunning == 1; }
+    // A team's match score: the sum of its two sets.
+    std::int32_t TeamAScore() const { return teamASet1 + teamASet2; }
+    std::int32_t TeamBScore() const { return teamBSet1 + teamBSet2; }
+
+    // Own fields, in declaration order.
+    std::int32_t matchRunning = 0;
+    CTeamTagDetector tagDetector{2, 12};
+    mutable std::mutex tagsLock;  // held while the detector writes team tags
+    std::string gameDirectory;
+    std::string map;
+    std::string teamTags;
+    std::uint32_t challenge = 0;
+    std::string teamAName = "?";
+    std::string teamBName = "?";
+    std::int32_t teamASet1 = 0;
+    std::int32_t teamBSet1 = 0;
+    std::int32_t teamASet2 = 0;
+    std::int32_t teamBSet2 = 0;
+    std::int32_t matchState = 0;
+
+protected:
+    // Answer handlers, one per answer type; the datagram includes its prefix.
+    virtual void OnDetails(std::span<const std::uint8_t> datagram);
+    virtual void OnInfo(std::span<const std::uint8_t> datagram);
+    virtual void OnPlayers(std::span<const std::uint8_t> datagram);
+    // Stores the challenge, state 3, status query, answered.
+    virtual void OnChallenge(std::span<const std::uint8_t> datagram);
+    // Cuts the console text into lines and hands them to OnPrintLines.
+    virtual void OnPrint(std::span<const std::uint8_t> datagram);
+    // Every line into the console log and through OnPrintLine; then state 3 when a password is set,
+    // and answered.
+    virtual void OnPrintLines(const std::vector<std::string>& lines);
+    // The server's line rules: password read-back, match report, no-match line, bad password.
+    virtual void OnPrintLine(const std::string& line);
+    // The icon for a game directory: 154 for exactly "cstrike", 160 otherwise.
+    virtual std::uint32_t IconForGameDirectory(const std::string& directory) const;
+
+    // Pieces the handlers are made of.
+    // State 2 when in 1 (with its challenge request), then last answer time := now.
+    void Answered();
+    // Server name, map, game directory and icon from a details or info answer.
+    void ApplyServerInfo(const HLServerInfo& info);
+    // Host and port from the address a details answer reports; unchanged when it is not host:port.
+    void ApplyReportedAddress(const std::string& address);
+    void ApplyPlayers(const HLPlayerList& players);
+    // Challenge := the answer's number; false (challenge unchanged) when it holds none.
+    bool StoreChallenge(std::span<const std::uint8_t> datagram);
+    void OnMatchReport(const std::string& line);
+    void OnNoMatchRunning();
+    void OnBadRconPassword();
+};
+
+}  // namespace orv
