@@ -1,0 +1,93 @@
+#!/usr/bin/python3
+"""A throw-away FTP server for the FTP engine's tests.
+
+Binds 127.0.0.1 on a free port, serves one user (and, if asked, anonymous) from a home folder, prints
+the port on a line of its own once it accepts connections, and logs every command it receives (the
+password masked) to a file, one line each, so a test can check what was sent.
+
+It leaves by itself after --limit seconds, when its standard input closes, and when its parent dies.
+Run it with /usr/bin/python3: Debian's pyftpdlib is importable by that interpreter.
+"""
+import argparse
+import ctypes
+import os
+import signal
+import sys
+import threading
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def leave_with_parent():
+    # PR_SET_PDEATHSIG = 1: the kernel sends SIGTERM when the parent process ends.
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(1, signal.SIGTERM, 0, 0, 0)
+    except Exception:
+        pass
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--user", required=True)
+    p.add_argument("--password", required=True)
+    p.add_argument("--home", required=True)
+    p.add_argument("--anonymous", action="store_true", help="also let anonymous log in, with write rights")
+    p.add_argument("--log", help="file that receives every command received")
+    p.add_argument("--limit", type=float, default=60.0, help="seconds before the server leaves by itself")
+    args = p.parse_args()
+
+    parent = os.getppid()
+    leave_with_parent()
+    if os.getppid() != parent:  # the parent ended before the death signal was armed
+        os._exit(0)
+
+    log = open(args.log, "a", buffering=1) if args.log else None
+    log_lock = threading.Lock()
+
+    class Handler(FTPHandler):
+        auth_failed_timeout = 0  # answer a wrong password at once
+        permit_foreign_addresses = False
+
+        def pre_process_command(self, line, cmd, arg):
+            if log:
+                shown = "PASS ***" if cmd == "PASS" else line
+                with log_lock:
+                    log.write(shown + "\n")
+            return super().pre_process_command(line, cmd, arg)
+
+    auth = DummyAuthorizer()
+    auth.add_user(args.user, args.password, args.home, perm="elradfmwMT")
+    if args.anonymous:
+        auth.add_anonymous(args.home, perm="elradfmwMT")
+    Handler.authorizer = auth
+    Handler.banner = "orvane test server ready."
+
+    server = FTPServer(("127.0.0.1", 0), Handler)
+    port = server.socket.getsockname()[1]
+
+    def leave():
+        os._exit(0)
+
+    timer = threading.Timer(args.limit, leave)
+    timer.daemon = True
+    timer.start()
+
+    def watch_stdin():
+        try:
+            while sys.stdin.buffer.read(4096):
+                pass
+        except Exception:
+            pass
+        leave()
+
+    threading.Thread(target=watch_stdin, daemon=True).start()
+
+    print(port, flush=True)
+    server.serve_forever(handle_exit=False)
+
+
+if __name__ == "__main__":
+    main()
