@@ -83,20 +83,24 @@ void CHLPeer::Handle(const Datagram& d) {
     PacketHook hook;
     {
         std::lock_guard lk(m_lock);
-        m_received.push_back(d.bytes);
         m_client = d.from;
         silent = m_silent;
         hook = m_packetHook;
     }
+    if (!silent && BeginsWith(d.bytes, kPrefix)) {
+        std::string text = d.bytes.substr(4);
+        text = text.substr(0, text.find('\0'));
+        std::optional<std::string> answer;
+        if (hook) answer = hook(text);
+        if (!answer) answer = Answer(text);
+        if (answer && !answer->empty()) m_udp.SendTo(d.from, *answer);
+    }
+    // Recorded once handled: a waiter that sees the datagram also sees its effects and its answer sent.
+    {
+        std::lock_guard lk(m_lock);
+        m_received.push_back(d.bytes);
+    }
     m_changed.notify_all();
-    if (silent || !BeginsWith(d.bytes, kPrefix)) return;
-    std::string text = d.bytes.substr(4);
-    text = text.substr(0, text.find('\0'));
-
-    std::optional<std::string> answer;
-    if (hook) answer = hook(text);
-    if (!answer) answer = Answer(text);
-    if (answer && !answer->empty()) m_udp.SendTo(d.from, *answer);
 }
 
 std::optional<std::string> CHLPeer::Answer(const std::string& text) {
@@ -118,18 +122,15 @@ std::optional<std::string> CHLPeer::AnswerRcon(const std::string& text) {
         if (ChallengeValue(request->challenge) != ChallengeValue(m_challenge) ||
             request->challenge.find_first_not_of("0123456789") != std::string::npos) {
             m_refused.push_back(request->command);
-            m_changed.notify_all();
             return PrintAnswer("Bad challenge.\n");
         }
         if (request->password != m_rconPassword) {
             m_refused.push_back(request->command);
-            m_changed.notify_all();
             return PrintAnswer("Bad rcon_password.\n");
         }
         m_accepted.push_back(request->command);
         hook = m_rconHook;
     }
-    m_changed.notify_all();
     if (hook)
         if (auto printed = hook(request->command)) return printed->empty() ? std::string() : PrintAnswer(*printed);
     std::lock_guard lk(m_lock);

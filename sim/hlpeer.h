@@ -83,7 +83,7 @@ public:
     std::string Password() const;
     std::vector<std::string> PlayerNames() const;
 
-    // Every datagram received, in order, exactly as it arrived.
+    // Every datagram received, in order, exactly as it arrived; recorded once handled and answered.
     std::vector<std::string> Received() const;
     size_t ReceivedCount() const;
     // Rcon commands that passed the password and challenge checks, and the refused ones.
