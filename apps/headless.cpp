@@ -157,8 +157,7 @@ std::string HelpFooter() {
          "  HOST is a host name or a dotted IPv4 address; PORT defaults to the kind's usual port.\n";
     for (auto& k : Kinds()) {
         s << "    " << k.option << " " << k.Syntax() << "\n"
-          << "      " << k.description << " (default port " << k.defaultPort << ", group \"" << k.group
-          << "\")\n";
+          << "      " << k.description << " (default port " << k.defaultPort << ", group \"" << k.group << "\")\n";
         for (auto& [key, what] : k.keys) s << "      " << key << "=" << what << "\n";
     }
     s << "\nOutput (standard output, one compact JSON object per line):\n"
@@ -184,9 +183,10 @@ std::string HelpFooter() {
 
 std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                                         int& exitCode) {
-    CLI::App app("Monitors the game servers named on the command line over UDP, without a window, and "
-                 "prints one JSON line per object every second.",
-                 kProgramName);
+    CLI::App app(
+        "Monitors the game servers named on the command line over UDP, without a window, and "
+        "prints one JSON line per object every second.",
+        kProgramName);
     app.set_version_flag("--version", std::string(kProgramName) + " " + ORVANE_VERSION);
     app.footer(HelpFooter());
     app.get_formatter()->column_width(34);
@@ -281,7 +281,9 @@ void CStderrPrompter::Write(const std::string& text) {
     m_err.flush();
 }
 
-void CStderrPrompter::Message(const std::string& text) { Write(Utf8(text)); }
+void CStderrPrompter::Message(const std::string& text) {
+    Write(Utf8(text));
+}
 
 bool CStderrPrompter::AskYesNo(const std::string& question) {
     Write(Utf8(question) + " [answered No]");
@@ -300,7 +302,9 @@ void CStderrSoundPlayer::Play(const std::string& fileName) {
 
 // ---- JSON ----
 
-std::string Utf8(std::string_view bytes) { return ToDisplayUtf8(bytes); }
+std::string Utf8(std::string_view bytes) {
+    return ToDisplayUtf8(bytes);
+}
 
 Json ObjectLine(const CCommonObject& object, std::int64_t tick, std::uint64_t& consoleSeen) {
     Json j;
@@ -326,7 +330,8 @@ Json ObjectLine(const CCommonObject& object, std::int64_t tick, std::uint64_t& c
     const CConsoleLog& log = object.consoleLog;
     const std::uint64_t fresh = log.appended >= consoleSeen ? log.appended - consoleSeen : 0;
     const std::int32_t stored = std::clamp(log.count, 0, CConsoleLog::kCapacity);
-    const std::int32_t shown = static_cast<std::int32_t>(std::min<std::uint64_t>(fresh, static_cast<std::uint64_t>(stored)));
+    const std::int32_t shown =
+        static_cast<std::int32_t>(std::min<std::uint64_t>(fresh, static_cast<std::uint64_t>(stored)));
     Json console = Json::array();
     for (std::int32_t i = stored - shown; i < stored; ++i) console.push_back(Utf8(log.text[static_cast<size_t>(i)]));
     consoleSeen = log.appended;

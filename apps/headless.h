@@ -53,9 +53,9 @@ struct ObjectSpec {
 
 // A kind of monitored object the front end can name and report.
 struct KindEntry {
-    std::string option;       // "--hl"
-    std::string className;    // the class name the object reports, "CHLServer"
-    std::string group;        // group of the default layout the objects go into
+    std::string option;     // "--hl"
+    std::string className;  // the class name the object reports, "CHLServer"
+    std::string group;      // group of the default layout the objects go into
     std::uint32_t defaultPort = 0;
     std::string description;  // one line for --help
     // Keys accepted after the address, each with a short description for --help.
@@ -89,7 +89,7 @@ struct RconRequest {
 std::optional<RconRequest> ParseRconRequest(std::string_view text, std::string& error);
 
 struct Options {
-    std::vector<ObjectSpec> objects;  // in command-line order
+    std::vector<ObjectSpec> objects;                           // in command-line order
     std::int32_t limit = COutputSocketControl::kDefaultLimit;  // bits per second
     std::optional<std::int64_t> seconds;
     std::vector<RconRequest> rcon;

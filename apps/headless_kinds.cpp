@@ -44,8 +44,14 @@ void EmitHLServer(const CCommonObject& object, Json& j) {
 
 const std::vector<KindEntry>& Kinds() {
     static const std::vector<KindEntry> kinds = {
-        KindEntry{"--hl", "CHLServer", "Servers", 27015, "Monitor a Half-Life server",
-                  {{"rcon", "PASSWORD"}}, CreateHLServer, EmitHLServer},
+        KindEntry{"--hl",
+                  "CHLServer",
+                  "Servers",
+                  27015,
+                  "Monitor a Half-Life server",
+                  {{"rcon", "PASSWORD"}},
+                  CreateHLServer,
+                  EmitHLServer},
     };
     return kinds;
 }

@@ -8,7 +8,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-extern "C" void OnStopSignal(int) { g_stop = 1; }
+extern "C" void OnStopSignal(int) {
+    g_stop = 1;
+}
 
 void InstallSignals() {
     struct sigaction sa {};

@@ -117,6 +117,13 @@ public:
         return m_exitCode;
     }
 
+    // Stops reading standard output: the next write fails.
+    void CloseOutput() {
+        ::close(m_out);
+        m_out = -1;
+        m_outClosed = true;
+    }
+
     // Standard error so far.
     std::string Err() {
         Pump(0ms);
@@ -134,13 +141,17 @@ private:
         char buffer[65536];
         if (fds[0].revents) {
             const ssize_t n = ::read(m_out, buffer, sizeof buffer);
-            if (n > 0) m_outText.append(buffer, static_cast<size_t>(n));
-            else m_outClosed = true;
+            if (n > 0)
+                m_outText.append(buffer, static_cast<size_t>(n));
+            else
+                m_outClosed = true;
         }
         if (fds[1].revents) {
             const ssize_t n = ::read(m_err, buffer, sizeof buffer);
-            if (n > 0) m_errText.append(buffer, static_cast<size_t>(n));
-            else m_errClosed = true;
+            if (n > 0)
+                m_errText.append(buffer, static_cast<size_t>(n));
+            else
+                m_errClosed = true;
         }
     }
 
@@ -151,16 +162,22 @@ private:
     std::optional<int> m_exitCode;
 };
 
-std::string Address(const sim::CHLPeer& peer) { return "127.0.0.1:" + std::to_string(peer.Port()); }
+std::string Address(const sim::CHLPeer& peer) {
+    return "127.0.0.1:" + std::to_string(peer.Port());
+}
 
 // The out-of-band datagram of a text, as it arrives at the peer.
-std::string OutOfBand(const std::string& text) { return std::string("\xFF\xFF\xFF\xFF", 4) + text + std::string(1, '\0'); }
+std::string OutOfBand(const std::string& text) {
+    return std::string("\xFF\xFF\xFF\xFF", 4) + text + std::string(1, '\0');
+}
 
 bool Has(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
 }
 
-std::vector<std::string> Console(const Json& line) { return line.at("console").get<std::vector<std::string>>(); }
+std::vector<std::string> Console(const Json& line) {
+    return line.at("console").get<std::vector<std::string>>();
+}
 
 // ---- Command line ----
 
@@ -170,9 +187,9 @@ TEST(HeadlessCommandLine, HelpDocumentsEveryOptionAndTheOutput) {
     EXPECT_EQ(p.Wait(10s), 0);
     std::string text;
     for (auto& l : p.lines) text += l + "\n";
-    for (const char* word : {"--hl HOST[:PORT][,rcon=PASSWORD]", "--limit", "BITS_PER_SECOND", "--seconds", "--rcon",
-                             "ADDRESS=COMMAND", "--no-sound", "default port 27015", "serverName", "gameDirectory",
-                             "matchRunning", "console", "Ctrl+C"})
+    for (const char* word :
+         {"--hl HOST[:PORT][,rcon=PASSWORD]", "--limit", "BITS_PER_SECOND", "--seconds", "--rcon", "ADDRESS=COMMAND",
+          "--no-sound", "default port 27015", "serverName", "gameDirectory", "matchRunning", "console", "Ctrl+C"})
         EXPECT_NE(text.find(word), std::string::npos) << word;
 }
 
@@ -382,8 +399,8 @@ TEST(HeadlessRun, RconCycleCarriesTheChallengeAndSecondsStopsIt) {
 }
 
 TEST(HeadlessRun, ChallengesBeyondSignedRangeAreEchoedUnsigned) {
-    for (const auto& [text, echoed] : std::vector<std::pair<std::string, std::string>>{
-             {"3000000000", "3000000000"}, {"-5", "4294967291"}}) {
+    for (const auto& [text, echoed] :
+         std::vector<std::pair<std::string, std::string>>{{"3000000000", "3000000000"}, {"-5", "4294967291"}}) {
         sim::CHLPeer peer;
         ASSERT_TRUE(peer.Ok());
         peer.SetRconPassword("pw");
@@ -417,8 +434,9 @@ TEST(HeadlessRun, BadRconPasswordIsReportedAndSoundGoesToStandardErrorUnlessDisa
             5s);
         ASSERT_TRUE(line);
         EXPECT_TRUE(Has(console, "Bad rcon_password."));
-        EXPECT_TRUE(Has(console, "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent "
-                                 "being banned."));
+        EXPECT_TRUE(Has(console,
+                        "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent "
+                        "being banned."));
         EXPECT_EQ(line->at("state"), 2);
         ::kill(p.Pid(), SIGTERM);
         EXPECT_EQ(p.Wait(5s), 0);
@@ -431,7 +449,7 @@ TEST(HeadlessRun, StrangeBytesFromTheWireAreWrittenAsUtf8) {
     sim::CHLPeer peer;
     ASSERT_TRUE(peer.Ok());
     peer.SetServerName("Caf\xE9 \xFF\x01");  // Latin-1, not UTF-8, and a control byte
-    peer.SetMap("d\xC3\xA9p\xC3\xB4t");       // valid UTF-8 is kept
+    peer.SetMap("d\xC3\xA9p\xC3\xB4t");      // valid UTF-8 is kept
     HeadlessProcess p({"--hl", Address(peer)});
     ASSERT_TRUE(p.Started());
     auto line = p.WaitForObject([](const Json& j) { return j.at("state") == 2; }, 5s);  // parse would throw
@@ -453,6 +471,15 @@ TEST(HeadlessRun, SigintEndsTheRunCleanlyBetweenTicks) {
     EXPECT_LT(SteadyClock::now() - before, 1s);  // not only at the next tick
     EXPECT_EQ(p.Err().find("AddressSanitizer"), std::string::npos) << p.Err();
     EXPECT_EQ(p.Err().find("LeakSanitizer"), std::string::npos) << p.Err();
+}
+
+TEST(HeadlessRun, ClosedStandardOutputEndsTheRunWithOne) {
+    HeadlessProcess p({"--hl", "127.0.0.1:9"});
+    ASSERT_TRUE(p.Started());
+    ASSERT_TRUE(p.ReadLine(5s));
+    p.CloseOutput();
+    EXPECT_EQ(p.Wait(5s), 1);  // at the next tick, not killed by SIGPIPE
+    EXPECT_EQ(p.Err().find("AddressSanitizer"), std::string::npos) << p.Err();
 }
 
 }  // namespace
