@@ -91,17 +91,26 @@ size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
     return take;
 }
 
-// Watches the server's replies: a 230 reply means the login was accepted, so a later failure concerns
-// the remote file rather than the connection.
+// What the server's replies told: a 230 reply means the login was accepted, so a later failure concerns
+// the remote file rather than the connection; the last refusal (4xx or 5xx) completes libcurl's text.
+struct Replies {
+    bool loggedIn = false;
+    std::string lastRefusal;
+};
+
 int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     if (type != CURLINFO_HEADER_IN) return 0;
+    auto* replies = static_cast<Replies*>(user);
     const std::string_view text(data, size);
     for (std::size_t pos = 0; pos < text.size();) {
-        const std::string_view line = text.substr(pos, 4);
-        if (line.size() >= 3 && line.substr(0, 3) == "230" && (line.size() == 3 || line[3] == ' ' || line[3] == '-'))
-            *static_cast<bool*>(user) = true;
-        const std::size_t eol = text.find('\n', pos);
-        if (eol == std::string_view::npos) break;
+        std::size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos) eol = text.size();
+        std::string_view line = text.substr(pos, eol - pos);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+        const bool final = line.size() == 3 || (line.size() > 3 && line[3] == ' ');
+        if (line.size() >= 3 && line.substr(0, 3) == "230") replies->loggedIn = true;
+        if (final && (line[0] == '4' || line[0] == '5') && !HasControlBytes(line))
+            replies->lastRefusal = std::string(line.substr(0, 200));
         pos = eol + 1;
     }
     return 0;
@@ -256,7 +265,7 @@ bool CFtpEngine::ProcessJob(const FtpJob& job) {
     }
     CURL* h = curl.get();
     char errorText[CURL_ERROR_SIZE] = {};
-    bool loggedIn = false;
+    Replies replies;
 
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
@@ -269,7 +278,7 @@ bool CFtpEngine::ProcessJob(const FtpJob& job) {
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);  // feeds OnDebug; nothing is printed
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &OnDebug);
-    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &loggedIn);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &replies);
     if (!job.user.empty()) {
         curl_easy_setopt(h, CURLOPT_USERNAME, job.user.c_str());
         curl_easy_setopt(h, CURLOPT_PASSWORD, job.password.c_str());
@@ -295,8 +304,10 @@ bool CFtpEngine::ProcessJob(const FtpJob& job) {
     std::string text = errorText[0] ? std::string(errorText) : std::string(curl_easy_strerror(rc));
     if (source.readErrno != 0)
         text = "Unable to read file " + job.content + ": " + std::strerror(source.readErrno);
-    Show((loggedIn ? writePrefix : connectPrefix) + text);
-    return loggedIn;
+    else if (!replies.lastRefusal.empty())
+        text += "\n" + replies.lastRefusal;  // the server's own words
+    Show((replies.loggedIn ? writePrefix : connectPrefix) + text);
+    return replies.loggedIn;
 }
 
 }  // namespace orv

@@ -227,6 +227,15 @@ private:
     int m_fd = -1;
 };
 
+// Time-outs short enough for a test.
+FtpTimeouts QuickTimeouts() {
+    FtpTimeouts t;
+    t.connectMilliseconds = 700;
+    t.responseSeconds = 1;
+    t.lowSpeedSeconds = 1;
+    return t;
+}
+
 class FtpEngineTest : public ::testing::Test {
 protected:
     TempDir tmp;
@@ -332,7 +341,7 @@ TEST_F(FtpEngineTest, ProxySettingsOfTheEnvironmentAreIgnored) {
     Listener trap;
     const std::string proxy = "http://127.0.0.1:" + std::to_string(trap.port);
     for (const char* v : {"ftp_proxy", "FTP_PROXY", "all_proxy", "ALL_PROXY"}) ::setenv(v, proxy.c_str(), 1);
-    CFtpEngine engine(prompter);
+    CFtpEngine engine(prompter, QuickTimeouts());
     const bool ok = engine.ProcessJob(*server.Job("direct.txt", "direct"));
     for (const char* v : {"ftp_proxy", "FTP_PROXY", "all_proxy", "ALL_PROXY"}) ::unsetenv(v);
     EXPECT_TRUE(ok);
@@ -470,6 +479,7 @@ TEST_F(FtpEngineTest, ConnectionFailuresAreShownWithTheConnectionPrefix) {
     const std::string loginPrefix = server.ConnectPrefix();
     EXPECT_EQ(msgs[0].rfind(loginPrefix, 0), 0u) << msgs[0];
     EXPECT_GT(msgs[0].size(), loginPrefix.size()) << "no error text";
+    EXPECT_NE(msgs[0].find("\n530 "), std::string::npos) << "the server's refusal is quoted: " << msgs[0];
     const std::string refusedPrefix = "FTP Engine error with Job on server 127.0.0.1:" + std::to_string(closed.port) + " :\n";
     EXPECT_EQ(msgs[1].rfind(refusedPrefix, 0), 0u) << msgs[1];
     EXPECT_GT(msgs[1].size(), refusedPrefix.size()) << "no error text";
@@ -480,10 +490,15 @@ TEST_F(FtpEngineTest, ConnectionFailuresAreShownWithTheConnectionPrefix) {
 TEST_F(FtpEngineTest, RemoteFileFailuresAreShownWithTheWritingPrefix) {
     CFtpEngine engine(prompter);
     EXPECT_TRUE(engine.ProcessJob(*server.Job("/no such folder/page.html", "x")));  // logged in, then refused
+    EXPECT_TRUE(engine.ProcessJob(*server.Job("", "x")));                           // no file name
     const auto msgs = prompter.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].rfind(server.WritePrefix(), 0), 0u) << msgs[0];
-    EXPECT_GT(msgs[0].size(), server.WritePrefix().size()) << "no error text";
+    ASSERT_EQ(msgs.size(), 2u);
+    for (auto& m : msgs) {
+        EXPECT_EQ(m.rfind(server.WritePrefix(), 0), 0u) << m;
+        EXPECT_GT(m.size(), server.WritePrefix().size()) << "no error text";
+    }
+    EXPECT_NE(msgs[0].find("\n550 "), std::string::npos) << "the server's refusal is quoted: " << msgs[0];
+    EXPECT_EQ(server.Stores(), std::vector<std::string>{"/no such folder/page.html"});
 }
 
 TEST_F(FtpEngineTest, MissingLocalFileIsReportedAndTheRemoteFileIsLeftAlone) {
@@ -523,15 +538,6 @@ TEST_F(FtpEngineTest, LineBreaksInNamesNeverReachTheServer) {
         << msgs[3];
     EXPECT_TRUE(server.Commands().empty());
     EXPECT_EQ(ReadFile(server.home / "victim.txt"), "keep");
-}
-
-// Time-outs short enough for a test.
-FtpTimeouts QuickTimeouts() {
-    FtpTimeouts t;
-    t.connectMilliseconds = 700;
-    t.responseSeconds = 1;
-    t.lowSpeedSeconds = 1;
-    return t;
 }
 
 TEST(FtpEngineTimeouts, ServerThatAcceptsButNeverAnswersIsGivenUp) {
