@@ -31,6 +31,8 @@ struct Q3Fixture : ::testing::Test {
     Q3Fixture() {
         doc.New();
         doc.output.SetLimit(1'000'000);
+        // The test runs the queue's windows itself (Settle), so nothing waits for the worker's pace.
+        doc.output.Stop();
     }
 
     // Added as the document adds it, polling from phase 0; the peer learns the object's address.
@@ -52,6 +54,7 @@ struct Q3Fixture : ::testing::Test {
     void Settle(CCommonObject& o) {
         const std::string marker = "flush " + std::to_string(++flushes);
         o.SendOutOfBand(marker);
+        while (doc.output.Count() > 0) doc.output.RunWindow();
         ASSERT_TRUE(peer.WaitForText(marker, 3s)) << marker;
         while (tp.loop.RunOnce(0ms) > 0) {
         }
@@ -121,6 +124,15 @@ TEST_F(Q3Fixture, SixPhaseCycleWithExactBytesOnTheWire) {
     s->Kick("^1Al pha");
     Settle(*s);
     EXPECT_EQ(Sent(), std::vector<std::string>{"rcon \"secret\" kick \"^1Al pha\""});
+}
+
+TEST_F(Q3Fixture, QueriesLeaveThroughTheDocumentsWorker) {
+    CQ3Server* s = Add("secret");
+    doc.output.Start();
+    s->Tick();
+    ASSERT_TRUE(peer.WaitForText("getstatus", 3s));
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return s->state == 2; }, 3s));
+    EXPECT_EQ(s->serverName, "Orvane Q3 Server");
 }
 
 TEST_F(Q3Fixture, StatesGoOneTwoThreeAndBackToOneAfterElevenSilentSeconds) {
