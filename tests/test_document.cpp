@@ -29,6 +29,13 @@ public:
         if (state == kStateTimeout) SetState(kStateMonitor);
         MarkAnswered();
     }
+    void SendRcon(const std::string& command) override { rcon.push_back(command); }
+    void OnObjectDeleted(CCommonObject* deleted) override {
+        deletedSeen.push_back(deleted);
+        if (linked == deleted) linked = nullptr;
+    }
+    std::vector<std::string> rcon;
+    std::vector<CCommonObject*> deletedSeen;
     int ticks = 0;
     int linkPasses = 0;
     std::string relayed;
@@ -155,6 +162,220 @@ TEST_F(DocFixture, NewClearsTheSelectionTheQueueAndTheCycle) {
     EXPECT_EQ(doc.cycleCounter, 0);
     EXPECT_TRUE(doc.objects.empty());
     EXPECT_EQ(doc.zones.size(), 2u);
+}
+
+TEST_F(DocFixture, DeletingZonesAndGroupsIsRefusedWhileTheyAreUsed) {
+    CGroup* servers = doc.groups[0];
+    Add("127.0.0.1", 27015, servers);
+    doc.SetModifiedFlag(false);
+    view.hints.clear();
+    doc.selectedZone = servers;
+    doc.DeleteSelectedZone();
+    EXPECT_EQ(tp.prompter.messages.back(), "Cannot delete a Zone/Group that is not empty");
+    EXPECT_EQ(doc.groups.size(), 3u);
+    EXPECT_TRUE(doc.IsModified());  // the refusal still marks the layout modified
+    EXPECT_EQ(view.hints.back(), kHintLayoutChanged);
+    doc.selectedZone = doc.zones[1];  // Internet holds Internet TV
+    doc.DeleteSelectedZone();
+    EXPECT_EQ(tp.prompter.messages.back(), "Cannot delete a Zone/Group that is not empty");
+    EXPECT_EQ(doc.zones.size(), 2u);
+
+    // The network detection zone is refused even when empty.
+    CZone* empty = doc.AddZone("Spare", 3);
+    doc.networkDetect.targetZone = empty;
+    doc.selectedZone = empty;
+    const size_t before = tp.prompter.messages.size();
+    doc.DeleteSelectedZone();
+    EXPECT_EQ(tp.prompter.messages.size(), before + 1);
+    EXPECT_EQ(tp.prompter.messages.back(), "Cannot delete this zone, it is used by Network Detect Module");
+    EXPECT_EQ(doc.zones.size(), 3u);
+    EXPECT_EQ(doc.selectedZone, empty);
+
+    doc.networkDetect.targetZone = nullptr;
+    doc.DeleteSelectedZone();
+    EXPECT_EQ(doc.zones.size(), 2u);
+    EXPECT_EQ(doc.selectedZone, nullptr);
+    EXPECT_EQ(doc.zones.maxLevel, 3);  // stale until the next insertion
+    doc.selectedZone = doc.groups[1];   // Local TV is empty
+    doc.DeleteSelectedZone();
+    EXPECT_EQ(doc.groups.size(), 2u);
+}
+
+TEST_F(DocFixture, LayerAndMoveCommandsFindTheTargetInEitherList) {
+    doc.selectedZone = doc.groups[2];  // Internet TV, level 1
+    doc.IncreaseLayer();
+    EXPECT_EQ(doc.groups[2]->name, "Internet TV");
+    EXPECT_EQ(doc.groups[2]->level, 2);
+    doc.selectedZone = doc.zones[0];
+    doc.IncreaseLayer();
+    EXPECT_EQ(doc.zones[1]->name, "LAN Local");  // moved behind Internet
+    EXPECT_EQ(doc.zones[1]->level, 2);
+    doc.MoveZoneUp();  // same level as Internet now
+    EXPECT_EQ(doc.zones[0]->name, "LAN Local");
+    doc.DecreaseLayer();
+    doc.DecreaseLayer();  // at level 1 already: stays
+    EXPECT_EQ(doc.zones[1]->level, 1);
+    EXPECT_EQ(view.hints.back(), kHintLayoutChanged);
+}
+
+TEST_F(DocFixture, RenameAsksForTheNameAndDoesNotMarkModified) {
+    doc.selectedZone = doc.zones[0];
+    doc.SetModifiedFlag(false);
+    tp.prompter.inputAnswers.push_back(std::string("Stage"));
+    doc.RenameSelectedZone();
+    EXPECT_EQ(tp.prompter.prompts.back(), "Enter new name");
+    EXPECT_EQ(tp.prompter.initials.back(), "LAN Local");
+    EXPECT_EQ(doc.zones[0]->name, "Stage");
+    EXPECT_FALSE(doc.IsModified());
+    tp.prompter.inputAnswers.push_back(std::nullopt);  // cancel
+    doc.RenameSelectedZone();
+    EXPECT_EQ(doc.zones[0]->name, "Stage");
+}
+
+TEST_F(DocFixture, GlobalRconReachesExactlyTheObjectsOfTheZone) {
+    TickProbe* a = Add("127.0.0.1", 27015, doc.groups[0]);  // LAN Local / Servers
+    TickProbe* b = Add("127.0.0.1", 27016, doc.groups[1]);  // LAN Local / Local TV
+    TickProbe* c = Add("127.0.0.1", 27017, doc.groups[2]);  // Internet / Internet TV
+    TickProbe* orphan = Add("127.0.0.1", 27018, doc.groups[0]);
+    orphan->group = nullptr;  // as a load may leave it
+    doc.selectedZone = doc.zones[0];
+    tp.prompter.inputAnswers.push_back(std::string("say hi"));
+    tp.prompter.yesNoAnswers.push_back(true);
+    doc.GlobalRcon();
+    EXPECT_EQ(tp.prompter.prompts.back(), "Enter the rcon command for all objects in this zone.");
+    EXPECT_EQ(tp.prompter.questions.back(), "Are you sure to send the following command to the whole zone ?\nsay hi");
+    EXPECT_EQ(a->rcon, std::vector<std::string>{"say hi"});
+    EXPECT_EQ(b->rcon, std::vector<std::string>{"say hi"});
+    EXPECT_TRUE(c->rcon.empty());
+    EXPECT_TRUE(orphan->rcon.empty());
+
+    doc.selectedZone = doc.groups[1];
+    tp.prompter.inputAnswers.push_back(std::string("status"));
+    tp.prompter.yesNoAnswers.push_back(false);  // No: nothing is sent
+    doc.GlobalRcon();
+    EXPECT_EQ(tp.prompter.questions.back(), "Are you sure to send the following command to the whole group ?\nstatus");
+    EXPECT_EQ(b->rcon.size(), 1u);
+    tp.prompter.inputAnswers.push_back(std::string("status"));
+    tp.prompter.yesNoAnswers.push_back(true);
+    doc.GlobalRcon();
+    EXPECT_EQ(b->rcon.back(), "status");
+    EXPECT_EQ(a->rcon.size(), 1u);
+}
+
+TEST_F(DocFixture, MovingObjectsStaysWithinTheGroup) {
+    TickProbe* a = Add("127.0.0.1", 27015, doc.groups[0]);
+    TickProbe* other = Add("127.0.0.1", 27016, doc.groups[1]);
+    TickProbe* b = Add("127.0.0.1", 27017, doc.groups[0]);
+    doc.selectedObject = a;
+    doc.MoveObjectUp();  // first of its group: nothing changes
+    EXPECT_EQ(doc.objects[0], a);
+    EXPECT_EQ(view.hints.back(), kHintRedraw);
+    doc.MoveObjectDown();  // passes the object of another group, lands behind b
+    EXPECT_EQ(doc.objects[0], other);
+    EXPECT_EQ(doc.objects[1], b);
+    EXPECT_EQ(doc.objects[2], a);
+    doc.MoveObjectUp();
+    EXPECT_EQ(doc.objects[1], a);
+    EXPECT_EQ(doc.objects[2], b);
+}
+
+TEST_F(DocFixture, DeletingAnObjectTellsEveryObjectFirst) {
+    TickProbe* proxy = Add("127.0.0.1", 27020, doc.groups[1]);
+    TickProbe* server = Add("127.0.0.1", 27015, doc.groups[0]);
+    proxy->linked = server;
+    doc.selectedObject = server;
+    doc.DeleteSelectedObject();
+    EXPECT_EQ(proxy->deletedSeen, std::vector<CCommonObject*>{server});
+    EXPECT_EQ(proxy->linked, nullptr);
+    EXPECT_EQ(doc.objects.size(), 1u);
+    EXPECT_EQ(doc.selectedObject, nullptr);
+    EXPECT_EQ(view.hints.back(), kHintLayoutChanged);
+}
+
+TEST_F(DocFixture, PasswordAndPreferences) {
+    TickProbe* a = Add("127.0.0.1", 27015);
+    a->password = "old";
+    doc.selectedObject = a;
+    doc.SetModifiedFlag(false);
+    tp.prompter.inputAnswers.push_back(std::string("new"));
+    doc.AskObjectPassword();
+    EXPECT_EQ(tp.prompter.prompts.back(), "Enter this object's password");
+    EXPECT_EQ(tp.prompter.initials.back(), "old");
+    EXPECT_EQ(a->password, "new");
+    EXPECT_FALSE(doc.IsModified());
+    EXPECT_EQ(doc.LimitKbps(), 10);
+    doc.SetPreferences(false, 3);
+    EXPECT_EQ(doc.output.GetLimit(), 3040);  // 3072 bits per second, in whole bytes per window
+    EXPECT_EQ(doc.sound.sound.enabled, 0);
+    EXPECT_FALSE(doc.IsModified());
+    doc.SetAdminBotEnabled(true);
+    EXPECT_EQ(doc.adminBot.enabled, 1);
+    EXPECT_TRUE(doc.IsModified());
+}
+
+TEST_F(DocFixture, RangeAddGoesAddressByAddressThenPortByPort) {
+    CObjectValues v;
+    v.group = doc.groups[0];
+    v.rconPassword = "pw";
+    const auto range = CheckAddressRange(tp.prompter, "127.0.0.1", "127.0.0.3", 27015, 27016);
+    ASSERT_TRUE(range.valid);
+    doc.RangeAdd(CObjectKind::HLServer, range, v);
+    ASSERT_EQ(doc.objects.size(), 6u);
+    const char* expected[] = {"127.0.0.1:27015", "127.0.0.1:27016", "127.0.0.2:27015",
+                              "127.0.0.2:27016", "127.0.0.3:27015", "127.0.0.3:27016"};
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(doc.objects[i]->AddressString(), expected[i]);
+        EXPECT_STREQ(doc.objects[i]->ClassName(), "CHLServer");
+        EXPECT_EQ(doc.objects[i]->rconPassword, "pw");
+        EXPECT_EQ(doc.objects[i]->group, doc.groups[0]);
+    }
+    EXPECT_EQ(doc.lastAddress, "127.0.0.1");
+    // A second pass over an overlapping range reports each duplicate and adds the rest.
+    doc.RangeAdd(CObjectKind::HLServer, CheckAddressRange(tp.prompter, "127.0.0.3", "127.0.0.4", 27016, 27016), v);
+    EXPECT_EQ(doc.objects.size(), 7u);
+    EXPECT_EQ(tp.prompter.messages.back(), "This Object already exists\nGroup : Servers\nZone : LAN Local");
+    EXPECT_EQ(doc.lastAddress, "127.0.0.3");
+}
+
+TEST_F(DocFixture, AddingEachKindSetsItsValuesAndTheLastAddress) {
+    CObjectValues v;
+    v.host = "127.0.0.9";
+    v.port = DefaultPort(CObjectKind::GTV);
+    v.group = doc.groups[2];
+    v.externalHost = "198.51.100.7";
+    v.externalPort = 28000;
+    v.exportToWeb = 1;
+    v.autoRecord = 0;
+    CCommonObject* o = doc.AddObjectOfKind(CObjectKind::GTV, v);
+    ASSERT_NE(o, nullptr);
+    EXPECT_STREQ(o->ClassName(), "CGTV");
+    EXPECT_TRUE(o->Matches("198.51.100.7:28000"));
+    EXPECT_EQ(doc.lastAddress, "127.0.0.9");
+    v.host = "127.0.0.10";
+    v.port = DefaultPort(CObjectKind::Q3Server);
+    EXPECT_STREQ(doc.AddObjectOfKind(CObjectKind::Q3Server, v)->ClassName(), "CQ3Server");
+    EXPECT_EQ(DefaultPort(CObjectKind::HLServer), 27015u);
+    EXPECT_EQ(DefaultPort(CObjectKind::HLTV), 27020u);
+    EXPECT_EQ(DefaultPort(CObjectKind::Q3Server), 27960u);
+    EXPECT_EQ(DefaultPort(CObjectKind::GTV), 27970u);
+}
+
+TEST(AddressRange, OnlyTheLastByteMayDiffer) {
+    test::RecordingPrompter p;
+    auto one = CheckAddressRange(p, "10.0.0.5", "10.0.0.5", 27015, 27015);
+    EXPECT_TRUE(one.valid);
+    EXPECT_EQ(one.prefix, "10.0.0.");
+    EXPECT_EQ(one.firstOctet, 5);
+    EXPECT_TRUE(p.messages.empty());
+    EXPECT_FALSE(CheckAddressRange(p, "10.0.0.9", "10.0.0.5", 1, 1).valid);
+    EXPECT_EQ(p.messages.back(), "Invalid address range. Only the last byte may differ");
+    EXPECT_FALSE(CheckAddressRange(p, "10.0.1.5", "10.0.0.9", 1, 1).valid);
+    p.messages.clear();
+    EXPECT_FALSE(CheckAddressRange(p, "10.0.0.1", "10.0.0.2", 27020, 27015).valid);
+    EXPECT_EQ(p.messages, std::vector<std::string>{"Invalid port specification. PortFROM must be lower than PortTO"});
+    p.messages.clear();
+    EXPECT_FALSE(CheckAddressRange(p, "x", "10.0.0.2", 27020, 27015).valid);
+    EXPECT_EQ(p.messages.size(), 2u);  // both messages, one after the other
 }
 
 TEST(ModuleSound, PlaysOnlyOnChangesAndOnlyWhenEnabled) {

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <cstdio>
+
 #include "core/strutil.h"
 
 namespace orv {
 
-COrvaneDoc::COrvaneDoc(CPlatform& platform) : sound(platform.sound), m_platform(platform) {
+COrvaneDoc::COrvaneDoc(CPlatform& platform) : ftp(platform.prompter), sound(platform.sound), m_platform(platform) {
+    ftp.Start();
     output.Start();
     output.SetLimit(COutputSocketControl::kDefaultLimit);
 }
@@ -40,6 +43,8 @@ void COrvaneDoc::New() {
     AddGroup("Local TV", lan, 2);
     AddGroup("Internet TV", zones.Tail(), 1);
     cycleCounter = 0;
+    vuzuVed.Reset();
+    networkDetect.Reset();
     adminBot.Reset();
     sound.sound.Reset();
 }
@@ -105,6 +110,225 @@ void COrvaneDoc::RemoveView(IDocumentView* view) { std::erase(m_views, view); }
 void COrvaneDoc::UpdateAllViews(int hint) {
     const auto views = m_views;  // a view may detach itself while updating
     for (IDocumentView* v : views) v->OnUpdate(hint);
+}
+
+}  // namespace orv
+
+namespace orv {
+
+std::uint32_t DefaultPort(CObjectKind kind) {
+    switch (kind) {
+        case CObjectKind::HLServer: return 27015;
+        case CObjectKind::HLTV: return 27020;
+        case CObjectKind::Q3Server: return 27960;
+        case CObjectKind::GTV: return 27970;
+    }
+    return 0;
+}
+
+namespace {
+// "%d.%d.%d.%d" with each number 0..255.
+bool ParseDotted(const std::string& text, int (&bytes)[4]) {
+    unsigned a, b, c, d;
+    char tail;
+    if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4) return false;
+    if (a > 255 || b > 255 || c > 255 || d > 255) return false;
+    bytes[0] = static_cast<int>(a);
+    bytes[1] = static_cast<int>(b);
+    bytes[2] = static_cast<int>(c);
+    bytes[3] = static_cast<int>(d);
+    return true;
+}
+}  // namespace
+
+CAddressRange CheckAddressRange(IPrompter& prompter, const std::string& from, const std::string& to,
+                                std::uint32_t firstPort, std::uint32_t lastPort) {
+    CAddressRange range;
+    int f[4], t[4];
+    const bool addressesOk =
+        ParseDotted(from, f) && ParseDotted(to, t) && f[0] == t[0] && f[1] == t[1] && f[2] == t[2] && f[3] <= t[3];
+    if (!addressesOk) prompter.Message("Invalid address range. Only the last byte may differ");
+    const bool portsOk = firstPort <= lastPort;
+    if (!portsOk) prompter.Message("Invalid port specification. PortFROM must be lower than PortTO");
+    if (addressesOk && portsOk) {
+        range.valid = true;
+        range.prefix = Format("%d.%d.%d.", f[0], f[1], f[2]);
+        range.firstOctet = f[3];
+        range.endOctet = t[3];
+        range.firstPort = firstPort;
+        range.lastPort = lastPort;
+    }
+    return range;
+}
+
+CCommonObject* COrvaneDoc::AddObjectOfKind(CObjectKind kind, const CObjectValues& values) {
+    lastAddress = values.host;
+    auto object = CreateObject(kind);
+    if (!object) return nullptr;
+    object->host = values.host;
+    object->port = values.port;
+    object->rconPassword = values.rconPassword;
+    ApplyKindValues(*object, values, true);
+    return AddObject(std::move(object), values.group);
+}
+
+void COrvaneDoc::RangeAdd(CObjectKind kind, const CAddressRange& range, const CObjectValues& values) {
+    if (!range.valid) return;
+    for (int octet = range.firstOctet; octet <= range.endOctet; ++octet) {
+        for (std::uint64_t port = range.firstPort; port <= range.lastPort; ++port) {
+            CObjectValues one = values;
+            one.host = range.prefix + std::to_string(octet);
+            one.port = static_cast<std::uint32_t>(port);
+            AddObjectOfKind(kind, one);
+        }
+    }
+    lastAddress = range.prefix + std::to_string(range.firstOctet);
+}
+
+bool COrvaneDoc::CanAddGroup() {
+    if (!zones.empty()) return true;
+    m_platform.prompter.Message("You must define at least one Zone before any group creation");
+    return false;
+}
+
+void COrvaneDoc::DeleteSelectedZone() {
+    CZone* target = selectedZone;
+    if (!target) return;
+    if (IsNetworkDetectionZone(target)) {
+        m_platform.prompter.Message("Cannot delete this zone, it is used by Network Detect Module");
+        return;
+    }
+    bool used = false;
+    if (target->IsGroup()) {
+        for (auto& o : objects) used = used || o->group == target;
+    } else {
+        for (auto& g : groups) used = used || g->zone == target;
+    }
+    if (used) {
+        m_platform.prompter.Message("Cannot delete a Zone/Group that is not empty");
+        SetModifiedFlag();
+        UpdateAllViews(kHintLayoutChanged);
+        return;
+    }
+    if (target->IsGroup()) groups.RemoveAt(groups.Find(static_cast<CGroup*>(target)));
+    else zones.RemoveAt(zones.Find(target));
+    selectedZone = nullptr;
+    SetModifiedFlag();
+    UpdateAllViews(kHintLayoutChanged);
+}
+
+template <class Op>
+void COrvaneDoc::LayerCommand(Op op) {
+    CZone* target = selectedZone;
+    if (!target) return;
+    // The target is looked up in the zone list first, then in the group list.
+    if (zones.Find(target) >= 0) op(zones, target);
+    else if (target->IsGroup() && groups.Find(static_cast<CGroup*>(target)) >= 0) op(groups, static_cast<CGroup*>(target));
+    else return;
+    SetModifiedFlag();
+    UpdateAllViews(kHintLayoutChanged);
+}
+
+void COrvaneDoc::IncreaseLayer() {
+    LayerCommand([](auto& list, auto* t) { list.IncreaseLayer(t); });
+}
+void COrvaneDoc::DecreaseLayer() {
+    LayerCommand([](auto& list, auto* t) { list.DecreaseLayer(t); });
+}
+void COrvaneDoc::MoveZoneUp() {
+    LayerCommand([](auto& list, auto* t) { list.MoveUp(t); });
+}
+void COrvaneDoc::MoveZoneDown() {
+    LayerCommand([](auto& list, auto* t) { list.MoveDown(t); });
+}
+
+void COrvaneDoc::RenameSelectedZone() {
+    if (!selectedZone) return;
+    const auto name = m_platform.prompter.InputText("Enter new name", selectedZone->name);
+    if (!name) return;
+    selectedZone->name = *name;
+    UpdateAllViews(kHintLayoutChanged);
+}
+
+void COrvaneDoc::GlobalRcon() {
+    CZone* target = selectedZone;
+    if (!target) return;
+    const bool isGroup = target->IsGroup();
+    const std::string kindWord = isGroup ? "group" : "zone";
+    const auto command =
+        m_platform.prompter.InputText("Enter the rcon command for all objects in this " + kindWord + ".", "");
+    if (!command) return;
+    if (!m_platform.prompter.AskYesNo("Are you sure to send the following command to the whole " + kindWord + " ?\n" +
+                                      *command))
+        return;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        CCommonObject* o = objects[i];
+        // An object left without a group belongs to no group and no zone.
+        const bool member = isGroup ? o->group == target : (o->group && o->group->zone == target);
+        if (member) o->SendRcon(*command);
+    }
+}
+
+void COrvaneDoc::DeleteSelectedObject() {
+    CCommonObject* target = selectedObject;
+    if (!target) return;
+    const int pos = objects.Find(target);
+    if (pos < 0) return;
+    for (size_t i = 0; i < objects.size(); ++i) objects[i]->OnObjectDeleted(target);
+    objects.RemoveAt(pos);  // the object cancels its queued datagrams as it goes
+    selectedObject = nullptr;
+    SetModifiedFlag();
+    UpdateAllViews(kHintLayoutChanged);
+}
+
+void COrvaneDoc::MoveObject(int direction) {
+    CCommonObject* target = selectedObject;
+    if (!target) return;
+    const int pos = objects.Find(target);
+    if (pos >= 0) {
+        for (int i = pos + direction; i >= 0 && i < static_cast<int>(objects.size()); i += direction) {
+            CCommonObject* other = objects[static_cast<size_t>(i)];
+            if (other->group != target->group) continue;
+            auto owned = objects.RemoveAt(pos);
+            const int at = objects.Find(other);
+            if (direction < 0) objects.InsertBefore(at, std::move(owned));
+            else objects.InsertAfter(at, std::move(owned));
+            break;
+        }
+    }
+    SetModifiedFlag();
+    UpdateAllViews(kHintRedraw);
+}
+
+void COrvaneDoc::MoveObjectUp() { MoveObject(-1); }
+void COrvaneDoc::MoveObjectDown() { MoveObject(+1); }
+
+void COrvaneDoc::ApplyObjectProperties(const CObjectValues& values) {
+    CCommonObject* target = selectedObject;
+    if (!target) return;
+    target->rconPassword = values.rconPassword;
+    target->group = values.group;
+    ApplyKindValues(*target, values, false);
+    SetModifiedFlag();
+    UpdateAllViews(kHintLayoutChanged);
+}
+
+void COrvaneDoc::AskObjectPassword() {
+    CCommonObject* target = selectedObject;
+    if (!target) return;
+    const auto text = m_platform.prompter.InputText("Enter this object's password", target->password);
+    if (text) target->password = *text;
+}
+
+void COrvaneDoc::SetAdminBotEnabled(bool on) {
+    adminBot.enabled = on ? 1 : 0;
+    SetModifiedFlag();
+    UpdateAllViews(kHintLayoutChanged);
+}
+
+void COrvaneDoc::SetPreferences(bool soundEnabled, std::int32_t limitKbps) {
+    sound.sound.enabled = soundEnabled ? 1 : 0;
+    output.SetLimit(limitKbps * 1024);
 }
 
 }  // namespace orv

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@
 #include "core/module.h"
 #include "core/platform.h"
 #include "core/zone.h"
+#include "ftp/ftpengine.h"
+#include "modules/netdetect.h"
+#include "modules/vuzuved.h"
 #include "net/outputcontrol.h"
 
 namespace orv {
@@ -21,6 +25,38 @@ enum : int {
     kHintRefresh = 13,      // periodic refresh and selection change
     kHintLayoutChanged = 54 // erase and lay out again
 };
+
+// The kinds of monitored object, with the port an add dialog offers first.
+enum class CObjectKind { HLServer, HLTV, Q3Server, GTV };
+std::uint32_t DefaultPort(CObjectKind kind);
+
+// What the add dialogs and the properties dialogs give the document for one object.
+struct CObjectValues {
+    std::string host;
+    std::uint32_t port = 0;
+    CGroup* group = nullptr;
+    std::string rconPassword;
+    // The proxies' own values.
+    std::string proxyPassword;
+    std::string externalHost;
+    std::int32_t externalPort = 0;
+    std::int32_t exportToWeb = 1;
+    std::int32_t autoRecord = 0;
+};
+
+// A range of addresses that differ only in their last byte, as the range dialog checks it.
+struct CAddressRange {
+    bool valid = false;
+    std::string prefix;  // "%d.%d.%d."
+    int firstOctet = 0;
+    int endOctet = 0;
+    std::uint32_t firstPort = 0;
+    std::uint32_t lastPort = 0;
+};
+// Checks a range and reports each problem through the prompter ("Invalid address range. Only the last
+// byte may differ", "Invalid port specification. PortFROM must be lower than PortTO").
+CAddressRange CheckAddressRange(IPrompter& prompter, const std::string& from, const std::string& to,
+                                std::uint32_t firstPort, std::uint32_t lastPort);
 
 class IDocumentView {
 public:
@@ -51,6 +87,48 @@ public:
     // Refused (nullptr, with the duplicate message) when find object already knows host and port.
     CCommonObject* AddObject(std::unique_ptr<CCommonObject> object, CGroup* group);
 
+    // Creates an object of the kind with the values, unless find object already knows host and port
+    // (then the duplicate message). Sets last address to the host entered.
+    CCommonObject* AddObjectOfKind(CObjectKind kind, const CObjectValues& values);
+    // Adds every address of the range and, within each, every port; duplicates are reported and skipped.
+    void RangeAdd(CObjectKind kind, const CAddressRange& range, const CObjectValues& values);
+
+    // Commands on the selected zone or group.
+    // False (with the message) when there is no zone to put a group in.
+    bool CanAddGroup();
+    void DeleteSelectedZone();
+    void IncreaseLayer();
+    void DecreaseLayer();
+    void MoveZoneUp();
+    void MoveZoneDown();
+    void RenameSelectedZone();  // asks "Enter new name"
+    void GlobalRcon();          // asks for the command, then confirms
+
+    // Commands on the selected object.
+    void DeleteSelectedObject();
+    void MoveObjectUp();
+    void MoveObjectDown();
+    // The properties dialog's result: rcon password and group (host and port never change), and for
+    // proxies their own values.
+    void ApplyObjectProperties(const CObjectValues& values);
+    void AskObjectPassword();  // "Enter this object's password"
+
+    // Modules and preferences.
+    void SetAdminBotEnabled(bool enabled);
+    void SetPreferences(bool soundEnabled, std::int32_t limitKbps);
+    // The Preferences dialog's "kbps" figure: the limit in bits per second divided by 1024.
+    std::int32_t LimitKbps() const { return output.GetLimit() / 1024; }
+
+    // Layout files. Open replaces the layout only when the whole file is read ("Unexpected file format."
+    // otherwise) and clears the selection; Save writes a temporary file and renames it over the old one.
+    bool Open(const std::string& path);
+    bool Save(const std::string& path);
+    std::string SaveToBytes();
+    bool LoadFromBytes(std::span<const std::uint8_t> bytes, std::string* reason = nullptr);
+    // The schema of a class of the layout file, -1 for a class the program does not know.
+    static int SchemaOfClass(const std::string& className);
+    std::unique_ptr<CCommonObject> CreateObjectOfClass(const std::string& className);
+
     // Views.
     void AddView(IDocumentView* view);
     void RemoveView(IDocumentView* view);
@@ -60,8 +138,14 @@ public:
 
     CPlatform& Platform() const { return m_platform; }
 
+    // The zone the network detection module adds proxies to cannot be deleted.
+    bool IsNetworkDetectionZone(const CZone* zone) const { return zone && networkDetect.targetZone == zone; }
+
     // Members, in declaration order.
+    CModuleNetworkDetect networkDetect;
     CModuleAdminBot adminBot;
+    CFtpEngine ftp;
+    CModuleVuzuVed vuzuVed;
     CCommonObject* selectedObject = nullptr;
     CZone* selectedZone = nullptr;  // a zone or a group
     std::int32_t cycleCounter = 0;
@@ -74,6 +158,11 @@ public:
 
 private:
     void DeleteContents();
+    std::unique_ptr<CCommonObject> CreateObject(CObjectKind kind);
+    void ApplyKindValues(CCommonObject& object, const CObjectValues& values, bool adding);
+    void MoveObject(int direction);
+    template <class Op>
+    void LayerCommand(Op op);
 
     CPlatform& m_platform;
     std::vector<IDocumentView*> m_views;
