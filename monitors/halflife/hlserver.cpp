@@ -27,7 +27,7 @@ void CHLServer::Tick() {
             QueryDetails();
             break;
         case 1:
-            if (state == kStateMonitor && !rconPassword.empty()) SetState(kStateMonitor);
+            RepeatChallengeRequest();
             break;
         case 2:
             QueryPlayers();
@@ -49,6 +49,10 @@ void CHLServer::Tick() {
 void CHLServer::SetState(std::int32_t value) {
     if (value == kStateMonitor && !rconPassword.empty()) RequestChallenge();
     state = value;
+}
+
+void CHLServer::RepeatChallengeRequest() {
+    if (state == kStateMonitor && !rconPassword.empty()) SetState(kStateMonitor);
 }
 
 void CHLServer::DetectTeamTags() {

@@ -109,6 +109,8 @@ protected:
     // Pieces the handlers are made of.
     // State 2 when in 1 (with its challenge request), then last answer time := now.
     void Answered();
+    // In state 2 with an rcon password: set state 2 again, which asks for a fresh challenge.
+    void RepeatChallengeRequest();
     // Server name, map, game directory and icon from a details or info answer.
     void ApplyServerInfo(const HLServerInfo& info);
     // Host and port from the address a details answer reports; unchanged when it is not host:port.
