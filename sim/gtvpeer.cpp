@@ -30,7 +30,9 @@ std::vector<std::string> Arguments(const std::string& command) {
     return words;
 }
 
-std::string Word(const std::string& command) { return command.substr(0, command.find(' ')); }
+std::string Word(const std::string& command) {
+    return command.substr(0, command.find(' '));
+}
 
 }  // namespace
 
@@ -40,7 +42,9 @@ CGTVPeer::CGTVPeer() {
     Start();
 }
 
-CGTVPeer::~CGTVPeer() { Stop(); }
+CGTVPeer::~CGTVPeer() {
+    Stop();
+}
 
 void CGTVPeer::SetHostName(const std::string& name) {
     std::lock_guard lk(m_lock);
@@ -70,8 +74,10 @@ void CGTVPeer::SetRooms(const std::vector<GTVPeerRoom>& rooms) {
 
 void CGTVPeer::SetRoom(const GTVPeerRoom& room) {
     std::lock_guard lk(m_lock);
-    if (GTVPeerRoom* r = FindRoom(room.hubNumber)) *r = room;
-    else m_rooms.push_back(room);
+    if (GTVPeerRoom* r = FindRoom(room.hubNumber))
+        *r = room;
+    else
+        m_rooms.push_back(room);
 }
 
 void CGTVPeer::SetHubListOverride(std::optional<std::string> numHubs, std::optional<std::string> hubs) {
@@ -126,7 +132,8 @@ GTVPeerRoom* CGTVPeer::FindRoom(std::int32_t hubNumber) {
 std::string CGTVPeer::ManagerAnswerLocked() const {
     std::string hubs;
     for (const GTVPeerRoom& r : m_rooms)
-        hubs += std::to_string(r.hubNumber) + " " + std::to_string(r.roomState) + " " + std::to_string(r.roomNumber) + " ";
+        hubs +=
+            std::to_string(r.hubNumber) + " " + std::to_string(r.roomState) + " " + std::to_string(r.roomNumber) + " ";
     const std::string numHubs = m_numHubsOverride ? *m_numHubsOverride : std::to_string(m_rooms.size());
     return kPrefix + "managerInfoResponse\n\\version\\GTV 0.9\\hostname\\" + m_hostName + "\\clients\\" +
            std::to_string(m_clients) + "\\sv_maxclients\\" + std::to_string(m_slots) + "\\chains\\" + m_chains +
@@ -191,7 +198,8 @@ std::string CGTVPeer::RunCommand(const std::string& command) {
         const std::int32_t n = args.empty() ? -1 : ToInt(args[0]);
         const auto before = m_rooms.size();
         std::erase_if(m_rooms, [n](const GTVPeerRoom& r) { return r.hubNumber == n; });
-        return before == m_rooms.size() ? "Unknown hub " + std::to_string(n) + "\n" : "Hub " + std::to_string(n) + " closed\n";
+        return before == m_rooms.size() ? "Unknown hub " + std::to_string(n) + "\n"
+                                        : "Hub " + std::to_string(n) + " closed\n";
     }
     if (word == "gtv_description") {
         GTVPeerRoom* r = hub(0);

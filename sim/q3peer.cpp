@@ -52,7 +52,9 @@ std::string Argument(const std::string& command) {
 
 CQuakeLoopbackPeer::CQuakeLoopbackPeer() = default;
 
-CQuakeLoopbackPeer::~CQuakeLoopbackPeer() { Stop(); }
+CQuakeLoopbackPeer::~CQuakeLoopbackPeer() {
+    Stop();
+}
 
 void CQuakeLoopbackPeer::Start() {
     if (m_udp.Ok() && !m_thread.joinable()) m_thread = std::thread([this] { Run(); });
@@ -66,7 +68,9 @@ void CQuakeLoopbackPeer::Stop() {
     }
 }
 
-std::string CQuakeLoopbackPeer::Address() const { return "127.0.0.1:" + std::to_string(Port()); }
+std::string CQuakeLoopbackPeer::Address() const {
+    return "127.0.0.1:" + std::to_string(Port());
+}
 
 void CQuakeLoopbackPeer::Run() {
     while (!m_stop) {
@@ -204,8 +208,8 @@ bool CQuakeLoopbackPeer::WaitForCount(size_t count, std::chrono::milliseconds li
 
 bool CQuakeLoopbackPeer::WaitForText(const std::string& text, std::chrono::milliseconds limit) const {
     const std::string framed = kPrefix + text + std::string(1, '\0');
-    return WaitFor(
-        [&](const std::vector<std::string>& r) { return std::find(r.begin(), r.end(), framed) != r.end(); }, limit);
+    return WaitFor([&](const std::vector<std::string>& r) { return std::find(r.begin(), r.end(), framed) != r.end(); },
+                   limit);
 }
 
 bool CQuakeLoopbackPeer::SendToClient(const std::string& bytes) {
@@ -217,7 +221,9 @@ bool CQuakeLoopbackPeer::SendToClient(const std::string& bytes) {
     return to && m_udp.SendTo(*to, bytes);
 }
 
-std::string CQuakeLoopbackPeer::PrintAnswer(const std::string& consoleText) { return kPrefix + "print\n" + consoleText; }
+std::string CQuakeLoopbackPeer::PrintAnswer(const std::string& consoleText) {
+    return kPrefix + "print\n" + consoleText;
+}
 
 // --- CQ3Peer --------------------------------------------------------------------------------------
 
@@ -230,7 +236,9 @@ CQ3Peer::CQ3Peer() {
     Start();
 }
 
-CQ3Peer::~CQ3Peer() { Stop(); }
+CQ3Peer::~CQ3Peer() {
+    Stop();
+}
 
 void CQ3Peer::SetHostName(const std::string& name) {
     std::lock_guard lk(m_lock);
@@ -310,8 +318,8 @@ std::string CQ3Peer::StatusAnswerLocked() const {
 std::string CQ3Peer::InfoAnswerLocked(const std::string& challenge) const {
     std::string out = kPrefix + "infoResponse\n";
     if (!challenge.empty()) out += "\\challenge\\" + challenge;
-    out += "\\protocol\\68\\hostname\\" + m_hostName + "\\mapname\\" + m_map +
-           "\\clients\\" + std::to_string(m_players.size()) + "\\sv_maxclients\\" + std::to_string(m_maxClients) +
+    out += "\\protocol\\68\\hostname\\" + m_hostName + "\\mapname\\" + m_map + "\\clients\\" +
+           std::to_string(m_players.size()) + "\\sv_maxclients\\" + std::to_string(m_maxClients) +
            "\\gametype\\1\\pure\\1";
     for (const auto& [key, value] : m_extraInfo) out += "\\" + key + "\\" + value;
     return out;
@@ -347,11 +355,13 @@ std::string CQ3Peer::RunCommand(const std::string& command) {
         return kicked + "^7 was kicked\n";
     }
     if (command == "status") {
-        std::string out = "map: " + m_map + "\nnum score ping name            lastmsg address               qport rate\n";
+        std::string out =
+            "map: " + m_map + "\nnum score ping name            lastmsg address               qport rate\n";
         out += "--- ----- ---- --------------- ------- --------------------- ----- -----\n";
         int num = 0;
         for (const Q3PeerPlayer& p : m_players)
-            out += Format("%3d %5d %4d %s^7 %7d %21s %5d %5d\n", num++, p.score, p.ping, p.name.c_str(), 0, "bot", 0, 25000);
+            out += Format("%3d %5d %4d %s^7 %7d %21s %5d %5d\n", num++, p.score, p.ping, p.name.c_str(), 0, "bot", 0,
+                          25000);
         return out;
     }
     return "Unknown command: " + command + "\n";

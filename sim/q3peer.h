@@ -59,7 +59,8 @@ public:
     std::vector<std::string> RefusedCommands() const;
     void ClearReceived();
     // Waits until pred(received datagrams) holds or the limit passes; true when it held.
-    bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred, std::chrono::milliseconds limit) const;
+    bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred,
+                 std::chrono::milliseconds limit) const;
     bool WaitForCount(size_t count, std::chrono::milliseconds limit) const;
     bool WaitForText(const std::string& text, std::chrono::milliseconds limit) const;
 

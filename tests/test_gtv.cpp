@@ -26,7 +26,9 @@ using namespace std::chrono_literals;
 
 const std::string kOob("\xFF\xFF\xFF\xFF", 4);
 
-std::string Framed(const std::string& text) { return kOob + text + std::string(1, '\0'); }
+std::string Framed(const std::string& text) {
+    return kOob + text + std::string(1, '\0');
+}
 
 // Records the state at which every rcon command is sent.
 class ProbeGTV : public CGTV {
@@ -144,7 +146,8 @@ TEST_F(GtvFixture, FiveSecondCycleWithExactBytes) {
     g->rooms[1].hubNumber = 5;
     for (int i = 0; i < 10; ++i) g->Tick();
     Settle(*g);
-    const std::vector<std::string> once{"getManagerInfo", "gethubinfo 3", "gethubinfo 5", "rcon \"secret\" gtv_password"};
+    const std::vector<std::string> once{"getManagerInfo", "gethubinfo 3", "gethubinfo 5",
+                                        "rcon \"secret\" gtv_password"};
     std::vector<std::string> twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(Sent(), twice);
@@ -323,8 +326,7 @@ TEST_F(GtvFixture, WrongRconPasswordSilencesRconForGood) {
     Settle(*g);  // the probe's refusal
     EXPECT_EQ(g->rconPassword, "");
     EXPECT_EQ(g->state, 2);
-    EXPECT_EQ(Console(*g),
-              (std::vector<std::string>{"Bad rconpassword.", CGTV::kBadRconLine1, CGTV::kBadRconLine2}));
+    EXPECT_EQ(Console(*g), (std::vector<std::string>{"Bad rconpassword.", CGTV::kBadRconLine1, CGTV::kBadRconLine2}));
     EXPECT_EQ(tp.sound.played, std::vector<std::string>{"badrcon.wav"});
     EXPECT_EQ(peer.RefusedCommands(), std::vector<std::string>{"gtv_follow"});
 
@@ -404,7 +406,7 @@ TEST_F(RoomsFixture, ClicksFoldUnfoldAndSelect) {
     g.OnClick(150, 292);  // last row of the first band
     EXPECT_EQ(g.selectedRoom, &g.rooms[0]);
     EXPECT_FALSE(g.CanRecord());  // room state 1
-    g.OnClick(217, 300);  // right edge: outside
+    g.OnClick(217, 300);          // right edge: outside
     EXPECT_EQ(g.selectedRoom, nullptr);
     EXPECT_EQ(g.GetPlayerNameCount(), 0);
 
@@ -728,8 +730,8 @@ TEST_F(GtvFixture, LayoutFileRecordAndSecondSocket) {
     CArchive out;
     g.Serialize(out);
     const std::string& bytes = out.Data();
-    EXPECT_TRUE(bytes.ends_with(std::string("\x01\x00\x00\x00", 4) + "\x07gtv.lan" + std::string("\x47\x6D\x00\x00", 4) +
-                                std::string(4, '\0')));
+    EXPECT_TRUE(bytes.ends_with(std::string("\x01\x00\x00\x00", 4) + "\x07gtv.lan" +
+                                std::string("\x47\x6D\x00\x00", 4) + std::string(4, '\0')));
 
     CGTV loaded(tp.platform);
     CArchive in(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
@@ -762,7 +764,8 @@ TEST(GtvParse, ManagerAndHubAnswersAreBounded) {
     const GtvManagerAnswer m = ParseGtvManagerAnswer("managerInfoResponse\n\\numHubs\\2\\hubs\\3 1 0 5 3 7 ");
     ASSERT_EQ(m.roomCount, 2);
     EXPECT_EQ(m.hubs[1].roomNumber, 7);
-    const GtvHubAnswer h = ParseGtvHubAnswer("hubInfoResponse\n\\hubNum\\-4\\mapName\\maps/maps/x.bsp.bsp\\following\\z");
+    const GtvHubAnswer h =
+        ParseGtvHubAnswer("hubInfoResponse\n\\hubNum\\-4\\mapName\\maps/maps/x.bsp.bsp\\following\\z");
     EXPECT_EQ(h.hubNumber, -4);
     EXPECT_EQ(h.map, "x");
     EXPECT_EQ(h.following, 0);  // a value that is not a number reads 0

@@ -20,7 +20,9 @@ using namespace std::chrono_literals;
 
 const std::string kOob("\xFF\xFF\xFF\xFF", 4);
 
-std::string Framed(const std::string& text) { return kOob + text + std::string(1, '\0'); }
+std::string Framed(const std::string& text) {
+    return kOob + text + std::string(1, '\0');
+}
 
 struct Q3Fixture : ::testing::Test {
     test::TestPlatform tp;
@@ -398,7 +400,8 @@ TEST(Q3Text, InfoStringAndColourHelpers) {
     EXPECT_EQ(InfoNumber("\\n\\ 7", "n"), 0);
     EXPECT_EQ(InfoNumber("\\n\\", "n"), 0);
     EXPECT_EQ(StripColours("^1A^^22B^a^9"), "A^2B^a");
-    EXPECT_EQ(CleanFileName("2003-05-04_21h30_q3dm17_(A l.p/h\\a)_B@{x}[y]!+=:"), "2003-05-04_21h30_q3dm17_(Alpha)_B@{x}[y]!+=");
+    EXPECT_EQ(CleanFileName("2003-05-04_21h30_q3dm17_(A l.p/h\\a)_B@{x}[y]!+=:"),
+              "2003-05-04_21h30_q3dm17_(Alpha)_B@{x}[y]!+=");
 }
 
 TEST(Q3Parse, ConsoleLinesFollowTokenize) {

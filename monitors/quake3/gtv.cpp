@@ -10,8 +10,12 @@
 namespace orv {
 
 namespace {
-bool IsEmpty(const CRect& r) { return r.Width() <= 0 || r.Height() <= 0; }
-CGTVRoom::Point Centre(const CRect& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+bool IsEmpty(const CRect& r) {
+    return r.Width() <= 0 || r.Height() <= 0;
+}
+CGTVRoom::Point Centre(const CRect& r) {
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
 }  // namespace
 
 CGTV::CGTV(CPlatform& platform) : CCommonObject(platform) {
@@ -60,7 +64,8 @@ void CGTV::Tick() {
             SendOutOfBand("getManagerInfo");
             break;
         case 1:
-            for (int i = 0; i < roomCount; ++i) SendOutOfBand(Format("gethubinfo %d", rooms[static_cast<size_t>(i)].hubNumber));
+            for (int i = 0; i < roomCount; ++i)
+                SendOutOfBand(Format("gethubinfo %d", rooms[static_cast<size_t>(i)].hubNumber));
             break;
         case 2:
             SendRcon("gtv_password");
@@ -88,9 +93,12 @@ void CGTV::SendRcon(const std::string& command) {
 
 void CGTV::OnPacket(std::span<const std::uint8_t> datagram) {
     const std::string text = AnswerText(datagram);
-    if (BeginsWith(text, "managerInfoResponse")) HandleManagerAnswer(text);
-    else if (BeginsWith(text, "hubInfoResponse")) HandleHubAnswer(text);
-    else if (BeginsWith(text, "print")) HandleConsoleAnswer(text);
+    if (BeginsWith(text, "managerInfoResponse"))
+        HandleManagerAnswer(text);
+    else if (BeginsWith(text, "hubInfoResponse"))
+        HandleHubAnswer(text);
+    else if (BeginsWith(text, "print"))
+        HandleConsoleAnswer(text);
 }
 
 void CGTV::HandleManagerAnswer(const std::string& text) {
@@ -152,9 +160,13 @@ void CGTV::HandleConsoleAnswer(const std::string& text) {
     MarkAnswered();
 }
 
-bool CGTV::CanRecord() const { return selectedRoom && selectedRoom->roomState == 3; }
+bool CGTV::CanRecord() const {
+    return selectedRoom && selectedRoom->roomState == 3;
+}
 
-std::int32_t CGTV::GetPlayerNameCount() const { return selectedRoom ? selectedRoom->playerCount : 0; }
+std::int32_t CGTV::GetPlayerNameCount() const {
+    return selectedRoom ? selectedRoom->playerCount : 0;
+}
 
 const std::array<std::string, CCommonObject::kMaxPlayerNames>* CGTV::GetPlayerNames() const {
     return selectedRoom ? &selectedRoom->playerNames : nullptr;
@@ -170,10 +182,10 @@ void CGTV::OnClick(int x, int y) {
 }
 
 void CGTV::PlaceRooms() {
-    expandBox = state >= kStateMonitor ? CRect{box.left + kExpandBoxLeft, box.top + kExpandBoxTop,
-                                               box.left + kExpandBoxLeft + kExpandBoxSize,
-                                               box.top + kExpandBoxTop + kExpandBoxSize}
-                                       : CRect{};
+    expandBox = state >= kStateMonitor
+                    ? CRect{box.left + kExpandBoxLeft, box.top + kExpandBoxTop,
+                            box.left + kExpandBoxLeft + kExpandBoxSize, box.top + kExpandBoxTop + kExpandBoxSize}
+                    : CRect{};
     for (CGTVRoom& room : rooms) room.band = CRect{};
     if (!expanded) {
         selectedRoom = nullptr;
@@ -222,7 +234,8 @@ void CGTV::Follow(const std::string& playerName) {
 
 std::string CGTV::FollowedPlayerName(const CGTVRoom& room) const {
     for (int j = 0; j < room.playerCount && j < kMaxPlayerNames; ++j)
-        if (room.playerNumbers[static_cast<size_t>(j)] == room.following) return room.playerNames[static_cast<size_t>(j)];
+        if (room.playerNumbers[static_cast<size_t>(j)] == room.following)
+            return room.playerNames[static_cast<size_t>(j)];
     return "-";
 }
 
@@ -231,8 +244,10 @@ std::string CGTV::RecordingName(const CGTVRoom& room) const {
     for (int j = 0; j < room.playerCount && j < kMaxPlayerNames; ++j) {
         const std::string& name = room.playerNames[static_cast<size_t>(j)];
         if (BeginsWith(name, "GTV")) continue;  // proxies connected as spectators
-        if (room.playerNumbers[static_cast<size_t>(j)] == room.following) players += "_(" + name + ")";
-        else players += "_" + name;
+        if (room.playerNumbers[static_cast<size_t>(j)] == room.following)
+            players += "_(" + name + ")";
+        else
+            players += "_" + name;
     }
     const std::tm local = Platform().clock.LocalTime(Now());
     char stamp[64] = {};
@@ -247,8 +262,10 @@ void CGTV::CheckRecording() {
         if (room.roomState == 2) continue;
         const auto* server = dynamic_cast<const CQ3Server*>(room.linkedServer);
         if (!server) continue;
-        if (server->matchRunning != 0 && room.recordingName.empty()) SendStartRecord(room, RecordingName(room));
-        else if (server->matchRunning == 0 && !room.recordingName.empty()) SendStopRecord(room);
+        if (server->matchRunning != 0 && room.recordingName.empty())
+            SendStartRecord(room, RecordingName(room));
+        else if (server->matchRunning == 0 && !room.recordingName.empty())
+            SendStopRecord(room);
     }
 }
 
@@ -289,7 +306,9 @@ void CGTV::ResolveLinks(const CObjectList& objects) {
     }
 }
 
-void CGTV::SendCloseRoom(const CGTVRoom& room) { SendRcon(Format("gtv_disconnect %d", room.hubNumber)); }
+void CGTV::SendCloseRoom(const CGTVRoom& room) {
+    SendRcon(Format("gtv_disconnect %d", room.hubNumber));
+}
 
 void CGTV::SendDescription(const CGTVRoom& room, const std::string& text) {
     SendRcon(Format("gtv_description %d \"%s\"", room.hubNumber, text.c_str()));
@@ -299,6 +318,8 @@ void CGTV::SendStartRecord(const CGTVRoom& room, const std::string& fileName) {
     SendRcon(Format("gtv_record %s %d", fileName.c_str(), room.hubNumber));
 }
 
-void CGTV::SendStopRecord(const CGTVRoom& room) { SendRcon(Format("gtv_stoprecord %d", room.hubNumber)); }
+void CGTV::SendStopRecord(const CGTVRoom& room) {
+    SendRcon(Format("gtv_stoprecord %d", room.hubNumber));
+}
 
 }  // namespace orv

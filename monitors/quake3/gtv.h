@@ -25,12 +25,12 @@ public:
 
     ~CGTVRoom() = default;
 
-    std::string map;            // "mapName" without "maps/" and ".bsp"
-    std::string recordingName;  // "recording"; empty while the hub does not record
-    Point anchor;               // where link lines start while the list is unfolded
+    std::string map;              // "mapName" without "maps/" and ".bsp"
+    std::string recordingName;    // "recording"; empty while the hub does not record
+    Point anchor;                 // where link lines start while the list is unfolded
     std::int32_t following = -1;  // client number of the followed player; -1: nobody
-    std::string description;    // "desc"
-    std::string serverAddress;  // "parent": the game the hub relays, as the proxy reports it
+    std::string description;      // "desc"
+    std::string serverAddress;    // "parent": the game the hub relays, as the proxy reports it
     std::int32_t hubNumber = 0;
     std::int32_t roomState = 0;  // 2: hidden, not counted, not recorded; 3: may record; 4 and 5: marked
     std::int32_t roomNumber = 0;
@@ -127,10 +127,10 @@ public:
     void SendPassword(const std::string& targetPassword);
 
     // Room commands (the document's and the control panel's), each one rcon command for the room's hub.
-    void SendCloseRoom(const CGTVRoom& room);                                   // gtv_disconnect %d
-    void SendDescription(const CGTVRoom& room, const std::string& text);        // gtv_description %d "%s"
-    void SendStartRecord(const CGTVRoom& room, const std::string& fileName);    // gtv_record %s %d
-    void SendStopRecord(const CGTVRoom& room);                                  // gtv_stoprecord %d
+    void SendCloseRoom(const CGTVRoom& room);                                 // gtv_disconnect %d
+    void SendDescription(const CGTVRoom& room, const std::string& text);      // gtv_description %d "%s"
+    void SendStartRecord(const CGTVRoom& room, const std::string& fileName);  // gtv_record %s %d
+    void SendStopRecord(const CGTVRoom& room);                                // gtv_stoprecord %d
 
     // What drawing writes: the expand box (empty below state 2), each shown room's band and anchor
     // (empty bands for hidden rooms and for all rooms while folded), from the box's position. While
@@ -155,8 +155,8 @@ public:
     std::string externalHost;
     std::uint32_t exportToWeb = 0;
     std::uint32_t autoRecord = 1;
-    std::string chainList;    // the proxy's "chains" value
-    Time linkNotBefore = 0;   // the document links rooms only when this is earlier than now
+    std::string chainList;   // the proxy's "chains" value
+    Time linkNotBefore = 0;  // the document links rooms only when this is earlier than now
 
 private:
     void HandleManagerAnswer(const std::string& text);

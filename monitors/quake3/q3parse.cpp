@@ -75,7 +75,9 @@ bool ParseGtvPasswordLine(std::string_view line, std::string& password) {
 }
 
 namespace {
-bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsWhite(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 }  // namespace
 
 GtvManagerAnswer ParseGtvManagerAnswer(std::string_view text) {

@@ -5,7 +5,9 @@
 
 namespace orv {
 
-CQ3Server::CQ3Server(CPlatform& platform) : CCommonObject(platform) { icon = kIcon; }
+CQ3Server::CQ3Server(CPlatform& platform) : CCommonObject(platform) {
+    icon = kIcon;
+}
 
 void CQ3Server::Tick() {
     CheckTimeout();
@@ -33,14 +35,19 @@ void CQ3Server::SendRcon(const std::string& command) {
     SendOutOfBand("rcon \"" + rconPassword + "\" " + command);
 }
 
-void CQ3Server::Kick(const std::string& playerName) { SendRcon("kick \"" + playerName + "\""); }
+void CQ3Server::Kick(const std::string& playerName) {
+    SendRcon("kick \"" + playerName + "\"");
+}
 
 void CQ3Server::OnPacket(std::span<const std::uint8_t> datagram) {
     const std::string text = AnswerText(datagram);
     // A console answer is consumed line by line, so at most one of the three kinds applies.
-    if (BeginsWith(text, "print")) HandleConsoleAnswer(text);
-    else if (BeginsWith(text, "infoResponse")) HandleInfoAnswer(text);
-    else if (BeginsWith(text, "statusResponse")) HandleStatusAnswer(text);
+    if (BeginsWith(text, "print"))
+        HandleConsoleAnswer(text);
+    else if (BeginsWith(text, "infoResponse"))
+        HandleInfoAnswer(text);
+    else if (BeginsWith(text, "statusResponse"))
+        HandleStatusAnswer(text);
 }
 
 void CQ3Server::HandleConsoleAnswer(const std::string& text) {
@@ -76,7 +83,8 @@ void CQ3Server::HandleStatusAnswer(const std::string& text) {
     maxPlayers = a.maxPlayers;
     if (a.hasPlayerList) {
         playerNameCount = a.playerCount;
-        for (int i = 0; i < a.playerCount; ++i) playerNames[static_cast<size_t>(i)] = a.playerNames[static_cast<size_t>(i)];
+        for (int i = 0; i < a.playerCount; ++i)
+            playerNames[static_cast<size_t>(i)] = a.playerNames[static_cast<size_t>(i)];
     }
     if (state <= kStateMonitor) SetState(kStateMonitor);
     MarkAnswered();
