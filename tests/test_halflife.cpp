@@ -113,7 +113,6 @@ TEST_F(HLServerFixture, StartsAtPhaseZeroWithTheHalfLifeIconAndSavesOnlyTheShare
     server->map = "not saved";
     CArchive ar;
     server->Serialize(ar);
-    const std::string port = std::to_string(peer.Port());
     CArchive expected;
     std::string host = "127.0.0.1", rc = "rc", pw = "pw";
     std::uint32_t p = static_cast<std::uint32_t>(peer.Port()), gid = 0;

@@ -1,5 +1,6 @@
 #include "monitors/halflife/hlparse.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/bytereader.h"
