@@ -9,7 +9,7 @@ CArchive::CArchive() : m_storing(true) {}
 CArchive::CArchive(std::span<const std::uint8_t> data) : m_storing(false), m_in(data) {}
 
 void CArchive::Fail(const std::string& reason) {
-    if (!Failed()) m_reason = reason;
+    if (m_reason.empty()) m_reason = reason;
     m_failed = true;
 }
 

@@ -7,10 +7,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 namespace orv {
+
+namespace {
+std::atomic<bool> g_nameResolution{true};
+}  // namespace
+
+void CUdpSocket::AllowNameResolution(bool allowed) { g_nameResolution = allowed; }
 
 CUdpSocket::~CUdpSocket() { Close(); }
 
@@ -45,7 +52,7 @@ bool CUdpSocket::Connect(const std::string& host, std::uint32_t port) {
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<std::uint16_t>(port));
     if (::inet_pton(AF_INET, host.c_str(), &peer.sin_addr) != 1) {
-        if (!IsValidHostName(host)) return false;
+        if (!IsValidHostName(host) || !g_nameResolution) return false;
         addrinfo hints{};
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_DGRAM;

@@ -33,6 +33,10 @@ public:
     void Shutdown();
     void Close();
 
+    // Whether host names may be resolved at all (on by default). Fuzzers turn it off so that no input can
+    // make the process ask a name server; dotted addresses still connect.
+    static void AllowNameResolution(bool allowed);
+
     // True for a name the resolver may be asked about: letters, digits, '-', '_' and '.', at most 253.
     static bool IsValidHostName(const std::string& host);
 

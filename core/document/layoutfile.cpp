@@ -98,6 +98,8 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
     zones = std::move(newZones);
     groups = std::move(newGroups);
     objects = std::move(newObjects);
+    // An interval below one second cannot drive the upload schedule: such a file gets the default.
+    if (s.vuzuVed.interval < 1) s.vuzuVed.interval = CModuleVuzuVed().interval;
     const std::int32_t tick = vuzuVed.tickCounter;  // loading does not move the upload cycle
     vuzuVed = s.vuzuVed;
     vuzuVed.tickCounter = tick;
