@@ -112,6 +112,11 @@ public:
     // proxies their own values.
     void ApplyObjectProperties(const CObjectValues& values);
     void AskObjectPassword();  // "Enter this object's password"
+    // The HLTV proxy's commands; each acts on the selected object only when it is a CHLTV.
+    void HLTVRconPassword();   // "Try another rcon password:", then a fresh challenge
+    void HLTVSpecPassword();   // rcon spectatorpassword "<text>"
+    void HLTVProxyPassword();  // stores the proxy password; in state 3 offers to set it remotely
+    void HLTVDisconnect();     // rcon disconnect; no automatic link for 10 s
 
     // Modules and preferences.
     void SetAdminBotEnabled(bool enabled);

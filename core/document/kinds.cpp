@@ -2,6 +2,7 @@
 // gives each the values of the add and properties dialogs.
 #include "core/document/document.h"
 #include "monitors/halflife/hlserver.h"
+#include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
 #include "monitors/quake3/q3server.h"
 
@@ -12,7 +13,7 @@ std::unique_ptr<CCommonObject> COrvaneDoc::CreateObject(CObjectKind kind) {
         case CObjectKind::HLServer: return std::make_unique<CHLServer>(m_platform);
         case CObjectKind::Q3Server: return std::make_unique<CQ3Server>(m_platform);
         case CObjectKind::GTV: return std::make_unique<CGTV>(m_platform);
-        case CObjectKind::HLTV: break;
+        case CObjectKind::HLTV: return std::make_unique<CHLTV>(m_platform);
     }
     return nullptr;
 }
@@ -26,6 +27,13 @@ std::unique_ptr<CCommonObject> COrvaneDoc::CreateObjectOfClass(const std::string
 }
 
 void COrvaneDoc::ApplyKindValues(CCommonObject& object, const CObjectValues& values, bool adding) {
+    if (auto* hltv = dynamic_cast<CHLTV*>(&object)) {
+        hltv->proxyPassword = values.proxyPassword;
+        hltv->externalHost = values.externalHost;
+        hltv->externalPort = values.externalPort;
+        hltv->exportToWeb = values.exportToWeb;
+        hltv->autoRecord = values.autoRecord;
+    }
     if (auto* gtv = dynamic_cast<CGTV*>(&object)) {
         gtv->externalHost = values.externalHost;
         gtv->externalPort = static_cast<std::uint32_t>(values.externalPort);
