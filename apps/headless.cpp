@@ -218,6 +218,12 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
         ->allow_extra_args(false);
     bool noSound = false;
     app.add_flag("--no-sound", noSound, "Disable the match-sound module (no \"sound:\" lines)");
+    std::string openPath, savePath;
+    app.add_option("--open", openPath,
+                   "Start from this layout file (.orv): its objects, module settings, limit and sound switch; "
+                   "objects named on the command line are added to it")
+        ->type_name("FILE");
+    app.add_option("--save", savePath, "Save the layout to this file (.orv) when the run ends")->type_name("FILE");
 
     std::vector<std::string> args;
     for (int i = argc - 1; i >= 1; --i) args.emplace_back(argv[i]);  // CLI11 takes them reversed
@@ -240,6 +246,9 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
 
     Options options;
     options.limit = static_cast<std::int32_t>(limit);
+    options.limitGiven = app.count("--limit") > 0;
+    options.openPath = openPath;
+    options.savePath = savePath;
     if (secondsOption->count() > 0) options.seconds = seconds;
     options.noSound = noSound;
 
@@ -391,7 +400,8 @@ int CHeadlessRunner::Run(const volatile std::sig_atomic_t& stop) {
     CPlatform platform{clock, prompter, sound, loop};
     COrvaneDoc doc(platform);
     doc.New();
-    doc.output.SetLimit(m_options.limit);
+    if (!m_options.openPath.empty() && !doc.Open(m_options.openPath)) return 1;  // the reason is on stderr
+    if (m_options.limitGiven || m_options.openPath.empty()) doc.output.SetLimit(m_options.limit);
     if (m_options.noSound) doc.sound.sound.enabled = 0;
 
     for (const ObjectSpec& spec : m_options.objects) {
@@ -406,6 +416,7 @@ int CHeadlessRunner::Run(const volatile std::sig_atomic_t& stop) {
         CGroup* group = nullptr;
         for (auto& g : doc.groups)
             if (g->name == kind->group) group = g.get();
+        if (!group && !doc.groups.empty()) group = doc.groups[0];  // an opened layout may lack the group
         doc.AddObject(std::move(object), group);  // a duplicate is refused with the document's message
     }
 
@@ -447,6 +458,7 @@ int CHeadlessRunner::Run(const volatile std::sig_atomic_t& stop) {
         loop.RunOnce(std::min<std::chrono::milliseconds>(left, 100ms));
         SendPendingRcon();
     }
+    if (!m_options.savePath.empty() && !doc.Save(m_options.savePath)) return 1;
     return 0;
 }
 

@@ -91,6 +91,9 @@ std::optional<RconRequest> ParseRconRequest(std::string_view text, std::string& 
 struct Options {
     std::vector<ObjectSpec> objects;                           // in command-line order
     std::int32_t limit = COutputSocketControl::kDefaultLimit;  // bits per second
+    bool limitGiven = false;                                   // --limit overrides an opened layout's
+    std::string openPath;                                      // a layout file to start from
+    std::string savePath;                                      // where to save the layout at the end
     std::optional<std::int64_t> seconds;
     std::vector<RconRequest> rcon;
     bool noSound = false;
@@ -150,7 +153,7 @@ public:
     CHeadlessRunner(const Options& options, std::ostream& out, std::ostream& err)
         : m_options(options), m_out(out), m_err(err) {}
     // The exit code: 0 after a normal stop, kExitUsage when an --rcon names no object, 1 when
-    // standard output failed.
+    // standard output failed or the layout file could not be opened or saved.
     int Run(const volatile std::sig_atomic_t& stop);
 
 private:

@@ -2,6 +2,8 @@
 // loopback Half-Life peers, read line by line from its standard output with deadlines.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -480,6 +482,45 @@ TEST(HeadlessRun, ClosedStandardOutputEndsTheRunWithOne) {
     p.CloseOutput();
     EXPECT_EQ(p.Wait(5s), 1);  // at the next tick, not killed by SIGPIPE
     EXPECT_EQ(p.Err().find("AddressSanitizer"), std::string::npos) << p.Err();
+}
+
+TEST(HeadlessLayout, SavesTheLayoutItRanAndOpensItAgain) {
+    char tmpl[] = "/tmp/orvane-headless-XXXXXX";
+    const std::string dir = ::mkdtemp(tmpl);
+    const std::string path = dir + "/run.orv";
+    {
+        HeadlessProcess p({"--hl", "127.0.0.1:9,rcon=pw", "--limit", "20480", "--seconds", "0", "--save", path});
+        ASSERT_TRUE(p.Started());
+        EXPECT_EQ(p.Wait(10s), 0) << p.Err();
+    }
+    {
+        // The opened layout brings its object and its limit; a command-line object is added to it.
+        HeadlessProcess p({"--open", path, "--hl", "127.0.0.1:7", "--seconds", "0"});
+        ASSERT_TRUE(p.Started());
+        EXPECT_EQ(p.Wait(10s), 0) << p.Err();
+        ASSERT_EQ(p.lines.size(), 3u);
+        const Json doc = Json::parse(p.lines[0]);
+        EXPECT_EQ(doc.at("objects"), 2);
+        EXPECT_EQ(doc.at("limit"), 20480);
+        EXPECT_EQ(Json::parse(p.lines[1]).at("address"), "127.0.0.1:9");
+        EXPECT_EQ(Json::parse(p.lines[2]).at("address"), "127.0.0.1:7");
+    }
+    {
+        // --limit given with --open wins over the file's.
+        HeadlessProcess p({"--open", path, "--limit", "40960", "--seconds", "0"});
+        EXPECT_EQ(p.Wait(10s), 0);
+        ASSERT_FALSE(p.lines.empty());
+        EXPECT_EQ(Json::parse(p.lines[0]).at("limit"), 40960);
+    }
+    {
+        // A file that is not a layout: the message, exit code 1, nothing monitored.
+        std::ofstream(dir + "/bad.orv") << "not a layout";
+        HeadlessProcess p({"--open", dir + "/bad.orv", "--seconds", "0"});
+        EXPECT_EQ(p.Wait(10s), 1);
+        EXPECT_NE(p.Err().find("Unexpected file format."), std::string::npos) << p.Err();
+        EXPECT_TRUE(p.lines.empty());
+    }
+    std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace
