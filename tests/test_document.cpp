@@ -3,6 +3,8 @@
 
 #include "core/document/document.h"
 #include "fakes.h"
+#include "monitors/quake3/gtv.h"
+#include "sim/udppeer.h"
 
 namespace orv {
 namespace {
@@ -41,6 +43,9 @@ public:
     std::string relayed;
     CCommonObject* linked = nullptr;
 };
+
+// An out-of-band datagram as it leaves: the prefix, the text, one zero byte.
+std::string Oob(const std::string& text) { return std::string(4, '\xFF') + text + std::string(1, '\0'); }
 
 struct CountingView : IDocumentView {
     void OnUpdate(int hint) override { hints.push_back(hint); }
@@ -358,6 +363,63 @@ TEST_F(DocFixture, AddingEachKindSetsItsValuesAndTheLastAddress) {
     EXPECT_EQ(DefaultPort(CObjectKind::HLTV), 27020u);
     EXPECT_EQ(DefaultPort(CObjectKind::Q3Server), 27960u);
     EXPECT_EQ(DefaultPort(CObjectKind::GTV), 27970u);
+}
+
+TEST_F(DocFixture, GtvRoomCommandsActOnTheSelectedRoom) {
+    using namespace std::chrono_literals;
+    sim::CUdpPeer proxy;
+    CObjectValues v;
+    v.host = "127.0.0.1";
+    v.port = static_cast<std::uint32_t>(proxy.Port());
+    v.group = doc.groups[2];
+    v.rconPassword = "gtvpw";
+    auto* gtv = static_cast<CGTV*>(doc.AddObjectOfKind(CObjectKind::GTV, v));
+    ASSERT_NE(gtv, nullptr);
+    CCommonObject* server = Add("127.0.0.1", 27960);
+    gtv->roomCount = 2;
+    gtv->rooms[1].hubNumber = 7;
+    gtv->rooms[1].description = "Final";
+    gtv->rooms[1].linkedServer = server;
+    doc.selectedObject = gtv;
+
+    // Without a selected room both commands do nothing.
+    doc.GTVDescription();
+    doc.GTVCloseRoom();
+    EXPECT_TRUE(tp.prompter.prompts.empty());
+    EXPECT_EQ(doc.output.Count(), 0);
+
+    gtv->selectedRoom = &gtv->rooms[1];
+    tp.prompter.inputAnswers.push_back(std::string("Grand final"));
+    doc.GTVDescription();
+    EXPECT_EQ(tp.prompter.prompts.back(), "Enter new description for room #7");
+    EXPECT_EQ(tp.prompter.initials.back(), "Final");
+    auto d = proxy.Receive(2s);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->bytes, Oob("rcon \"gtvpw\" gtv_description 7 \"Grand final\""));
+    EXPECT_EQ(gtv->rooms[1].description, "Final");  // nothing is stored locally
+
+    tp.clock.now = 5000;
+    doc.GTVCloseRoom();
+    d = proxy.Receive(2s);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->bytes, Oob("rcon \"gtvpw\" gtv_disconnect 7"));
+    EXPECT_EQ(gtv->linkNotBefore, 5010);
+    EXPECT_EQ(gtv->rooms[1].linkedServer, nullptr);
+    EXPECT_EQ(gtv->selectedRoom, nullptr);
+
+    doc.SetModifiedFlag(false);
+    tp.prompter.inputAnswers.push_back(std::string("other"));
+    doc.GTVRconPassword();
+    EXPECT_EQ(tp.prompter.prompts.back(), "Try another rcon password:");
+    EXPECT_EQ(tp.prompter.initials.back(), "gtvpw");
+    EXPECT_EQ(gtv->rconPassword, "other");
+    EXPECT_TRUE(doc.IsModified());
+
+    // A selected object of another kind: nothing.
+    doc.selectedObject = server;
+    const size_t asked = tp.prompter.prompts.size();
+    doc.GTVRconPassword();
+    EXPECT_EQ(tp.prompter.prompts.size(), asked);
 }
 
 TEST(AddressRange, OnlyTheLastByteMayDiffer) {

@@ -118,6 +118,11 @@ public:
     void HLTVProxyPassword();  // stores the proxy password; in state 3 offers to set it remotely
     void HLTVDisconnect();     // rcon disconnect; no automatic link for 10 s
 
+    // The GTV proxy's commands; each acts on the selected object only when it is a CGTV.
+    void GTVCloseRoom();       // rcon gtv_disconnect for the selected room; its link goes
+    void GTVDescription();     // "Enter new description for room #%d", then rcon gtv_description
+    void GTVRconPassword();    // "Try another rcon password:"
+
     // Modules and preferences.
     void SetAdminBotEnabled(bool enabled);
     void SetPreferences(bool soundEnabled, std::int32_t limitKbps);
