@@ -81,19 +81,25 @@ void CQuakeLoopbackPeer::Run() {
 }
 
 void CQuakeLoopbackPeer::Handle(const Datagram& d) {
+    // A datagram is recorded once its answer has left: a waiter that sees it may count on the answer.
+    auto record = [&] {
+        {
+            std::lock_guard lk(m_lock);
+            m_received.push_back(d.bytes);
+        }
+        m_changed.notify_all();
+    };
     bool silent;
     PacketHook packetHook;
     RconHook rconHook;
     {
         std::lock_guard lk(m_lock);
-        m_received.push_back(d.bytes);
         m_client = d.from;
         silent = m_silent;
         packetHook = m_packetHook;
         rconHook = m_rconHook;
     }
-    m_changed.notify_all();
-    if (silent || !BeginsWith(d.bytes, kPrefix)) return;
+    if (silent || !BeginsWith(d.bytes, kPrefix)) return record();
     std::string text = d.bytes.substr(4);
     text = text.substr(0, text.find('\0'));
 
@@ -107,8 +113,8 @@ void CQuakeLoopbackPeer::Handle(const Datagram& d) {
             answer = Answer(text);
         }
     }
-    m_changed.notify_all();  // commands may have changed the state
     if (answer && !answer->empty()) m_udp.SendTo(d.from, *answer);
+    record();
 }
 
 std::optional<std::string> CQuakeLoopbackPeer::AnswerRcon(const std::string& text, const RconHook& hook) {

@@ -47,7 +47,7 @@ public:
     void SetPacketHook(PacketHook hook);
     void SetRconHook(RconHook hook);
 
-    // Every datagram received, in order, exactly as it arrived.
+    // Every datagram received, in order, exactly as it arrived; each is recorded once its answer has left.
     std::vector<std::string> Received() const;
     // Their texts: prefix and everything from the first zero byte on removed.
     std::vector<std::string> ReceivedTexts() const;
