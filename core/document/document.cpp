@@ -52,6 +52,8 @@ void COrvaneDoc::New() {
 void COrvaneDoc::Tick() {
     if (m_inTick) return;
     m_inTick = true;
+    networkDetect.Tick(*this);
+    vuzuVed.Tick(*this);
     for (size_t i = 0; i < objects.size(); ++i) {
         CCommonObject* object = objects[i];
         object->Tick();
@@ -159,6 +161,22 @@ CAddressRange CheckAddressRange(IPrompter& prompter, const std::string& from, co
         range.lastPort = lastPort;
     }
     return range;
+}
+
+CCommonObject* COrvaneDoc::AddDetectedGTV(const CDetectedGTV& detected) {
+    CObjectValues values;
+    values.host = detected.host;
+    values.port = detected.port;
+    values.group = detected.group;
+    values.rconPassword = detected.rconPassword;
+    values.externalHost = detected.externalHost;
+    values.externalPort = detected.externalPort;
+    values.exportToWeb = detected.exportToWeb;
+    values.autoRecord = detected.autoRecord;
+    const std::string entered = lastAddress;
+    CCommonObject* added = AddObjectOfKind(CObjectKind::GTV, values);
+    lastAddress = entered;
+    return added;
 }
 
 CCommonObject* COrvaneDoc::AddObjectOfKind(CObjectKind kind, const CObjectValues& values) {

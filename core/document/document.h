@@ -13,6 +13,7 @@
 #include "core/platform.h"
 #include "core/zone.h"
 #include "ftp/ftpengine.h"
+#include "modules/modulehost.h"
 #include "modules/netdetect.h"
 #include "modules/vuzuved.h"
 #include "net/outputcontrol.h"
@@ -64,7 +65,7 @@ public:
     virtual void OnUpdate(int hint) = 0;
 };
 
-class COrvaneDoc {
+class COrvaneDoc : public IModuleHost {
 public:
     explicit COrvaneDoc(CPlatform& platform);
     ~COrvaneDoc();
@@ -82,7 +83,7 @@ public:
     CZone* AddZone(const std::string& name, std::int32_t level);
     CGroup* AddGroup(const std::string& name, CZone* zone, std::int32_t level);
     // The first object whose address string equals "%s:%d" of host and port.
-    CCommonObject* FindObject(const std::string& host, std::uint32_t port) const;
+    CCommonObject* FindObject(const std::string& host, std::uint32_t port) const override;
     // Appends an object made by the caller: sets its group, output and sound, creates its socket.
     // Refused (nullptr, with the duplicate message) when find object already knows host and port.
     CCommonObject* AddObject(std::unique_ptr<CCommonObject> object, CGroup* group);
@@ -142,11 +143,23 @@ public:
     // Views.
     void AddView(IDocumentView* view);
     void RemoveView(IDocumentView* view);
-    void UpdateAllViews(int hint);
+    void UpdateAllViews(int hint) override;
     void SetModifiedFlag(bool modified = true) { m_modified = modified; }
     bool IsModified() const { return m_modified; }
 
     CPlatform& Platform() const { return m_platform; }
+
+    // What the modules see of the document.
+    const CObjectList& ObjectList() const override { return objects; }
+    const CGroupObList& GroupList() const override { return groups; }
+    const CZoneObList& ZoneList() const override { return zones; }
+    // Adds the proxy through the add operation of its kind; last address stays as the operator left it.
+    CCommonObject* AddDetectedGTV(const CDetectedGTV& values) override;
+    CGroup* AppendGroup(std::unique_ptr<CGroup> group) override { return groups.Append(std::move(group)); }
+    bool AdminBotEnabled() const override { return adminBot.enabled != 0; }
+    CFtpEngine& FtpEngine() override { return ftp; }
+    IPrompter& Prompter() override { return m_platform.prompter; }
+    IClock& Clock() override { return m_platform.clock; }
 
     // The zone the network detection module adds proxies to cannot be deleted.
     bool IsNetworkDetectionZone(const CZone* zone) const { return zone && networkDetect.targetZone == zone; }
