@@ -99,6 +99,10 @@ void CModuleVuzuVed::Tick(IModuleHost& host) {
 
 void CModuleVuzuVed::Upload(IModuleHost& host) {
     if (enabled == 0) return;
+    host.FtpEngine().AddJob(MakeJob(host));
+}
+
+std::unique_ptr<FtpJob> CModuleVuzuVed::MakeJob(IModuleHost& host) {
     auto job = std::make_unique<FtpJob>();
     job->server = server;
     job->port = local.ftpPort;
@@ -107,7 +111,7 @@ void CModuleVuzuVed::Upload(IModuleHost& host) {
     job->remotePath = remoteFilename;
     job->content = GeneratePage(host);
     job->kind = 0;
-    host.FtpEngine().AddJob(std::move(job));
+    return job;
 }
 
 std::string CModuleVuzuVed::MatchStateText(std::int32_t matchState) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 namespace orv {
 
 class IModuleHost;
+struct FtpJob;
 
 class CModuleVuzuVed : public CModule {
 public:
@@ -50,6 +52,8 @@ public:
     void Tick(IModuleHost& host);
     // Hands one page to the document's FTP engine (port 21), even an empty one. Nothing while disabled.
     void Upload(IModuleHost& host);
+    // The upload job of one page: server, the FTP port, login, password, remote file, the page, kind 0.
+    std::unique_ptr<FtpJob> MakeJob(IModuleHost& host);
     // Fills web_template.html (read from the template folder); without it, the missing-template
     // message and an empty page. Updates the peaks.
     std::string GeneratePage(IModuleHost& host);
