@@ -55,7 +55,8 @@ bool ParseExternalAddress(const std::string& text, std::string& host, std::int32
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
     const std::string digits = text.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
     const int value = std::stoi(digits);
     if (value < 1 || value > 65535) return false;
     host = text.substr(0, colon);

@@ -100,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const std::int32_t players = tv.PlayerGaugeFill(48);
     const std::int32_t watching = tv.SpectatorGaugeFill(48);
     const std::int32_t bandwidth = tv.BandwidthGaugeFill(48);
-    if (players < 0 || players > 48 || watching < 0 || watching > 48 || bandwidth < 0 || bandwidth > 48) __builtin_trap();
+    if (players < 0 || players > 48 || watching < 0 || watching > 48 || bandwidth < 0 || bandwidth > 48)
+        __builtin_trap();
     if (tv.icon != orv::CHLTV::kIcon) __builtin_trap();
     if (tv.playerNameCount < 0 || tv.playerNameCount > orv::CCommonObject::kMaxPlayerNames) __builtin_trap();
     std::string name = tv.RecordingFileName();

@@ -75,11 +75,14 @@ std::optional<std::string> CHLTVPeer::RunCommand(const std::string& command) {
 
 std::string CHLTVPeer::StatusTextLocked() const {
     std::string s = "----- Status -----\n";
-    s += Format("Local IP 127.0.0.1:%d, Network In %.1f, Out %.1f, Loss 0.00\n", m_hl.Port(),
-                static_cast<double>(m_in), static_cast<double>(m_out));
+    s += Format("Local IP 127.0.0.1:%d, Network In %.1f, Out %.1f, Loss 0.00\n", m_hl.Port(), static_cast<double>(m_in),
+                static_cast<double>(m_out));
     s += Format("Name %s, Clients %d/%d\n", m_name.c_str(), m_spectators + m_proxies, m_slots);
-    if (m_connectedTo.empty()) s += "Not connected.\n";
-    else s += "HLTV proxy connected to " + m_connectedTo + ", delay " + Format("%.1f", static_cast<double>(m_delay)) + " s\n";
+    if (m_connectedTo.empty())
+        s += "Not connected.\n";
+    else
+        s += "HLTV proxy connected to " + m_connectedTo + ", delay " + Format("%.1f", static_cast<double>(m_delay)) +
+             " s\n";
     if (!m_recording.empty()) s += "Recording to " + m_recording + ".dem (12 seconds, 0.1 MB)\n";
     s += Format("Local Slots %d, Spectators %d, Proxies %d\n", m_slots, m_spectators, m_proxies);
     return s;

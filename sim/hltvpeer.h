@@ -55,9 +55,9 @@ public:
     // What it was told.
     std::string ConnectedTo() const;
     std::string Recording() const;
-    std::vector<std::string> Connects() const;          // every "connect" argument
-    std::vector<std::string> ServerPasswords() const;   // every "serverpassword" argument
-    std::vector<std::string> Recordings() const;        // every "record" argument
+    std::vector<std::string> Connects() const;         // every "connect" argument
+    std::vector<std::string> ServerPasswords() const;  // every "serverpassword" argument
+    std::vector<std::string> Recordings() const;       // every "record" argument
     std::string SpectatorPassword() const;
     std::string ProxyPassword() const;
 

@@ -130,13 +130,17 @@ private:
         char buffer[65536];
         if (fds[0].revents) {
             const ssize_t n = ::read(m_out, buffer, sizeof buffer);
-            if (n > 0) m_outText.append(buffer, static_cast<size_t>(n));
-            else m_outClosed = true;
+            if (n > 0)
+                m_outText.append(buffer, static_cast<size_t>(n));
+            else
+                m_outClosed = true;
         }
         if (fds[1].revents) {
             const ssize_t n = ::read(m_err, buffer, sizeof buffer);
-            if (n > 0) m_errText.append(buffer, static_cast<size_t>(n));
-            else m_errClosed = true;
+            if (n > 0)
+                m_errText.append(buffer, static_cast<size_t>(n));
+            else
+                m_errClosed = true;
         }
     }
 
@@ -147,9 +151,13 @@ private:
     std::optional<int> m_exitCode;
 };
 
-std::string OutOfBand(const std::string& text) { return std::string("\xFF\xFF\xFF\xFF", 4) + text + std::string(1, '\0'); }
+std::string OutOfBand(const std::string& text) {
+    return std::string("\xFF\xFF\xFF\xFF", 4) + text + std::string(1, '\0');
+}
 
-bool IsProxy(const Json& j) { return j.at("kind") == "CHLTV"; }
+bool IsProxy(const Json& j) {
+    return j.at("kind") == "CHLTV";
+}
 
 // ---- Command line ----
 
@@ -159,14 +167,16 @@ TEST(HeadlessHLTV, HelpListsTheProxyOption) {
     EXPECT_EQ(p.Wait(10s), 0);
     std::string text;
     for (auto& l : p.lines) text += l + "\n";
-    for (const char* word : {"--hltv HOST[:PORT][,rcon=PASSWORD][,proxypw=PASSWORD][,ext=HOST:PORT][,export=0|1][,autorecord=0|1]",
-                             "Monitor an HLTV proxy", "default port 27020", "group \"Local TV\""})
+    for (const char* word :
+         {"--hltv HOST[:PORT][,rcon=PASSWORD][,proxypw=PASSWORD][,ext=HOST:PORT][,export=0|1][,autorecord=0|1]",
+          "Monitor an HLTV proxy", "default port 27020", "group \"Local TV\""})
         EXPECT_NE(text.find(word), std::string::npos) << word;
 }
 
 TEST(HeadlessHLTV, BadProxySettingsExitWithTwoAndSayWhy) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--hltv", "127.0.0.1,ext=127.0.0.2"}, "--hltv '127.0.0.1,ext=127.0.0.2': ext must be HOST:PORT with a port from 1 to 65535"},
+        {{"--hltv", "127.0.0.1,ext=127.0.0.2"},
+         "--hltv '127.0.0.1,ext=127.0.0.2': ext must be HOST:PORT with a port from 1 to 65535"},
         {{"--hltv", "127.0.0.1,ext=:27020"}, "ext must be HOST:PORT"},
         {{"--hltv", "127.0.0.1,ext=127.0.0.2:0"}, "ext must be HOST:PORT"},
         {{"--hltv", "127.0.0.1,ext=127.0.0.2:99999"}, "ext must be HOST:PORT"},
@@ -233,7 +243,8 @@ TEST(HeadlessHLTV, ProxyLineReportsStatusLinkAndAutomaticRecording) {
     EXPECT_EQ(first->at("icon"), 153);
 
     // The status block and the delay answer.
-    auto status = p.WaitForObject([](const Json& j) { return IsProxy(j) && j.at("state") == 3 && j.at("delay") == 20.0; }, 15s);
+    auto status =
+        p.WaitForObject([](const Json& j) { return IsProxy(j) && j.at("state") == 3 && j.at("delay") == 20.0; }, 15s);
     ASSERT_TRUE(status) << p.Err();
     EXPECT_EQ(status->at("spectators"), 6);
     EXPECT_EQ(status->at("slots"), 64);
@@ -254,8 +265,8 @@ TEST(HeadlessHLTV, ProxyLineReportsStatusLinkAndAutomaticRecording) {
     ASSERT_EQ(tv.Recordings().size(), 1u);
     EXPECT_EQ(file, tv.Recordings()[0] + ".dem");
     EXPECT_TRUE(file.ends_with("_de_dust2_Alpha_Beta.dem")) << file;
-    const std::string record = "rcon " + std::to_string(tv.Base().ExpectedChallenge()) + " \"secret\" record " +
-                               tv.Recordings()[0];
+    const std::string record =
+        "rcon " + std::to_string(tv.Base().ExpectedChallenge()) + " \"secret\" record " + tv.Recordings()[0];
     const auto received = tv.Received();
     EXPECT_EQ(std::count(received.begin(), received.end(), OutOfBand(record)), 1);
     EXPECT_EQ(p.Err().find("Internal error"), std::string::npos) << p.Err();

@@ -31,9 +31,13 @@ using namespace std::string_literals;
 const std::string kOob("\xFF\xFF\xFF\xFF", 4);
 
 // FF FF FF FF + text + the zero byte every outgoing datagram ends with.
-std::string Framed(const std::string& text) { return kOob + text + std::string(1, '\0'); }
+std::string Framed(const std::string& text) {
+    return kOob + text + std::string(1, '\0');
+}
 // A console print answer as the proxy sends it.
-std::string Print(const std::string& console) { return kOob + "l" + console + std::string(1, '\0'); }
+std::string Print(const std::string& console) {
+    return kOob + "l" + console + std::string(1, '\0');
+}
 
 std::span<const std::uint8_t> Bytes(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
@@ -193,7 +197,10 @@ TEST_F(HLTVFixture, SixPhasesWithExactBytes) {
     CHLTV* tv = AddProxy("secret");
     ASSERT_EQ(tv->pollPhase, 0);
     const std::vector<std::vector<std::string>> expected = {
-        {Framed("details")}, {}, {Framed("players")}, {Framed("challenge rcon")},
+        {Framed("details")},
+        {},
+        {Framed("players")},
+        {Framed("challenge rcon")},
         {Framed("rcon 0 \"secret\" delay")},  // the delay is not known yet
         {}};
     for (int cycle = 0; cycle < 2; ++cycle)
@@ -203,8 +210,8 @@ TEST_F(HLTVFixture, SixPhasesWithExactBytes) {
 
     // Without an rcon password the challenge is still asked for every cycle; "delay" is not sent.
     tv->rconPassword.clear();
-    const std::vector<std::vector<std::string>> quiet = {
-        {Framed("details")}, {}, {Framed("players")}, {Framed("challenge rcon")}, {}, {}};
+    const std::vector<std::vector<std::string>> quiet = {{Framed("details")},        {}, {Framed("players")},
+                                                         {Framed("challenge rcon")}, {}, {}};
     for (size_t phase = 0; phase < 6; ++phase) EXPECT_EQ(TickProxy(tv), quiet[phase]) << phase;
 }
 
@@ -230,8 +237,7 @@ TEST_F(HLTVFixture, ChallengeAnswerAsksForStatusAndLeavesTheState) {
 
 TEST_F(HLTVFixture, DetailsKeepTheProxyIconAndEveryDatagramStampsTheView) {
     CHLTV* tv = AddProxy("");
-    const std::string details =
-        kOob + ("m127.0.0.1:27020\0Proxy\0de_nuke\0cstrike\0HLTV\0\x05\x10\x2F"s);
+    const std::string details = kOob + ("m127.0.0.1:27020\0Proxy\0de_nuke\0cstrike\0HLTV\0\x05\x10\x2F"s);
     tp.clock.Advance(5);
     Deliver(tv, details);
     EXPECT_EQ(tv->icon, 153u);
@@ -592,7 +598,8 @@ TEST_F(HLTVFixture, DropConnectsTheProxyToItsTarget) {
 
     // A game server: its password and its address; the reported address stays.
     tv->serverAddress = "before";
-    EXPECT_EQ(dropAndTake(server), (std::vector<std::string>{Rcon("serverpassword match"), Rcon("connect 127.0.0.9:27015")}));
+    EXPECT_EQ(dropAndTake(server),
+              (std::vector<std::string>{Rcon("serverpassword match"), Rcon("connect 127.0.0.9:27015")}));
     EXPECT_EQ(tv->linkedServer, server);
     EXPECT_EQ(tv->serverAddress, "before");
     server->password.clear();
@@ -605,7 +612,7 @@ TEST_F(HLTVFixture, DropConnectsTheProxyToItsTarget) {
     EXPECT_EQ(tv->serverAddress, "");
 
     EXPECT_EQ(peer.Connects(), (std::vector<std::string>{"127.0.0.7:27021", "127.0.0.8:27020", "127.0.0.9:27015",
-                                                        "127.0.0.9:27015", "127.0.0.10:27960"}));
+                                                         "127.0.0.9:27015", "127.0.0.10:27960"}));
     EXPECT_EQ(peer.ServerPasswords(), (std::vector<std::string>{"relay pw", "match"}));
     EXPECT_TRUE(tp.prompter.messages.empty());  // no "Drop on" message
 
@@ -685,7 +692,7 @@ TEST_F(HLTVFixture, RecordingFileNames) {
     tp.clock.now = Utc(2004, 5, 12, 21, 5, 42);
     CHLTV tv(tp.platform);
     tv.map = "de_dust2";
-    const std::vector<std::string> names = {"CD|y1", "CD|y2", "CD|y3", "CD|y4", "CD|y5",
+    const std::vector<std::string> names = {"CD|y1",  "CD|y2",  "CD|y3",  "CD|y4",  "CD|y5",
                                             "[AB]x1", "[AB]x2", "[AB]x3", "[AB]x4", "[AB]x5"};
     std::copy(names.begin(), names.end(), tv.playerNames.begin());
     tv.playerNameCount = 10;
@@ -1111,9 +1118,12 @@ TEST_F(HLTVFixture, EveryPrefixOfRealAnswersStaysInsideTheDatagram) {
     peer.SetConnectedTo("127.0.0.3:27015");
     peer.SetRecording("demo");
     const std::vector<std::string> answers = {
-        Print(peer.StatusText()), Print("Client delay is 30.0 seconds.\nLocal IP 1, Network In 1 Out 2\n"),
+        Print(peer.StatusText()),
+        Print("Client delay is 30.0 seconds.\nLocal IP 1, Network In 1 Out 2\n"),
         Print("Local Slots 128, Spectators 10, Proxies 2\nName x, Clients 1/2\nConnected to (a)\n"),
-        kOob + "challenge rcon 123\n"s, peer.Base().DetailsAnswer(), peer.Base().PlayersAnswer()};
+        kOob + "challenge rcon 123\n"s,
+        peer.Base().DetailsAnswer(),
+        peer.Base().PlayersAnswer()};
     CHLTV tv(tp.platform);
     for (const auto& a : answers) {
         for (size_t n = 0; n <= a.size(); ++n) {

@@ -7,10 +7,14 @@ namespace orv {
 
 namespace {
 
-CHLTV* SelectedProxy(CCommonObject* selected) { return dynamic_cast<CHLTV*>(selected); }
+CHLTV* SelectedProxy(CCommonObject* selected) {
+    return dynamic_cast<CHLTV*>(selected);
+}
 
 // The word, a blank and the text in double quotes: how the proxy takes a password.
-std::string QuotedCommand(const std::string& word, const std::string& text) { return word + " \"" + text + "\""; }
+std::string QuotedCommand(const std::string& word, const std::string& text) {
+    return word + " \"" + text + "\"";
+}
 
 }  // namespace
 

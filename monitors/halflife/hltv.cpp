@@ -61,8 +61,7 @@ public:
 
 private:
     void SkipSpace() {
-        while (m_pos < m_text.size() &&
-               (m_text[m_pos] == ' ' || (m_text[m_pos] >= '\t' && m_text[m_pos] <= '\r')))
+        while (m_pos < m_text.size() && (m_text[m_pos] == ' ' || (m_text[m_pos] >= '\t' && m_text[m_pos] <= '\r')))
             ++m_pos;
     }
 
@@ -89,7 +88,9 @@ void Centre(const CRect& r, std::int32_t& x, std::int32_t& y) {
 
 }  // namespace
 
-CHLTV::CHLTV(CPlatform& platform) : CHLServer(platform) { icon = kIcon; }
+CHLTV::CHLTV(CPlatform& platform) : CHLServer(platform) {
+    icon = kIcon;
+}
 
 void CHLTV::Serialize(CArchive& ar) {
     CHLServer::Serialize(ar);
@@ -212,7 +213,9 @@ void CHLTV::ApplyConsoleLine(const std::string& line, ConsoleFlags& flags) {
 
 // ---- commands ------------------------------------------------------------------------------------
 
-std::string CHLTV::ExternalAddressString() const { return orv::AddressString(externalHost, externalPort); }
+std::string CHLTV::ExternalAddressString() const {
+    return orv::AddressString(externalHost, externalPort);
+}
 
 void CHLTV::SendServerPassword(const std::string& serverPassword) {
     if (!serverPassword.empty()) SendRcon("serverpassword " + serverPassword);
@@ -300,8 +303,10 @@ void CHLTV::CheckAutoRecord() {
 std::string CHLTV::RecordingFileName() const {
     std::string teams;
     const CHLServer* server = GameServer(false);
-    if (server && server->matchRunning == 1) teams = server->teamAName + "_" + server->teamBName;
-    else teams = TeamTags();
+    if (server && server->matchRunning == 1)
+        teams = server->teamAName + "_" + server->teamBName;
+    else
+        teams = TeamTags();
     const std::tm local = Platform().clock.LocalTime(Now());
     char stamp[64] = {};
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%Hh%M", &local);

@@ -34,9 +34,9 @@ public:
     static constexpr std::uint16_t kSchema = 101;
     static constexpr std::uint32_t kIcon = 153;
     static constexpr std::uint32_t kDefaultPort = 27020;
-    static constexpr Time kLinkHoldOff = 10;      // seconds without automatic linking after Disconnect
-    static constexpr Time kStopMargin = 10;       // seconds a recording goes on after the spectators saw the end
-    static constexpr Time kUnknownDelay = 30;     // the delay assumed while the proxy has not reported one
+    static constexpr Time kLinkHoldOff = 10;   // seconds without automatic linking after Disconnect
+    static constexpr Time kStopMargin = 10;    // seconds a recording goes on after the spectators saw the end
+    static constexpr Time kUnknownDelay = 30;  // the delay assumed while the proxy has not reported one
     static constexpr float kDelayUnknown = -1.0f;
     // Recording marks (bitmap ids) and the bandwidth that fills the red gauge.
     static constexpr std::uint32_t kMarkRecording = 151;
@@ -44,7 +44,8 @@ public:
     static constexpr std::uint32_t kMarkAutoRecord = 155;
     static constexpr float kGaugeBandwidth = 1500.0f;
 
-    static constexpr const char* kInternalError = "CHLTV::CheckAutoRecord() : Internal error, report this bug to the author";
+    static constexpr const char* kInternalError =
+        "CHLTV::CheckAutoRecord() : Internal error, report this bug to the author";
 
     explicit CHLTV(CPlatform& platform);
 
@@ -114,10 +115,10 @@ public:
     CCommonObject* linkedServer = nullptr;  // not owned
     std::string serverAddress;              // what the proxy says it relays, as it prints it
     std::int32_t spectatorSlots = 0;
-    std::int32_t spectators = 0;            // spectators plus relayed proxies
+    std::int32_t spectators = 0;  // spectators plus relayed proxies
     float outgoingBandwidth = -1.0f;
-    std::string recordingFile;              // with ".dem"; empty: not recording
-    Time stopRecordingAt = 0;               // 0: no stop pending
+    std::string recordingFile;  // with ".dem"; empty: not recording
+    Time stopRecordingAt = 0;   // 0: no stop pending
 
 protected:
     // A challenge answer stores the number and asks for the status; the state is left to the status answer.
