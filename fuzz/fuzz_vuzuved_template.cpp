@@ -1,0 +1,154 @@
+// Feeds arbitrary template text to the VuzuVed page generator, over a layout holding exported HLTV
+// proxies (one relaying a game server with an AdminBot match, one relaying a proxy chain that ends at a
+// GTV proxy) and an exported GTV proxy with rooms. The first byte chooses the AdminBot switch and the
+// match state; the rest is the template, in a buffer of its own exact size. The peaks start from zero
+// on every run.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ftp/ftpengine.h"
+#include "modules/modulehost.h"
+#include "modules/vuzuved.h"
+#include "monitors/halflife/hlserver.h"
+#include "monitors/halflife/hltv.h"
+#include "monitors/quake3/gtv.h"
+
+namespace {
+
+struct FakeClock : orv::IClock {
+    orv::Time Now() override { return 1'084'395'909; }
+    std::tm LocalTime(orv::Time t) override {
+        const std::time_t tt = static_cast<std::time_t>(t);
+        std::tm out{};
+        ::gmtime_r(&tt, &out);
+        return out;
+    }
+};
+struct FakePrompter : orv::IPrompter {
+    void Message(const std::string&) override {}
+    bool AskYesNo(const std::string&) override { return false; }
+    std::optional<std::string> InputText(const std::string&, const std::string&) override { return std::nullopt; }
+};
+struct Sound : orv::ISoundPlayer {
+    void Play(const std::string&) override {}
+};
+struct Watcher : orv::ISocketWatcher {
+    void Watch(int, std::function<void()>) override {}
+    void Unwatch(int) override {}
+};
+
+struct Host : orv::IModuleHost {
+    FakeClock clock;
+    FakePrompter prompter;
+    Sound sound;
+    Watcher watcher;
+    orv::CPlatform platform{clock, prompter, sound, watcher};
+    orv::CFtpEngine ftp{prompter};  // never started
+    orv::CObjectList objects;
+    orv::CGroupObList groups;
+    orv::CZoneObList zones;
+    bool adminBot = false;
+    orv::CHLServer* game = nullptr;
+
+    const orv::CObjectList& ObjectList() const override { return objects; }
+    const orv::CGroupObList& GroupList() const override { return groups; }
+    const orv::CZoneObList& ZoneList() const override { return zones; }
+    orv::CCommonObject* FindObject(const std::string&, std::uint32_t) const override { return nullptr; }
+    orv::CCommonObject* AddDetectedGTV(const orv::CDetectedGTV&) override { return nullptr; }
+    orv::CGroup* AppendGroup(std::unique_ptr<orv::CGroup> group) override { return groups.Append(std::move(group)); }
+    void UpdateAllViews(int) override {}
+    bool AdminBotEnabled() const override { return adminBot; }
+    orv::CFtpEngine& FtpEngine() override { return ftp; }
+    orv::IPrompter& Prompter() override { return prompter; }
+    orv::IClock& Clock() override { return clock; }
+
+    template <class T>
+    T* Add() {
+        return static_cast<T*>(objects.Append(std::make_unique<T>(platform)));
+    }
+};
+
+Host& Layout() {
+    static Host* host = [] {
+        auto* h = new Host;
+        h->game = h->Add<orv::CHLServer>();
+        h->game->teamAName = "Alpha [#INFO]";
+        h->game->teamBName = "Beta";
+        h->game->teamASet1 = 10;
+        h->game->teamBSet2 = 7;
+
+        auto* tv = h->Add<orv::CHLTV>();
+        tv->host = "127.0.0.1";
+        tv->externalHost = "127.0.0.1";
+        tv->externalPort = 27020;
+        tv->state = orv::CCommonObject::kStateRcon;
+        tv->spectators = 12;
+        tv->spectatorSlots = 128;
+        tv->outgoingBandwidth = 1000.0f;
+        tv->map = "de_dust2";
+        tv->delay = 30.0f;
+        tv->serverAddress = "127.0.0.1:27015";
+        tv->linkedServer = h->game;
+
+        auto* gtv = h->Add<orv::CGTV>();
+        gtv->host = "127.0.0.2";
+        gtv->externalHost = "127.0.0.2";
+        gtv->externalPort = 27970;
+        gtv->state = orv::CCommonObject::kStateMonitor;
+        gtv->exportToWeb = 1;
+        gtv->clients = 5;
+        gtv->clientSlots = 64;
+        gtv->roomCount = 3;
+        gtv->rooms[0].hubNumber = 3;
+        gtv->rooms[0].description = "[#HOSTNAME]";
+        gtv->rooms[1].roomState = 2;
+        gtv->rooms[2].roomNumber = 7;
+        gtv->rooms[2].following = 4;
+        gtv->rooms[2].playerNumbers[0] = 4;
+        gtv->rooms[2].playerNames[0] = "Alpha";
+        gtv->rooms[2].playerCount = 1;
+
+        // A proxy whose chain ends at the GTV proxy: the internal-error path.
+        auto* odd = h->Add<orv::CHLTV>();
+        odd->host = "127.0.0.3";
+        odd->state = orv::CCommonObject::kStateRcon;
+        odd->serverAddress = "127.0.0.2:27970";
+        odd->linkedServer = gtv;
+        return h;
+    }();
+    return *host;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+    Host& host = Layout();
+    std::uint8_t control = 0;
+    if (size > 0) {
+        control = data[0];
+        ++data;
+        --size;
+    }
+    host.adminBot = (control & 1) != 0;
+    host.game->matchState = static_cast<std::int32_t>(control >> 1) - 8;
+
+    auto buffer = std::make_unique<char[]>(size ? size : 1);
+    if (size) std::memcpy(buffer.get(), data, size);
+    const std::string_view text(buffer.get(), size);
+
+    orv::CModuleVuzuVed module;
+    const std::string page = module.GeneratePageFromTemplate(host, text);
+    // Without a marker of its own, a template gives nothing.
+    if (text.find("SECTION_") == std::string_view::npos && !page.empty()) std::abort();
+    // The totals of the layout, whatever the template.
+    if (module.peakHlSpectators != 12 || module.peakGtvSpectators != 5) std::abort();
+    return 0;
+}
