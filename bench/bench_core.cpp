@@ -4,6 +4,7 @@
 
 #include "core/document/document.h"
 #include "core/pollloop.h"
+#include "monitors/halflife/hlserver.h"
 
 namespace orv {
 namespace {
@@ -54,11 +55,45 @@ void BM_QueueOneDatagram(benchmark::State& state) {
 }
 BENCHMARK(BM_QueueOneDatagram);
 
-void BM_TickOverObjects(benchmark::State& state) {
+void RaiseDescriptorLimit() {
     rlimit lim{};
     getrlimit(RLIMIT_NOFILE, &lim);
     lim.rlim_cur = lim.rlim_max;
     setrlimit(RLIMIT_NOFILE, &lim);
+}
+
+// Half-Life servers with rcon passwords, as a large event would have them: every tick queues details,
+// players or the three rcon commands for a sixth of them.
+void BM_TickOverHalfLifeServers(benchmark::State& state) {
+    RaiseDescriptorLimit();
+    BenchPlatform bp;
+    COrvaneDoc doc(bp.platform);
+    doc.New();
+    doc.output.Stop();
+    const int count = static_cast<int>(state.range(0));
+    for (int i = 0; i < count; ++i) {
+        auto o = std::make_unique<CHLServer>(bp.platform);
+        o->host = "127.0.0.1";
+        o->port = static_cast<std::uint32_t>(1024 + i);
+        o->rconPassword = "pw";
+        o->pollPhase = i % 6;
+        o->group = doc.groups[0];
+        o->output = &doc.output;
+        o->sound = &doc.sound;
+        doc.objects.Append(std::move(o))->CreateSocket();
+    }
+    for (auto _ : state) {
+        doc.Tick();
+        state.PauseTiming();
+        doc.output.Clear();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_TickOverHalfLifeServers)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_TickOverObjects(benchmark::State& state) {
+    RaiseDescriptorLimit();
     BenchPlatform bp;
     COrvaneDoc doc(bp.platform);
     doc.New();
