@@ -21,6 +21,7 @@
 #include "monitors/quake3/q3server.h"
 #include "sim/hlpeer.h"
 #include "sim/hltvpeer.h"
+#include "sim/udppeer.h"
 
 namespace orv {
 namespace {
@@ -1110,6 +1111,30 @@ TEST_F(HLTVFixture, SerializeRecordAndSecondSocket) {
     cut.Serialize(shortIn);
     EXPECT_TRUE(shortIn.Failed());
     EXPECT_EQ(tp.prompter.messages.size(), 3u);
+}
+
+// ---- the peer itself ----------------------------------------------------------------------------------
+
+TEST(HLTVPeer, AnswersLikeAProxyAndFallsQuietAfterItsLifetime) {
+    sim::CUdpPeer client;
+    ASSERT_TRUE(client.Ok());
+    {
+        sim::CHLTVPeer live;
+        ASSERT_TRUE(client.SendTo(live.Port(), sim::OutOfBand("details") + std::string(1, '\0')));
+        const auto answer = client.Receive(3000ms);
+        ASSERT_TRUE(answer);
+        EXPECT_TRUE(BeginsWith(answer->bytes, kOob + "m" + live.Address() + std::string(1, '\0') + "Orvane HLTV"));
+        // A refused rcon command gets the server's refusal and is not run.
+        ASSERT_TRUE(client.SendTo(live.Port(), sim::OutOfBand("rcon 1 \"secret\" record x") + std::string(1, '\0')));
+        const auto refusal = client.Receive(3000ms);
+        ASSERT_TRUE(refusal);
+        EXPECT_EQ(refusal->bytes, Print("Bad challenge.\n"));
+        EXPECT_TRUE(live.Recordings().empty());
+    }
+    sim::CHLTVPeer expired(std::chrono::seconds(0));
+    ASSERT_TRUE(client.SendTo(expired.Port(), sim::OutOfBand("details") + std::string(1, '\0')));
+    ASSERT_TRUE(expired.WaitForCount(1, 3s));  // received and recorded...
+    EXPECT_FALSE(client.Receive(100ms));       // ...but not answered
 }
 
 // ---- bounded parsing ---------------------------------------------------------------------------------
