@@ -111,7 +111,7 @@ void CHLTV::Tick() {
             QueryDetails();
             break;
         case 1:
-            if (state == kStateMonitor && !rconPassword.empty()) SetState(kStateMonitor);
+            RepeatChallengeRequest();
             break;
         case 2:
             QueryPlayers();
