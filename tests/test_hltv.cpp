@@ -214,6 +214,17 @@ TEST_F(HLTVFixture, SixPhasesWithExactBytes) {
     const std::vector<std::vector<std::string>> quiet = {{Framed("details")},        {}, {Framed("players")},
                                                          {Framed("challenge rcon")}, {}, {}};
     for (size_t phase = 0; phase < 6; ++phase) EXPECT_EQ(TickProxy(tv), quiet[phase]) << phase;
+
+    // Phase 1 renews the challenge of an answering proxy that has a password but no rcon yet.
+    tv->rconPassword = "secret";
+    tv->state = 2;
+    tv->lastAnswerTime = tp.clock.now;
+    tv->pollPhase = 1;
+    EXPECT_EQ(TickProxy(tv), std::vector<std::string>{Framed("challenge rcon")});
+    EXPECT_EQ(tv->state, 2);
+    tv->state = 3;
+    tv->pollPhase = 1;
+    EXPECT_EQ(TickProxy(tv), std::vector<std::string>{});
 }
 
 TEST_F(HLTVFixture, ChallengeAnswerAsksForStatusAndLeavesTheState) {
