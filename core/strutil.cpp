@@ -131,6 +131,18 @@ std::int32_t ToInt(std::string_view text) {
     return v;
 }
 
+std::string CleanFileName(std::string_view text) {
+    static constexpr std::string_view kAllowed = "()-_={}[]!+@";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool digit = c >= '0' && c <= '9';
+        if (letter || digit || kAllowed.find(c) != std::string_view::npos) out += c;
+    }
+    return out;
+}
+
 std::string_view After(std::string_view text, std::string_view marker) {
     const auto pos = text.find(marker);
     if (pos == std::string_view::npos) return text;

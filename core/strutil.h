@@ -46,6 +46,9 @@ std::string_view After(std::string_view text, std::string_view marker);
 // Text before the first occurrence of marker, or empty when it does not occur.
 std::string_view UpTo(std::string_view text, std::string_view marker);
 
+// A recording name as the proxies accept it: only ASCII letters, digits and ( ) - _ = { } [ ] ! + @ stay.
+std::string CleanFileName(std::string_view text);
+
 // Bytes for display: kept when valid UTF-8, otherwise read as Latin-1.
 std::string ToDisplayUtf8(std::string_view bytes);
 

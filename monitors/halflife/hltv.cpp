@@ -315,13 +315,7 @@ std::string CHLTV::RecordingFileName() const {
     return name;
 }
 
-void CHLTV::CleanFileName(std::string& text) {
-    std::erase_if(text, [](char c) {
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        const bool digit = c >= '0' && c <= '9';
-        return !(letter || digit || std::string_view("()-_={}[]!+@").find(c) != std::string_view::npos);
-    });
-}
+void CHLTV::CleanFileName(std::string& text) { text = orv::CleanFileName(text); }
 
 // ---- what the view draws -------------------------------------------------------------------------
 

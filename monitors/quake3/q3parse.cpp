@@ -137,16 +137,5 @@ std::string RemoveAll(std::string_view text, std::string_view what) {
     return out;
 }
 
-std::string CleanFileName(std::string_view text) {
-    static constexpr std::string_view kAllowed = "()-_={}[]!+@";
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        const bool digit = c >= '0' && c <= '9';
-        if (letter || digit || kAllowed.find(c) != std::string_view::npos) out += c;
-    }
-    return out;
-}
 
 }  // namespace orv

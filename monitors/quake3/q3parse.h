@@ -86,7 +86,5 @@ GtvHubAnswer ParseGtvHubAnswer(std::string_view text);
 
 // Every occurrence of what removed, left to right.
 std::string RemoveAll(std::string_view text, std::string_view what);
-// Keeps only ASCII letters, digits and ( ) - _ = { } [ ] ! + @.
-std::string CleanFileName(std::string_view text);
 
 }  // namespace orv
