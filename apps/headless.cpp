@@ -224,6 +224,13 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
                    "objects named on the command line are added to it")
         ->type_name("FILE");
     app.add_option("--save", savePath, "Save the layout to this file (.orv) when the run ends")->type_name("FILE");
+    std::int32_t ftpPort = CModuleVuzuVed::kFtpPort;
+    CLI::Option* ftpPortOption =
+        app.add_option("--ftp-port", ftpPort,
+                       "Upload the VuzuVed status page to this FTP port instead of 21 (the page, its template "
+                       "web_template.html in the current directory and the FTP settings come from the --open layout)")
+            ->type_name("PORT")
+            ->check(CLI::Range(1, 65535));
 
     std::vector<std::string> args;
     for (int i = argc - 1; i >= 1; --i) args.emplace_back(argv[i]);  // CLI11 takes them reversed
@@ -251,6 +258,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
     options.savePath = savePath;
     if (secondsOption->count() > 0) options.seconds = seconds;
     options.noSound = noSound;
+    if (ftpPortOption->count() > 0) options.ftpPort = ftpPort;
 
     // Objects in command-line order, across kinds: parse order lists every value as it was taken.
     std::vector<size_t> taken(Kinds().size(), 0);
@@ -403,6 +411,7 @@ int CHeadlessRunner::Run(const volatile std::sig_atomic_t& stop) {
     if (!m_options.openPath.empty() && !doc.Open(m_options.openPath)) return 1;  // the reason is on stderr
     if (m_options.limitGiven || m_options.openPath.empty()) doc.output.SetLimit(m_options.limit);
     if (m_options.noSound) doc.sound.sound.enabled = 0;
+    if (m_options.ftpPort) doc.vuzuVed.local.ftpPort = *m_options.ftpPort;
 
     for (const ObjectSpec& spec : m_options.objects) {
         const KindEntry* kind = FindKindByOption(spec.option);

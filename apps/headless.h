@@ -97,6 +97,7 @@ struct Options {
     std::optional<std::int64_t> seconds;
     std::vector<RconRequest> rcon;
     bool noSound = false;
+    std::optional<std::int32_t> ftpPort;  // the status page's upload port instead of 21 (test servers)
 };
 
 // Bounds of --limit: those the Preferences dialog accepts, 2 to 100000 kbps of 1024 bits.

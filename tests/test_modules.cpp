@@ -3,13 +3,6 @@
 // network detection (chain lists, group choice, the ten-tick schedule, the no-zone message).
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +17,7 @@
 #include "core/document/document.h"
 #include "core/strutil.h"
 #include "fakes.h"
+#include "ftptestserver.h"
 #include "ftp/ftpengine.h"
 #include "modules/modulehost.h"
 #include "modules/netdetect.h"
@@ -32,18 +26,13 @@
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
 
-#ifndef ORVANE_SOURCE_DIR
-#error "ORVANE_SOURCE_DIR must name the source tree (for tests/ftpserver.py)"
-#endif
-
-extern char** environ;
-
 namespace orv {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
+using test::FtpServer;
 
 // 2004-05-12 21:05:09 (the fake clock reads local time as UTC).
 constexpr Time kSignTime = 1084395909;
@@ -83,81 +72,6 @@ struct TempDir {
         std::error_code ec;
         fs::remove_all(path, ec);
     }
-};
-
-// tests/ftpserver.py for one test, on 127.0.0.1: user "orvane", password "s3cret".
-class FtpServer {
-public:
-    static constexpr const char* kUser = "orvane";
-    static constexpr const char* kPassword = "s3cret";
-
-    explicit FtpServer(const fs::path& root) : home(root / "home"), log(root / "commands.log") {
-        fs::create_directories(home);
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-        const std::string script = std::string(ORVANE_SOURCE_DIR) + "/tests/ftpserver.py";
-        const std::string errFile = (root / "server.err").string();
-        std::vector<std::string> args = {"/usr/bin/python3", script,        "--user", kUser,        "--password",
-                                         kPassword,          "--home",      home.string(), "--log", log.string(),
-                                         "--limit",          "60"};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int rc = ::posix_spawn(&m_pid, argv[0], &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(in[0]);
-        ::close(out[1]);
-        m_stdin = in[1];
-        if (rc != 0) {
-            m_pid = -1;
-            ::close(out[0]);
-            return;
-        }
-        std::string line;
-        const auto end = SteadyClock::now() + 15s;
-        while (line.find('\n') == std::string::npos && SteadyClock::now() < end) {
-            pollfd p{out[0], POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            char buf[64];
-            const ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0) break;
-            line.append(buf, static_cast<size_t>(n));
-        }
-        ::close(out[0]);
-        port = std::atoi(line.c_str());
-    }
-    ~FtpServer() {
-        if (m_stdin >= 0) ::close(m_stdin);
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
-    std::vector<std::string> Commands() const {
-        std::vector<std::string> out;
-        std::ifstream in(log);
-        for (std::string l; std::getline(in, l);) out.push_back(l);
-        return out;
-    }
-    std::vector<std::string> Stores() const {
-        std::vector<std::string> out;
-        for (auto& c : Commands())
-            if (c.rfind("STOR ", 0) == 0) out.push_back(c.substr(5));
-        return out;
-    }
-
-    fs::path home, log;
-    int port = 0;
-
-private:
-    pid_t m_pid = -1;
-    int m_stdin = -1;
 };
 
 // A module host without a document: its own lists, an FTP engine that is never started (jobs wait in
