@@ -573,6 +573,32 @@ TEST_F(DocFixture, PageUploadedToAnFtpServerOnItsScheduleByTheDocumentsTick) {
     EXPECT_TRUE(tp.prompter.Messages().empty());
 }
 
+TEST_F(DocFixture, NewLayoutResetsBothModules) {
+    doc.vuzuVed.enabled = 1;
+    doc.vuzuVed.interval = 12;
+    doc.vuzuVed.peakHlSpectators = 40;
+    doc.vuzuVed.peakHlBandwidth = 900.0;
+    doc.vuzuVed.peakGtvSpectators = 8;
+    doc.vuzuVed.tickCounter = 5;
+    doc.vuzuVed.local.templateFolder = "/srv/templates";
+    doc.networkDetect.enabled = 1;
+    doc.networkDetect.targetZone = doc.zones[0];
+    doc.networkDetect.exportNewToWeb = 1;
+    doc.networkDetect.tickCounter = 7;
+    doc.New();
+    EXPECT_EQ(doc.vuzuVed.enabled, 0);
+    EXPECT_EQ(doc.vuzuVed.interval, 30);
+    EXPECT_EQ(doc.vuzuVed.peakHlSpectators, 0);
+    EXPECT_DOUBLE_EQ(doc.vuzuVed.peakHlBandwidth, 0.0);
+    EXPECT_EQ(doc.vuzuVed.peakGtvSpectators, 0);
+    EXPECT_EQ(doc.vuzuVed.tickCounter, 0);
+    EXPECT_EQ(doc.vuzuVed.local.templateFolder, "/srv/templates");
+    EXPECT_EQ(doc.networkDetect.enabled, 1);  // kept
+    EXPECT_EQ(doc.networkDetect.targetZone, nullptr);
+    EXPECT_EQ(doc.networkDetect.exportNewToWeb, 0);
+    EXPECT_EQ(doc.networkDetect.tickCounter, 0);
+}
+
 // ---- GTV network detection ----
 
 std::vector<std::string> Texts(const std::vector<CChainEntry>& entries) {
