@@ -120,7 +120,8 @@ bool ScanFloat(std::string_view text, float& value) {
     buf[len] = 0;
     char* end = nullptr;
     const float f = std::strtof(buf, &end);
-    if (end == buf) return false;
+    // "nan" and "inf" are no figures a server can mean: they leave the field as it was.
+    if (end == buf || !std::isfinite(f)) return false;
     value = f;
     return true;
 }

@@ -30,7 +30,8 @@ public:
     static constexpr const char* kUser = "orvane";
     static constexpr const char* kPassword = "s3cret";
 
-    explicit FtpServer(const std::filesystem::path& root) : home(root / "home"), log(root / "commands.log") {
+    explicit FtpServer(const std::filesystem::path& root, bool anonymous = false)
+        : home(root / "home"), log(root / "commands.log") {
         std::filesystem::create_directories(home);
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
@@ -39,6 +40,7 @@ public:
         std::vector<std::string> args = {"/usr/bin/python3", script,        "--user", kUser,        "--password",
                                          kPassword,          "--home",      home.string(), "--log", log.string(),
                                          "--limit",          "60"};
+        if (anonymous) args.push_back("--anonymous");
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -71,13 +73,14 @@ public:
         port = std::atoi(line.c_str());
     }
     ~FtpServer() {
-        if (m_stdin >= 0) ::close(m_stdin);
+        if (m_stdin >= 0) ::close(m_stdin);  // the server leaves when its input closes
         if (m_pid > 0) {
             ::kill(m_pid, SIGKILL);
             int status = 0;
             ::waitpid(m_pid, &status, 0);
         }
     }
+    // The commands the server received, in order.
     std::vector<std::string> Commands() const {
         std::vector<std::string> out;
         std::ifstream in(log);

@@ -29,9 +29,9 @@
 #include <vector>
 
 #include "fakes.h"
+#include "ftptestserver.h"
 #include "ftp/ftpengine.h"
 
-extern char** environ;
 
 namespace orv {
 namespace {
@@ -82,75 +82,11 @@ struct TempDir {
     }
 };
 
-// tests/ftpserver.py, run for one test: user "orvane", password "s3cret".
-class FtpServer {
+// The test FTP server, with the jobs and message prefixes of these tests.
+class FtpServer : public test::FtpServer {
 public:
-    static constexpr const char* kUser = "orvane";
-    static constexpr const char* kPassword = "s3cret";
+    using test::FtpServer::FtpServer;
 
-    explicit FtpServer(const fs::path& root, bool anonymous = false) : home(root / "home"), log(root / "commands.log") {
-        fs::create_directories(home);
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-        const std::string script = std::string(ORVANE_SOURCE_DIR) + "/tests/ftpserver.py";
-        const std::string errFile = (root / "server.err").string();
-        std::vector<std::string> args = {"/usr/bin/python3", script,      "--user", kUser, "--password", kPassword,
-                                         "--home",           home.string(), "--log",  log.string(), "--limit", "60"};
-        if (anonymous) args.push_back("--anonymous");
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int rc = ::posix_spawn(&m_pid, argv[0], &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(in[0]);
-        ::close(out[1]);
-        m_stdin = in[1];
-        if (rc != 0) {
-            m_pid = -1;
-            ::close(out[0]);
-            return;
-        }
-        // The port, on a line of its own, once the server listens.
-        std::string line;
-        const auto end = Clock::now() + 15s;
-        while (line.find('\n') == std::string::npos && Clock::now() < end) {
-            pollfd p{out[0], POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            char buf[64];
-            const ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0) break;
-            line.append(buf, static_cast<size_t>(n));
-        }
-        ::close(out[0]);
-        port = std::atoi(line.c_str());
-    }
-    ~FtpServer() {
-        if (m_stdin >= 0) ::close(m_stdin);  // the server leaves when its input closes
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
-
-    // The commands the server received, in order.
-    std::vector<std::string> Commands() const {
-        std::vector<std::string> out;
-        std::ifstream in(log);
-        for (std::string l; std::getline(in, l);) out.push_back(l);
-        return out;
-    }
-    std::vector<std::string> Stores() const {
-        std::vector<std::string> out;
-        for (auto& c : Commands())
-            if (c.rfind("STOR ", 0) == 0) out.push_back(c.substr(5));
-        return out;
-    }
     std::unique_ptr<FtpJob> Job(const std::string& remotePath, const std::string& content, int kind = 0) const {
         auto job = std::make_unique<FtpJob>();
         job->server = "127.0.0.1";
@@ -168,13 +104,6 @@ public:
     std::string WritePrefix() const {
         return "FTP Engine error with Job on server 127.0.0.1:" + std::to_string(port) + " (writting remote file):\n";
     }
-
-    fs::path home, log;
-    int port = 0;
-
-private:
-    pid_t m_pid = -1;
-    int m_stdin = -1;
 };
 
 // A TCP socket on 127.0.0.1 with a free port, listening (connections complete in the kernel and wait)

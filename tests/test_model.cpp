@@ -66,6 +66,10 @@ TEST(Scan, ReadsLeadingNumbersOrLeavesTheField) {
     float f = -1.0f;
     EXPECT_FALSE(ScanFloat("", f));
     EXPECT_EQ(f, -1.0f);
+    EXPECT_FALSE(ScanFloat("nan", f));
+    EXPECT_FALSE(ScanFloat("-inf", f));
+    EXPECT_FALSE(ScanFloat("1e99", f));  // overflows a float
+    EXPECT_EQ(f, -1.0f);
     EXPECT_TRUE(ScanFloat(" 12.5 Out", f));
     EXPECT_FLOAT_EQ(f, 12.5f);
     EXPECT_EQ(ToInt("17;"), 17);
