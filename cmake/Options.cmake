@@ -3,7 +3,8 @@
 add_library(orvane_options INTERFACE)
 target_compile_features(orvane_options INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
-target_compile_options(orvane_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow=local -Wno-unused-parameter)
+target_compile_options(orvane_options INTERFACE -Wall -Wextra -Wpedantic -Wno-unused-parameter
+                       $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>)
 target_include_directories(orvane_options INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(orvane_options INTERFACE ORVANE_VERSION="${PROJECT_VERSION}")
 find_package(Threads REQUIRED)

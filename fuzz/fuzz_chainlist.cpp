@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_env.h"
 #include "ftp/ftpengine.h"
 #include "modules/modulehost.h"
 #include "modules/netdetect.h"
@@ -19,34 +20,7 @@
 
 namespace {
 
-struct FakeClock : orv::IClock {
-    orv::Time Now() override { return 1'000'000; }
-    std::tm LocalTime(orv::Time t) override {
-        const std::time_t tt = static_cast<std::time_t>(t);
-        std::tm out{};
-        ::gmtime_r(&tt, &out);
-        return out;
-    }
-};
-struct FakePrompter : orv::IPrompter {
-    void Message(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return false; }
-    std::optional<std::string> InputText(const std::string&, const std::string&) override { return std::nullopt; }
-};
-struct Sound : orv::ISoundPlayer {
-    void Play(const std::string&) override {}
-};
-struct Watcher : orv::ISocketWatcher {
-    void Watch(int, std::function<void()>) override {}
-    void Unwatch(int) override {}
-};
-
-struct Host : orv::IModuleHost {
-    FakeClock clock;
-    FakePrompter prompter;
-    Sound sound;
-    Watcher watcher;
-    orv::CPlatform platform{clock, prompter, sound, watcher};
+struct Host : orv::fuzz::FuzzPlatform, orv::IModuleHost {
     orv::CFtpEngine ftp{prompter};  // never started
     orv::CObjectList objects;
     orv::CGroupObList groups;

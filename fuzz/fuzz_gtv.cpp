@@ -13,41 +13,14 @@
 #include <vector>
 
 #include "core/module.h"
+#include "fuzz/fuzz_env.h"
 #include "monitors/quake3/gtv.h"
 #include "monitors/quake3/q3server.h"
 #include "net/outputcontrol.h"
 
 namespace {
 
-struct Clock : orv::IClock {
-    orv::Time Now() override { return now; }
-    std::tm LocalTime(orv::Time t) override {
-        const std::time_t tt = static_cast<std::time_t>(t);
-        std::tm out{};
-        ::gmtime_r(&tt, &out);
-        return out;
-    }
-    orv::Time now = 1'000'000;
-};
-struct Prompter : orv::IPrompter {
-    void Message(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return false; }
-    std::optional<std::string> InputText(const std::string&, const std::string&) override { return std::nullopt; }
-};
-struct Sound : orv::ISoundPlayer {
-    void Play(const std::string&) override {}
-};
-struct Watcher : orv::ISocketWatcher {
-    void Watch(int, std::function<void()>) override {}
-    void Unwatch(int) override {}
-};
-
-struct Env {
-    Clock clock;
-    Prompter prompter;
-    Sound sound;
-    Watcher watcher;
-    orv::CPlatform platform{clock, prompter, sound, watcher};
+struct Env : orv::fuzz::FuzzPlatform {
     orv::COutputSocketControl output;  // not started
     orv::CSoundHolder holder{sound};
 };
@@ -57,20 +30,7 @@ Env& Environment() {
     return *env;
 }
 
-// Datagrams of the input: each piece that starts at an FF FF FF FF prefix, up to the next one.
-std::vector<std::vector<std::uint8_t>> SplitDatagrams(const std::uint8_t* data, size_t size) {
-    static const std::uint8_t kPrefix[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    std::vector<std::vector<std::uint8_t>> out;
-    const std::uint8_t* end = data + size;
-    const std::uint8_t* start = data;
-    while (start < end && out.size() < 16) {
-        const std::uint8_t* next = std::search(start + 1, end, kPrefix, kPrefix + 4);
-        const size_t n = std::min<size_t>(static_cast<size_t>(next - start), 2048);
-        out.emplace_back(start, start + n);
-        start = next;
-    }
-    return out;
-}
+using orv::fuzz::SplitDatagrams;
 
 }  // namespace
 

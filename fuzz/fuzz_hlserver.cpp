@@ -8,35 +8,16 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_env.h"
 #include "core/module.h"
-#include "core/pollloop.h"
 #include "monitors/halflife/hlserver.h"
 #include "net/outputcontrol.h"
 
 namespace {
 
-struct FixedClock : orv::IClock {
-    orv::Time now = 1'000'000;
-    orv::Time Now() override { return now; }
-    std::tm LocalTime(orv::Time) override { return {}; }
-};
-struct SilentPrompter : orv::IPrompter {
-    void Message(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return false; }
-    std::optional<std::string> InputText(const std::string&, const std::string&) override { return std::nullopt; }
-};
-struct NullSound : orv::ISoundPlayer {
-    void Play(const std::string&) override {}
-};
-
-struct World {
-    FixedClock clock;
-    SilentPrompter prompter;
-    NullSound player;
-    orv::CPollLoop loop;
-    orv::CPlatform platform{clock, prompter, player, loop};
+struct World : orv::fuzz::FuzzPlatform {
     orv::COutputSocketControl output;  // never started
-    orv::CSoundHolder sound{player};
+    orv::CSoundHolder holder{sound};
 };
 
 World& TheWorld() {
@@ -51,11 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     World& w = TheWorld();
     w.output.Clear();
     const std::uint8_t control = data[0];
-    w.sound.sound.enabled = (control & 8) ? 0 : 1;
+    w.holder.sound.enabled = (control & 8) ? 0 : 1;
 
     orv::CHLServer server(w.platform);
     server.output = &w.output;
-    server.sound = &w.sound;
+    server.sound = &w.holder;
     if (control & 2) server.rconPassword = "secret";
     if (control & 4) server.state = orv::CCommonObject::kStateRcon;
 

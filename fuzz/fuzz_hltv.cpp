@@ -12,36 +12,17 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_env.h"
 #include "core/module.h"
-#include "core/pollloop.h"
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/q3server.h"
 #include "net/outputcontrol.h"
 
 namespace {
 
-struct FixedClock : orv::IClock {
-    orv::Time now = 1'000'000;
-    orv::Time Now() override { return now; }
-    std::tm LocalTime(orv::Time) override { return {}; }
-};
-struct SilentPrompter : orv::IPrompter {
-    void Message(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return false; }
-    std::optional<std::string> InputText(const std::string&, const std::string&) override { return std::nullopt; }
-};
-struct NullSound : orv::ISoundPlayer {
-    void Play(const std::string&) override {}
-};
-
-struct World {
-    FixedClock clock;
-    SilentPrompter prompter;
-    NullSound player;
-    orv::CPollLoop loop;
-    orv::CPlatform platform{clock, prompter, player, loop};
+struct World : orv::fuzz::FuzzPlatform {
     orv::COutputSocketControl output;  // never started
-    orv::CSoundHolder sound{player};
+    orv::CSoundHolder holder{sound};
 };
 
 World& TheWorld() {
@@ -62,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     orv::CHLServer server(w.platform);
     orv::CQ3Server q3(w.platform);
     tv.output = &w.output;
-    tv.sound = &w.sound;
+    tv.sound = &w.holder;
     if (control & 2) tv.rconPassword = "secret";
     if (control & 4) tv.state = orv::CCommonObject::kStateRcon;
     if (control & 8) tv.autoRecord = 1;

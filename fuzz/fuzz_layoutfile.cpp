@@ -2,27 +2,12 @@
 // process ask a name server; the output worker is stopped, so nothing is sent.
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 
 #include "core/document/document.h"
-#include "core/pollloop.h"
+#include "fuzz/fuzz_env.h"
 
 namespace {
-struct QuietPrompter : orv::IPrompter {
-    void Message(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return false; }
-    std::optional<std::string> InputText(const std::string&, const std::string&) override { return std::nullopt; }
-};
-struct QuietSound : orv::ISoundPlayer {
-    void Play(const std::string&) override {}
-};
-struct Harness {
-    orv::CSystemClock clock;
-    QuietPrompter prompter;
-    QuietSound sound;
-    orv::CPollLoop loop;
-    orv::CPlatform platform{clock, prompter, sound, loop};
+struct Harness : orv::fuzz::FuzzPlatform {
     orv::COrvaneDoc doc{platform};
     Harness() {
         orv::CUdpSocket::AllowNameResolution(false);
