@@ -148,6 +148,22 @@ std::optional<RconRequest> ParseRconRequest(std::string_view text, std::string& 
 
 namespace {
 
+// The text in lines of at most width characters (words never split), each line indented.
+std::string Wrap(const std::string& text, size_t width, const std::string& indent) {
+    std::string out, line;
+    std::istringstream words(text);
+    std::string word;
+    while (words >> word) {
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += indent + line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    if (!line.empty()) out += indent + line + "\n";
+    return out;
+}
+
 std::string HelpFooter() {
     std::ostringstream s;
     s << "\nObjects:\n"
@@ -169,8 +185,10 @@ std::string HelpFooter() {
          "  kind's own fields. A Half-Life server (CHLServer) adds gameDirectory, icon, teamTags,\n"
          "  challenge, teamAName, teamBName, teamASet1, teamASet2, teamBSet1, teamBSet2, matchState\n"
          "  and matchRunning. Text from the servers is written as UTF-8 (bytes that are not valid\n"
-         "  UTF-8 are read as Latin-1).\n"
-         "  Messages (what the window shows in message boxes) and sounds (\"sound: FILE\") go to\n"
+         "  UTF-8 are read as Latin-1).\n";
+    for (auto& k : Kinds())
+        if (!k.fields.empty()) s << Wrap(k.fields, 92, "  ");
+    s << "  Messages (what the window shows in message boxes) and sounds (\"sound: FILE\") go to\n"
          "  standard error; questions are answered No.\n"
          "\nStopping: after the tick at --seconds N, or on Ctrl+C (SIGINT) or SIGTERM; exit code 0.\n"
          "A bad command line exits with code 2.\n"

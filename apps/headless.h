@@ -65,6 +65,8 @@ struct KindEntry {
     std::function<std::unique_ptr<CCommonObject>(CPlatform&, const ObjectSpec&, std::string& error)> create;
     // Adds the kind's own live fields to the object's line.
     std::function<void(const CCommonObject&, Json&)> emit;
+    // One paragraph for --help naming those fields; empty when the general text covers them.
+    std::string fields;
 
     // "HOST[:PORT][,rcon=PASSWORD]..." for --help.
     std::string Syntax() const;
