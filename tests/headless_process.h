@@ -29,7 +29,8 @@ using SteadyClock = std::chrono::steady_clock;
 // orvane-headless started with the given arguments; its output is read as it comes.
 class HeadlessProcess {
 public:
-    explicit HeadlessProcess(const std::vector<std::string>& args) {
+    // Started in folder when one is given (the program reads its template from its current folder).
+    explicit HeadlessProcess(const std::vector<std::string>& args, const std::string& folder = {}) {
         int out[2], err[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
         std::vector<std::string> all{ORVANE_HEADLESS_PATH};
@@ -39,6 +40,7 @@ public:
         argv.push_back(nullptr);
         m_pid = ::fork();
         if (m_pid == 0) {
+            if (!folder.empty() && ::chdir(folder.c_str()) != 0) ::_exit(126);
             ::dup2(out[1], 1);
             ::dup2(err[1], 2);
             ::execv(argv[0], argv.data());

@@ -21,6 +21,7 @@
 #include "core/document/document.h"
 #include "fakes.h"
 #include "ftptestserver.h"
+#include "headless_process.h"
 #include "sim/gtvpeer.h"
 
 #ifndef ORVANE_HEADLESS_PATH
@@ -61,47 +62,15 @@ struct TempDir {
 
 struct RunResult {
     int exitCode = -1;  // -1: did not end in time (killed)
-    std::string out, err;
+    std::string err;
 };
 
-// Runs orvane-headless in folder with the arguments until it ends (killed after the limit); its
-// standard output and error go to files in the folder.
+// Runs orvane-headless in folder with the arguments until it ends (killed after the limit).
 RunResult RunHeadless(const fs::path& folder, const std::vector<std::string>& args, std::chrono::seconds limit) {
-    const fs::path outFile = folder / "headless.out", errFile = folder / "headless.err";
-    std::vector<std::string> all{ORVANE_HEADLESS_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    headless_test::HeadlessProcess p(args, folder.string());
     RunResult r;
-    const pid_t pid = ::fork();
-    if (pid < 0) return r;
-    if (pid == 0) {
-        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || ::chdir(folder.c_str()) != 0) ::_exit(126);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    r.out = ReadFile(outFile).value_or("");
-    r.err = ReadFile(errFile).value_or("");
+    r.exitCode = p.Wait(limit).value_or(-1);
+    r.err = p.Err();
     return r;
 }
 
