@@ -46,12 +46,23 @@ bool CUdpSocket::IsValidHostName(const std::string& host) {
     return true;
 }
 
+bool CUdpSocket::IsLoopbackName(const std::string& host) {
+    std::string lower;
+    for (char c : host) lower += static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+    if (!lower.empty() && lower.back() == '.') lower.pop_back();
+    return lower == "localhost" || (lower.size() > 10 && lower.compare(lower.size() - 10, 10, ".localhost") == 0);
+}
+
 bool CUdpSocket::Connect(const std::string& host, std::uint32_t port) {
     if (m_fd < 0 || port > 65535) return false;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::inet_pton(AF_INET, host.c_str(), &peer.sin_addr) != 1) {
+    if (::inet_pton(AF_INET, host.c_str(), &peer.sin_addr) == 1) {
+        // a dotted address, used as it is
+    } else if (IsLoopbackName(host)) {
+        peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    } else {
         if (!IsValidHostName(host) || !g_nameResolution) return false;
         addrinfo hints{};
         hints.ai_family = AF_INET;

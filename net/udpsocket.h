@@ -16,7 +16,8 @@ public:
 
     // Creates the socket on any local port. False on failure.
     bool Create();
-    // Connects to host:port. A dotted address is used as it is; a host name is resolved (IPv4).
+    // Connects to host:port. A dotted address is used as it is; "localhost" and names under it are the
+    // loopback address without asking anyone; any other host name is resolved (IPv4).
     // A host that is not a syntactically valid name is refused without asking the resolver.
     bool Connect(const std::string& host, std::uint32_t port);
     // Dotted address of the connected peer; empty when not connected.
@@ -36,6 +37,9 @@ public:
     // Whether host names may be resolved at all (on by default). Fuzzers turn it off so that no input can
     // make the process ask a name server; dotted addresses still connect.
     static void AllowNameResolution(bool allowed);
+
+    // "localhost", "LOCALHOST.", "a.localhost": names that always mean this machine.
+    static bool IsLoopbackName(const std::string& host);
 
     // True for a name the resolver may be asked about: letters, digits, '-', '_' and '.', at most 253.
     static bool IsValidHostName(const std::string& host);

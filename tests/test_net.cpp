@@ -272,6 +272,11 @@ TEST_F(ObjectFixture, HostNameAndDottedAddressGiveTheSameAddressString) {
     EXPECT_EQ(byName->AddressString(), byAddress->AddressString());
     EXPECT_TRUE(byName->Matches("127.0.0.1:27015"));
     EXPECT_FALSE(byName->Matches("localhost:27015"));
+    // localhost is this machine without asking a name server, whatever the system's host files say.
+    EXPECT_TRUE(CUdpSocket::IsLoopbackName("LocalHost."));
+    EXPECT_TRUE(CUdpSocket::IsLoopbackName("tv.localhost"));
+    EXPECT_FALSE(CUdpSocket::IsLoopbackName("notlocalhost"));
+    EXPECT_FALSE(CUdpSocket::IsLoopbackName("localhost.example.org"));
 }
 
 TEST_F(ObjectFixture, DeletingAnObjectDropsItsQueuedDatagramsUnsent) {
