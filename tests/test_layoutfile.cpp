@@ -11,6 +11,7 @@
 #include "core/document/document.h"
 #include "fakes.h"
 #include "monitors/halflife/hlserver.h"
+#include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
 
 namespace orv {
@@ -53,6 +54,15 @@ struct FileFixture : ::testing::Test {
         v.port = 27960;
         v.rconPassword = "q3pw";
         doc.AddObjectOfKind(CObjectKind::Q3Server, v);
+        v.port = 27020;
+        v.group = doc.groups[1];
+        v.rconPassword = "tvpw";
+        v.proxyPassword = "relay me";
+        v.externalHost = "203.0.113.9";
+        v.externalPort = 27021;
+        v.exportToWeb = 0;
+        v.autoRecord = 1;
+        doc.AddObjectOfKind(CObjectKind::HLTV, v);
         v.port = 27970;
         v.group = doc.groups[2];
         v.externalHost = "203.0.113.4";
@@ -170,12 +180,14 @@ TEST_F(FileFixture, EveryKindAndSettingRoundTripsByteForByte) {
     ASSERT_EQ(other.groups.size(), 4u);
     EXPECT_EQ(other.groups[3]->zone, other.zones[2]);
     EXPECT_EQ(other.groups[2]->zone, other.zones[1]);
-    ASSERT_EQ(other.objects.size(), 3u);
+    ASSERT_EQ(other.objects.size(), 4u);
     EXPECT_STREQ(other.objects[0]->ClassName(), "CHLServer");
     EXPECT_STREQ(other.objects[1]->ClassName(), "CQ3Server");
-    EXPECT_STREQ(other.objects[2]->ClassName(), "CGTV");
+    EXPECT_STREQ(other.objects[2]->ClassName(), "CHLTV");
+    EXPECT_STREQ(other.objects[3]->ClassName(), "CGTV");
     EXPECT_EQ(other.objects[0]->group, other.groups[0]);
-    EXPECT_EQ(other.objects[2]->group, other.groups[2]);
+    EXPECT_EQ(other.objects[2]->group, other.groups[1]);
+    EXPECT_EQ(other.objects[3]->group, other.groups[2]);
     EXPECT_EQ(other.objects[0]->rconPassword, "secret");
     EXPECT_EQ(other.objects[0]->password, "join me");
     EXPECT_EQ(other.objects[0]->AddressString(), "127.0.0.1:27015");  // socket created and connected
@@ -183,7 +195,15 @@ TEST_F(FileFixture, EveryKindAndSettingRoundTripsByteForByte) {
         EXPECT_EQ(o->output, &other.output);
         EXPECT_EQ(o->sound, &other.sound);
     }
-    auto* gtv = dynamic_cast<CGTV*>(other.objects[2]);
+    auto* tv = dynamic_cast<CHLTV*>(other.objects[2]);
+    ASSERT_NE(tv, nullptr);
+    EXPECT_EQ(tv->rconPassword, "tvpw");
+    EXPECT_EQ(tv->proxyPassword, "relay me");
+    EXPECT_EQ(tv->externalHost, "203.0.113.9");
+    EXPECT_EQ(tv->externalPort, 27021);
+    EXPECT_EQ(tv->exportToWeb, 0);
+    EXPECT_EQ(tv->autoRecord, 1);
+    auto* gtv = dynamic_cast<CGTV*>(other.objects[3]);
     ASSERT_NE(gtv, nullptr);
     EXPECT_EQ(gtv->ExternalAddressString(), "203.0.113.4:27971");
     EXPECT_EQ(gtv->exportToWeb, 1u);
@@ -280,7 +300,7 @@ TEST_F(FileFixture, OpenClearsTheSelectionAndReportsOrphans) {
     ASSERT_TRUE(doc.Open(path));
     EXPECT_EQ(doc.selectedObject, nullptr);
     EXPECT_EQ(doc.selectedZone, nullptr);
-    EXPECT_EQ(doc.objects.size(), 3u);
+    EXPECT_EQ(doc.objects.size(), 4u);
 
     // An object whose group id matches no group stays, without a group, and is reported.
     CArchive ar;
