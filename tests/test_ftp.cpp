@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "fakes.h"
+#include "testutil.h"
 #include "ftptestserver.h"
 #include "ftp/ftpengine.h"
 
@@ -37,31 +38,14 @@ namespace orv {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
+using test::WaitFor;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Polls a condition until it holds or the deadline passes.
-bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit = 10s) {
-    const auto end = Clock::now() + limit;
-    while (!cond()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
-std::optional<std::string> ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
-void WriteFile(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 std::string AllByteValues(std::size_t size) {
     std::string s(size, '\0');
@@ -69,18 +53,6 @@ std::string AllByteValues(std::size_t size) {
     return s;
 }
 
-// A folder of its own under the system's temporary folder, removed at the end.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "orvane-ftp-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
 
 // The test FTP server, with the jobs and message prefixes of these tests.
 class FtpServer : public test::FtpServer {
@@ -167,7 +139,7 @@ FtpTimeouts QuickTimeouts() {
 
 class FtpEngineTest : public ::testing::Test {
 protected:
-    TempDir tmp;
+    test::TempDir tmp{"orvane-ftp"};
     FtpServer server{tmp.path};
     test::RecordingPrompter prompter;
 
@@ -252,7 +224,7 @@ TEST_F(FtpEngineTest, KindsOtherThanOneUploadTheContentItself) {
 }
 
 TEST_F(FtpEngineTest, EmptyUserLogsInAsAnonymous) {
-    TempDir anonRoot;
+    test::TempDir anonRoot{"orvane-ftp"};
     FtpServer anon(anonRoot.path, true);
     ASSERT_GT(anon.port, 0);
     CFtpEngine engine(prompter);

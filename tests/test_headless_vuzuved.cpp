@@ -20,6 +20,7 @@
 
 #include "core/document/document.h"
 #include "fakes.h"
+#include "testutil.h"
 #include "ftptestserver.h"
 #include "headless_process.h"
 #include "sim/gtvpeer.h"
@@ -32,33 +33,14 @@ namespace orv {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
+using test::WaitFor;
 using namespace std::chrono_literals;
 using test::FtpServer;
 
-std::optional<std::string> ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
-void WriteFile(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "orvane-headless-page-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
 
 struct RunResult {
     int exitCode = -1;  // -1: did not end in time (killed)
@@ -75,7 +57,7 @@ RunResult RunHeadless(const fs::path& folder, const std::vector<std::string>& ar
 }
 
 struct HeadlessPageTest : ::testing::Test {
-    TempDir tmp;
+    test::TempDir tmp{"orvane-headless-page"};
     fs::path work = tmp.path / "work";
     FtpServer server{tmp.path / "ftp"};
     fs::path layout = tmp.path / "work" / "page.orv";
@@ -163,7 +145,7 @@ TEST_F(HeadlessPageTest, MissingTemplateIsReportedAndAnEmptyPageUploaded) {
 }
 
 TEST(HeadlessPageOptions, FtpPortMustBeAPortNumber) {
-    TempDir tmp;
+    test::TempDir tmp{"orvane-headless-page"};
     for (const char* bad : {"0", "65536", "x"}) {
         const RunResult run = RunHeadless(tmp.path, {"--ftp-port", bad, "--seconds", "0"}, 30s);
         EXPECT_EQ(run.exitCode, 2) << bad;

@@ -1,9 +1,8 @@
 #include "core/document/document.h"
 
 #include <algorithm>
-#include <cstdlib>
-
 #include <cstdio>
+#include <cstdlib>
 
 #include "core/strutil.h"
 
