@@ -34,5 +34,8 @@ int main(int argc, char** argv) {
     orv::CMainFrame frame(doc);
     services.prompter.SetParentWindow(&frame);
     frame.show();
-    return app.exec();
+    const int rc = app.exec();
+    // The document drains the FTP queue as it goes: its worker must not wait for the ended event loop.
+    services.prompter.Detach();
+    return rc;
 }

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QThread>
 #include <QUrl>
+#include <cstdio>
 
 #include "core/strutil.h"
 
@@ -15,25 +16,25 @@ QString ToQString(const std::string& bytes) { return QString::fromStdString(ToDi
 
 std::string FromQString(const QString& text) { return text.toStdString(); }
 
-namespace {
-// Runs f on the main thread and waits for it when called from a worker.
 template <class F>
-void OnMainThread(QObject* context, F f) {
-    if (QThread::currentThread() == context->thread()) {
+bool CQtPrompter::OnMainThread(F f) {
+    if (QThread::currentThread() == thread()) {
         f();
-    } else {
-        QMetaObject::invokeMethod(context, f, Qt::BlockingQueuedConnection);
+        return true;
     }
+    if (m_detached) return false;
+    QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+    return true;
 }
-}  // namespace
 
 void CQtPrompter::Message(const std::string& text) {
-    OnMainThread(this, [&] { QMessageBox::information(m_parent, QApplication::applicationName(), ToQString(text)); });
+    if (!OnMainThread([&] { QMessageBox::information(m_parent, QApplication::applicationName(), ToQString(text)); }))
+        std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 bool CQtPrompter::AskYesNo(const std::string& question) {
     bool yes = false;
-    OnMainThread(this, [&] {
+    OnMainThread([&] {
         yes = QMessageBox::question(m_parent, QApplication::applicationName(), ToQString(question),
                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     });
@@ -42,7 +43,7 @@ bool CQtPrompter::AskYesNo(const std::string& question) {
 
 std::optional<std::string> CQtPrompter::InputText(const std::string& prompt, const std::string& initial) {
     std::optional<std::string> result;
-    OnMainThread(this, [&] {
+    OnMainThread([&] {
         bool ok = false;
         const QString text = QInputDialog::getText(m_parent, QApplication::applicationName(), ToQString(prompt),
                                                    QLineEdit::Normal, ToQString(initial), &ok);

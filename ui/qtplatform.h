@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QSoundEffect>
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -20,12 +21,21 @@ class CQtPrompter : public QObject, public IPrompter {
 public:
     explicit CQtPrompter(QWidget* parentWindow = nullptr) : m_parent(parentWindow) {}
     void SetParentWindow(QWidget* w) { m_parent = w; }
+    // Once the event loop has ended, a worker's message cannot be shown on the main thread (which may be
+    // waiting for that very worker): from then on workers' messages go to standard error and their
+    // questions are answered No, instead of waiting for ever.
+    void Detach() { m_detached = true; }
     void Message(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     std::optional<std::string> InputText(const std::string& prompt, const std::string& initial) override;
 
 private:
+    // Runs f on the main thread, waiting for it; false when that cannot be done any more.
+    template <class F>
+    bool OnMainThread(F f);
+
     QWidget* m_parent;
+    std::atomic<bool> m_detached{false};
 };
 
 class CQtSoundPlayer : public ISoundPlayer {

@@ -110,6 +110,19 @@ TEST(QtSeam, MessageFromAWorkerIsShownOnTheMainThreadWhileTheWorkerWaits) {
     EXPECT_TRUE(shownOnMain);
 }
 
+TEST(QtSeam, AfterTheEventLoopEndedWorkersNoLongerWaitForTheMainThread) {
+    CQtPrompter prompter;
+    prompter.Detach();
+    // No event loop runs here: a worker's message and question must return on their own.
+    bool answer = true;
+    std::thread worker([&] {
+        prompter.Message("Late FTP error");
+        answer = prompter.AskYesNo("Late question");
+    });
+    worker.join();
+    EXPECT_FALSE(answer);
+}
+
 }  // namespace
 }  // namespace orv
 
