@@ -41,13 +41,13 @@ inline constexpr int kExitUsage = 2;
 // One object as named on the command line: "HOST[:PORT][,KEY=VALUE]...".
 struct ObjectSpec {
     std::string option;  // the kind's option, for instance "--hl"
-    std::string text;    // the spec as given
+    std::string text;    // the description as given
     std::string host;
     std::uint32_t port = 0;
     // KEY=VALUE settings in the order given; every key at most once.
     std::vector<std::pair<std::string, std::string>> values;
 
-    // The value of key, or nullptr when the spec does not set it.
+    // The value of key, or nullptr when the description does not set it.
     const std::string* Find(std::string_view key) const;
 };
 
