@@ -32,6 +32,23 @@ std::span<const std::uint8_t> Span(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
+// No zones, no groups, and one object of the class with only the shared fields (host 127.0.0.1).
+void WriteOneObject(CArchive& ar, const std::string& cls, std::uint16_t schema, std::uint32_t port,
+                    std::uint32_t groupId) {
+    CZoneObList zones;
+    CGroupObList groups;
+    zones.Serialize(ar);
+    groups.Serialize(ar);
+    ar.WriteCount(1);
+    ar.WriteClassTag(cls, schema);
+    std::string host = "127.0.0.1", empty;
+    ar.String(host);
+    ar.UInt32(port);
+    ar.UInt32(groupId);
+    ar.String(empty);
+    ar.String(empty);
+}
+
 struct FileFixture : ::testing::Test {
     test::TestPlatform tp;
     COrvaneDoc doc{tp.platform};
@@ -269,20 +286,7 @@ TEST_F(FileFixture, AFailedLoadLeavesTheOpenLayoutUntouched) {
 TEST_F(FileFixture, AnHltvRecordOfSchema100IsRefused) {
     // The shared fields of a proxy written with the base class's schema.
     CArchive ar;
-    CZoneObList zones;
-    CGroupObList groups;
-    zones.Serialize(ar);
-    groups.Serialize(ar);
-    ar.WriteCount(1);
-    ar.WriteClassTag("CHLTV", 100);
-    std::string host = "127.0.0.1";
-    std::uint32_t port = 27020, gid = 0;
-    std::string empty;
-    ar.String(host);
-    ar.UInt32(port);
-    ar.UInt32(gid);
-    ar.String(empty);
-    ar.String(empty);
+    WriteOneObject(ar, "CHLTV", 100, 27020, 0);
     const std::string before = doc.SaveToBytes();
     std::string reason;
     EXPECT_FALSE(doc.LoadFromBytes(Span(ar.Data()), &reason));
@@ -304,20 +308,7 @@ TEST_F(FileFixture, OpenClearsTheSelectionAndReportsOrphans) {
 
     // An object whose group id matches no group stays, without a group, and is reported.
     CArchive ar;
-    CZoneObList zones;
-    CGroupObList groups;
-    zones.Serialize(ar);
-    groups.Serialize(ar);
-    ar.WriteCount(1);
-    ar.WriteClassTag("CHLServer", 10);
-    std::string host = "127.0.0.1";
-    std::uint32_t port = 27015, gid = 9;
-    std::string empty;
-    ar.String(host);
-    ar.UInt32(port);
-    ar.UInt32(gid);
-    ar.String(empty);
-    ar.String(empty);
+    WriteOneObject(ar, "CHLServer", 10, 27015, 9);
     doc.vuzuVed.Serialize(ar);
     doc.adminBot.Serialize(ar);
     doc.networkDetect.Serialize(ar);
