@@ -193,7 +193,7 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
         if (!tv || tv->exportToWeb == 0 || tv->state < CCommonObject::kStateRcon) continue;
         ++hlExported;
         std::string row = hltvRow;
-        ReplaceAll(row, "[#HOSTNAME]", tv->host);
+        ReplaceAll(row, "[#HOSTNAME]", tv->serverName);
         ReplaceAll(row, "[#IP]", tv->ExternalAddressString());
         ReplaceAll(row, "[#NBSPEC]", Decimal(tv->spectators));
         ReplaceAll(row, "[#NBSPECMAX]", Decimal(tv->spectatorSlots));
@@ -237,7 +237,7 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
         if (!gtv || gtv->exportToWeb == 0 || gtv->state < CCommonObject::kStateMonitor) continue;
         ++gtvExported;
         std::string row = gtvRow;
-        ReplaceAll(row, "[#HOSTNAME]", gtv->host);
+        ReplaceAll(row, "[#HOSTNAME]", gtv->serverName);
         ReplaceAll(row, "[#IP]", gtv->ExternalAddressString());
         ReplaceAll(row, "[#NBSPEC]", Decimal(gtv->clients));
         ReplaceAll(row, "[#NBSPECMAX]", Decimal(gtv->clientSlots));

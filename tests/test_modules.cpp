@@ -242,6 +242,7 @@ struct HltvRowTest : PageTest {
         tv = Proxy(12, 128);
         tv->externalHost = "tv.example.org";
         tv->externalPort = 27021;
+        tv->serverName = "Final TV";
         tv->map = "de_dust2";
         tv->playerNameCount = 3;
         tv->delay = 30.0f;
@@ -258,7 +259,7 @@ struct HltvRowTest : PageTest {
         tv->linkedServer = game;
     }
     std::string Row(const std::string& clans, const std::string& info) {
-        return "<tr>127.0.0.1|tv.example.org:27021|12/128|" + clans + "|" + info + "</tr>";
+        return "<tr>Final TV|tv.example.org:27021|12/128|" + clans + "|" + info + "</tr>";
     }
 };
 
@@ -306,6 +307,17 @@ TEST_F(HltvRowTest, ChainEndingAtAnotherKindShowsTheInternalErrorAndUsesTeamTags
               std::vector<std::string>{"CHLTV::CheckAutoRecord() : Internal error, report this bug to the author"});
 }
 
+TEST_F(PageTest, HostNameTagIsTheNameTheProxyReports) {
+    // Not the address the operator entered: the name from the proxy's last answer.
+    CHLTV* tv = Proxy(1);
+    tv->serverName = "Final TV";
+    CGTV* gtv = Gtv(2, 8);
+    gtv->serverName = "GTV Hub";
+    EXPECT_EQ(Generate("[SECTION_HLTV][SECTION_HLTV_LOOP]([#HOSTNAME])[/SECTION_HLTV_LOOP][/SECTION_HLTV]"
+                       "[SECTION_GTV][SECTION_GTV_LOOP]([#HOSTNAME])[/SECTION_GTV_LOOP][/SECTION_GTV]"),
+              "(Final TV)(GTV Hub)");
+}
+
 TEST_F(PageTest, TagsAreReplacedEverywhereInTheirOwnPartOnly) {
     Proxy(4, 8);
     const std::string t =
@@ -327,6 +339,7 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     CGTV* gtv = Gtv(17, 64);
     gtv->externalHost = "gtv.example.org";
     gtv->externalPort = 27971;
+    gtv->serverName = "GTV One";
     gtv->roomCount = 3;
     CGTVRoom& a = gtv->rooms[0];
     a.hubNumber = 3;
@@ -353,13 +366,14 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     bare->host = "127.0.0.3";
     bare->externalHost = "127.0.0.3";
     bare->externalPort = 27970;
+    bare->serverName = "GTV Two";
 
     const std::string t =
         "[SECTION_GTV]<g>[SECTION_GTV_LOOP]<tr>[#HOSTNAME]|[#IP]|[#NBSPEC]/[#NBSPECMAX]|[#CLANS]|[#INFO]</tr>"
         "[/SECTION_GTV_LOOP]</g>[/SECTION_GTV]";
     EXPECT_EQ(Generate(t),
-              "<g><tr>127.0.0.2|gtv.example.org:27971|17/64|[#CLANS]|Room #3 : Final, POV : Alpha<br>Room #7 : Semi, "
-              "POV : -<br></tr><tr>127.0.0.3|127.0.0.3:27970|0/8|[#CLANS]|</tr></g>");
+              "<g><tr>GTV One|gtv.example.org:27971|17/64|[#CLANS]|Room #3 : Final, POV : Alpha<br>Room #7 : Semi, "
+              "POV : -<br></tr><tr>GTV Two|127.0.0.3:27970|0/8|[#CLANS]|</tr></g>");
     gtv->exportToWeb = 0;
     bare->exportToWeb = 0;
     EXPECT_EQ(Generate(t), "");
@@ -510,6 +524,7 @@ TEST_F(DocFixture, PageUploadedToAnFtpServerOnItsScheduleByTheDocumentsTick) {
     values.exportToWeb = 1;
     auto* tv = static_cast<CHLTV*>(doc.AddObjectOfKind(CObjectKind::HLTV, values));
     ASSERT_NE(tv, nullptr);
+    tv->serverName = "Live TV";
     tv->spectators = 9;
     tv->spectatorSlots = 32;
 
@@ -533,7 +548,7 @@ TEST_F(DocFixture, PageUploadedToAnFtpServerOnItsScheduleByTheDocumentsTick) {
     doc.Tick();  // the second enabled tick uploads
     const fs::path uploaded = server.home / "www" / "status.html";
     ASSERT_TRUE(WaitFor([&] { return doc.ftp.PendingCount() == 0 && ReadFile(uploaded).has_value(); }));
-    EXPECT_EQ(ReadFile(uploaded), "<h1>Live</h1><ul><li>127.0.0.1 9/32</li></ul><p>9</p><small>" + kSign + "</small>");
+    EXPECT_EQ(ReadFile(uploaded), "<h1>Live</h1><ul><li>Live TV 9/32</li></ul><p>9</p><small>" + kSign + "</small>");
     EXPECT_EQ(server.Stores(), std::vector<std::string>{"/www/status.html"});
 
     doc.Tick();
