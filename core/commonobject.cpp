@@ -52,10 +52,8 @@ void CCommonObject::DestroySocket() {
 void CCommonObject::CreateSocket() {
     DestroySocket();
     m_socket = std::make_unique<CObjectSocket>(*this, m_platform.sockets);
-    if (!m_socket->Create()) {
-        m_platform.prompter.Message("Create failed");
-        return;
-    }
+    // A socket that could not be created is reported, and the connect below fails on it as well.
+    if (!m_socket->Create()) m_platform.prompter.Message("Create failed");
     m_socket->StartWatching();
     if (!m_socket->Connect(host, port)) {
         m_platform.prompter.Message(Format("Connect failed for %s:%d", host.c_str(), static_cast<int>(port)));

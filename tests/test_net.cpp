@@ -1,6 +1,10 @@
 // The UDP output queue and the monitored object's socket, on real loopback sockets.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <random>
 #include <thread>
@@ -263,6 +267,33 @@ TEST_F(ObjectFixture, UnresolvableHostIsReportedOnceAndStaysSilent) {
     EXPECT_EQ(tp.prompter.messages.size(), 1u);
     auto bad = Make("127.0.0.1", 70000);
     EXPECT_EQ(tp.prompter.messages.back(), "Connect failed for 127.0.0.1:70000");
+}
+
+TEST_F(ObjectFixture, SocketCreationRefusedIsReportedAndTheConnectStillTried) {
+    auto o = std::make_unique<ProbeObject>(tp.platform);
+    o->host = "127.0.0.1";
+    o->port = static_cast<std::uint32_t>(peer.Port());
+    o->output = &output;
+    // The sanitizer's type checks open files of their own on the first call through a base class:
+    // make that call while descriptors are still free.
+    tp.platform.prompter.Message("");
+    tp.prompter.messages.clear();
+    // Use up every descriptor the process may open, so that a new socket cannot be created.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> filler;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
+    o->CreateSocket();
+    for (int fd : filler) ::close(fd);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    // The object stays, silent, in state 1; the connect on the socket that does not exist fails too.
+    EXPECT_EQ(tp.prompter.messages, (std::vector<std::string>{
+                                        "Create failed", "Connect failed for 127.0.0.1:" + std::to_string(peer.Port())}));
+    EXPECT_EQ(o->state, 1);
+    EXPECT_EQ(o->resolvedAddress, "");
 }
 
 TEST_F(ObjectFixture, HostNameAndDottedAddressGiveTheSameAddressString) {
