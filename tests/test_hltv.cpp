@@ -398,6 +398,22 @@ TEST_F(HLTVFixture, ReadsThatFindNoNumberLeaveTheFields) {
     EXPECT_EQ(tv->spectators, std::numeric_limits<std::int32_t>::min());
 }
 
+TEST_F(HLTVFixture, NonFiniteFiguresLeaveDelayAndBandwidth) {
+    CHLTV* tv = AddProxy("");
+    Deliver(tv, Print("Client delay is nan\n"
+                      "Current spectator delay is inf seconds\n"
+                      "Local IP 127.0.0.1:27020, Network In 1.0, Out 1e99\n"
+                      "Local IP 127.0.0.1:27020, Network In 1.0 Out -infinity\n"));
+    // The delay is still unknown, so it is asked for again; the bandwidth was never reported.
+    EXPECT_EQ(tv->delay, -1.0f);
+    EXPECT_EQ(tv->outgoingBandwidth, -1.0f);
+    tv->delay = 30.0f;
+    tv->outgoingBandwidth = 15.0f;
+    Deliver(tv, Print("Client delay is -nan\nLocal IP 127.0.0.1:27020, Network In inf Out 3.0, Out NAN\n"));
+    EXPECT_EQ(tv->delay, 30.0f);
+    EXPECT_EQ(tv->outgoingBandwidth, 15.0f);
+}
+
 TEST_F(HLTVFixture, AnyPrintMeansRconInUseAndRefusalsAreOnlyLogged) {
     CHLTV* tv = AddProxy("");
     tv->state = 2;

@@ -41,7 +41,8 @@ public:
         buf[len] = 0;
         char* end = nullptr;
         const float f = std::strtof(buf, &end);
-        if (end == buf) return false;
+        // "nan", "inf" or a figure beyond a float is nothing a proxy means: the field stays as it was.
+        if (end == buf || !std::isfinite(f)) return false;
         value = f;
         m_pos += static_cast<size_t>(end - buf);
         return true;
