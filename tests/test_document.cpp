@@ -422,6 +422,37 @@ TEST_F(DocFixture, GtvRoomCommandsActOnTheSelectedRoom) {
     EXPECT_EQ(tp.prompter.prompts.size(), asked);
 }
 
+TEST_F(DocFixture, ModuleDialogsStoreTheirSettings) {
+    doc.SetModifiedFlag(false);
+    doc.vuzuVed.tickCounter = 4;
+    COrvaneDoc::CVuzuVedSettings page;
+    page.enabled = true;
+    page.server = "127.0.0.1";
+    page.login = "web";
+    page.password = "pw";
+    page.remoteFilename = "/www/status.html";
+    page.interval = 60;
+    doc.SetVuzuVedSettings(page);
+    EXPECT_EQ(doc.vuzuVed.enabled, 1);
+    EXPECT_EQ(doc.vuzuVed.server, "127.0.0.1");
+    EXPECT_EQ(doc.vuzuVed.login, "web");
+    EXPECT_EQ(doc.vuzuVed.password, "pw");
+    EXPECT_EQ(doc.vuzuVed.remoteFilename, "/www/status.html");
+    EXPECT_EQ(doc.vuzuVed.interval, 60);
+    EXPECT_EQ(doc.vuzuVed.tickCounter, 4);  // the cycle is not restarted
+    EXPECT_TRUE(doc.IsModified());
+
+    doc.SetModifiedFlag(false);
+    doc.SetNetworkDetectSettings(true, doc.zones[1], true);
+    EXPECT_EQ(doc.networkDetect.enabled, 1);
+    EXPECT_EQ(doc.networkDetect.targetZone, doc.zones[1]);
+    EXPECT_EQ(doc.networkDetect.exportNewToWeb, 1);
+    EXPECT_FALSE(doc.IsModified());
+    doc.SetNetworkDetectSettings(false, doc.zones[1], false);  // disabled: no zone
+    EXPECT_EQ(doc.networkDetect.targetZone, nullptr);
+    EXPECT_EQ(doc.networkDetect.enabled, 0);
+}
+
 TEST(AddressRange, OnlyTheLastByteMayDiffer) {
     test::RecordingPrompter p;
     auto one = CheckAddressRange(p, "10.0.0.5", "10.0.0.5", 27015, 27015);

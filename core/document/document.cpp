@@ -343,6 +343,23 @@ void COrvaneDoc::SetAdminBotEnabled(bool on) {
     UpdateAllViews(kHintLayoutChanged);
 }
 
+void COrvaneDoc::SetVuzuVedSettings(const CVuzuVedSettings& settings) {
+    vuzuVed.enabled = settings.enabled ? 1 : 0;
+    vuzuVed.server = settings.server;
+    vuzuVed.login = settings.login;
+    vuzuVed.password = settings.password;
+    vuzuVed.remoteFilename = settings.remoteFilename;
+    vuzuVed.interval = settings.interval;
+    SetModifiedFlag();
+    UpdateAllViews(kHintRedraw);
+}
+
+void COrvaneDoc::SetNetworkDetectSettings(bool enabled, CZone* zone, bool exportToWeb) {
+    networkDetect.enabled = enabled ? 1 : 0;
+    networkDetect.targetZone = enabled ? zone : nullptr;
+    networkDetect.exportNewToWeb = exportToWeb ? 1 : 0;
+}
+
 void COrvaneDoc::SetPreferences(bool soundEnabled, std::int32_t limitKbps) {
     sound.sound.enabled = soundEnabled ? 1 : 0;
     output.SetLimit(limitKbps * 1024);

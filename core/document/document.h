@@ -127,6 +127,15 @@ public:
     // Modules and preferences.
     void SetAdminBotEnabled(bool enabled);
     void SetPreferences(bool soundEnabled, std::int32_t limitKbps);
+    // The "VuzuVed Config" dialog's result; the upload cycle goes on where it was.
+    struct CVuzuVedSettings {
+        bool enabled = false;
+        std::string server, login, password, remoteFilename;
+        std::int32_t interval = 30;
+    };
+    void SetVuzuVedSettings(const CVuzuVedSettings& settings);
+    // The "GTV network Autodetection" dialog's result: the zone is kept only while the module is enabled.
+    void SetNetworkDetectSettings(bool enabled, CZone* zone, bool exportToWeb);
     // The Preferences dialog's "kbps" figure: the limit in bits per second divided by 1024.
     std::int32_t LimitKbps() const { return output.GetLimit() / 1024; }
 
