@@ -1085,6 +1085,24 @@ TEST_F(HLTVFixture, AddPropertiesAndLayoutFileThroughTheDocument) {
     EXPECT_EQ(loaded->group->name, "Local TV");
 }
 
+TEST_F(HLTVFixture, LoadedHalfLifeObjectsAskForDetailsOnTheSameTick) {
+    sim::CHLPeer game;
+    game.SetSilent(true);
+    peer.SetSilent(true);
+    Add<CHLServer>("127.0.0.1", game.Port(), "Servers");
+    AddProxy("");
+    const std::string bytes = doc.SaveToBytes();
+    std::string reason;
+    ASSERT_TRUE(doc.LoadFromBytes(Bytes(bytes), &reason)) << reason;
+    ASSERT_EQ(doc.objects.size(), 2u);
+    for (size_t i = 0; i < doc.objects.size(); ++i) EXPECT_EQ(doc.objects[i]->pollPhase, 0);
+    tp.clock.Advance(1);
+    doc.Tick();
+    Settle({{doc.objects[0], &game}, {doc.objects[1], &peer.Base()}});
+    EXPECT_EQ(Sent(game), std::vector<std::string>{Framed("details")});
+    EXPECT_EQ(Sent(), std::vector<std::string>{Framed("details")});
+}
+
 TEST_F(HLTVFixture, SerializeRecordAndSecondSocket) {
     CHLTV tv(tp.platform);
     tv.host = "127.0.0.1";
