@@ -3,6 +3,7 @@
 
 #include "core/document/document.h"
 #include "fakes.h"
+#include "monitors/halflife/hlserver.h"
 #include "monitors/quake3/gtv.h"
 #include "sim/udppeer.h"
 
@@ -420,6 +421,27 @@ TEST_F(DocFixture, GtvRoomCommandsActOnTheSelectedRoom) {
     const size_t asked = tp.prompter.prompts.size();
     doc.GTVRconPassword();
     EXPECT_EQ(tp.prompter.prompts.size(), asked);
+}
+
+TEST_F(DocFixture, NewRconPasswordInPropertiesForgetsTheChallenge) {
+    CObjectValues v;
+    v.host = "127.0.0.1";
+    v.port = 27015;
+    v.group = doc.groups[0];
+    v.rconPassword = "old";
+    auto* server = static_cast<CHLServer*>(doc.AddObjectOfKind(CObjectKind::HLServer, v));
+    ASSERT_NE(server, nullptr);
+    server->challenge = 1234;
+    doc.selectedObject = server;
+    v.group = doc.groups[1];
+    doc.ApplyObjectProperties(v);  // same password: the challenge stays
+    EXPECT_EQ(server->challenge, 1234u);
+    EXPECT_EQ(server->group, doc.groups[1]);
+    v.rconPassword = "new";
+    doc.ApplyObjectProperties(v);
+    EXPECT_EQ(server->rconPassword, "new");
+    EXPECT_EQ(server->challenge, 0u);
+    EXPECT_EQ(server->host, "127.0.0.1");  // host and port never change
 }
 
 TEST_F(DocFixture, ModuleDialogsStoreTheirSettings) {

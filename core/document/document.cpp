@@ -323,9 +323,11 @@ void COrvaneDoc::MoveObjectDown() { MoveObject(+1); }
 void COrvaneDoc::ApplyObjectProperties(const CObjectValues& values) {
     CCommonObject* target = selectedObject;
     if (!target) return;
+    const bool newRconPassword = target->rconPassword != values.rconPassword;
     target->rconPassword = values.rconPassword;
     target->group = values.group;
     ApplyKindValues(*target, values, false);
+    if (newRconPassword) RestartRconHandshake(*target);
     SetModifiedFlag();
     UpdateAllViews(kHintLayoutChanged);
 }

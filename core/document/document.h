@@ -192,6 +192,8 @@ private:
     void DeleteContents();
     std::unique_ptr<CCommonObject> CreateObject(CObjectKind kind);
     void ApplyKindValues(CCommonObject& object, const CObjectValues& values, bool adding);
+    // A new rcon password was entered: a Half-Life server forgets its challenge, so the next one is asked for.
+    void RestartRconHandshake(CCommonObject& object);
     void MoveObject(int direction);
     template <class Op>
     void LayerCommand(Op op);

@@ -42,4 +42,8 @@ void COrvaneDoc::ApplyKindValues(CCommonObject& object, const CObjectValues& val
     }
 }
 
+void COrvaneDoc::RestartRconHandshake(CCommonObject& object) {
+    if (auto* hl = dynamic_cast<CHLServer*>(&object)) hl->challenge = 0;
+}
+
 }  // namespace orv
