@@ -91,16 +91,23 @@ size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
     return take;
 }
 
-// What the server's replies told: a 230 reply means the login was accepted, so a later failure concerns
-// the remote file rather than the connection; the last refusal (4xx or 5xx) completes libcurl's text.
+// What the server's replies told: the login is accepted by a 230 reply (to the greeting, PASS or ACCT)
+// or by any 2xx reply to USER or PASS, as libcurl takes them; a later failure then concerns the remote
+// file rather than the connection. The last refusal (4xx or 5xx) completes libcurl's text.
 struct Replies {
     bool loggedIn = false;
+    bool loginCommand = false;  // the last command sent was USER or PASS
     std::string lastRefusal;
 };
 
 int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
-    if (type != CURLINFO_HEADER_IN) return 0;
     auto* replies = static_cast<Replies*>(user);
+    if (type == CURLINFO_HEADER_OUT) {
+        const std::string_view sent(data, size);
+        replies->loginCommand = sent.substr(0, 5) == "USER " || sent.substr(0, 5) == "PASS ";
+        return 0;
+    }
+    if (type != CURLINFO_HEADER_IN) return 0;
     const std::string_view text(data, size);
     for (std::size_t pos = 0; pos < text.size();) {
         std::size_t eol = text.find('\n', pos);
@@ -109,6 +116,7 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
         const bool final = line.size() == 3 || (line.size() > 3 && line[3] == ' ');
         if (line.size() >= 3 && line.substr(0, 3) == "230") replies->loggedIn = true;
+        if (final && replies->loginCommand && line[0] == '2') replies->loggedIn = true;
         if (final && (line[0] == '4' || line[0] == '5') && !HasControlBytes(line))
             replies->lastRefusal = std::string(line.substr(0, 200));
         pos = eol + 1;

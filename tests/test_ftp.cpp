@@ -515,5 +515,100 @@ TEST(FtpEngineTimeouts, ServerThatStopsAnsweringAfterLoginIsGivenUp) {
     EXPECT_GT(msgs[0].size(), prefix.size());
 }
 
+// A control connection played from a script: the greeting, then one reply per command (nothing for an
+// empty reply). Serves one connection, then leaves.
+class ScriptedPeer {
+public:
+    ScriptedPeer(std::string greeting, std::function<std::string(const std::string&)> reply)
+        : m_thread([this, greeting = std::move(greeting), reply = std::move(reply)] { Serve(greeting, reply); }) {}
+    ~ScriptedPeer() {
+        m_done = true;
+        m_thread.join();
+    }
+    int port() const { return m_listener.port; }
+
+private:
+    void Serve(const std::string& greeting, const std::function<std::string(const std::string&)>& reply) {
+        pollfd p{m_listener.fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) return;
+        const int c = ::accept4(m_listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c < 0) return;
+        auto say = [&](const std::string& s) { (void)!::write(c, s.data(), s.size()); };
+        say(greeting);
+        std::string in;
+        while (!m_done) {
+            pollfd q{c, POLLIN, 0};
+            if (::poll(&q, 1, 50) <= 0) continue;
+            char buf[512];
+            const ssize_t n = ::read(c, buf, sizeof buf);
+            if (n <= 0) break;
+            in.append(buf, static_cast<size_t>(n));
+            for (size_t eol; (eol = in.find("\r\n")) != std::string::npos; in.erase(0, eol + 2)) {
+                const std::string r = reply(in.substr(0, eol));
+                if (!r.empty()) say(r);
+            }
+        }
+        ::close(c);
+    }
+    Listener m_listener;
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+// The prefix tells the stage that failed: the login is over once the server accepts USER or PASS with
+// any 2xx reply (202 "superfluous" is a valid answer to PASS), and not when they are refused.
+TEST(FtpEngineLogin, PrefixFollowsTheServersAnswerToTheLoginCommands) {
+    auto job = [](int port) {
+        FtpJob j;
+        j.server = "127.0.0.1";
+        j.port = port;
+        j.remotePath = "page.html";
+        j.user = "u";
+        j.password = "p";
+        return j;
+    };
+    auto prefix = [](int port, bool writing) {
+        return "FTP Engine error with Job on server 127.0.0.1:" + std::to_string(port) +
+               (writing ? " (writting remote file):\n" : " :\n");
+    };
+    test::RecordingPrompter prompter;
+    CFtpEngine engine(prompter, QuickTimeouts());
+
+    // PASS answered 202, then no passive data connection: the remote file could not be opened.
+    {
+        ScriptedPeer peer("220 hello\r\n", [](const std::string& cmd) -> std::string {
+            if (cmd.rfind("USER", 0) == 0) return "331 password please\r\n";
+            if (cmd.rfind("PASS", 0) == 0) return "202 no password needed here\r\n";
+            if (cmd.rfind("PWD", 0) == 0) return "257 \"/\"\r\n";
+            return "502 not here\r\n";
+        });
+        EXPECT_TRUE(engine.ProcessJob(job(peer.port())));
+        ASSERT_EQ(prompter.Messages().size(), 1u);
+        EXPECT_EQ(prompter.Messages()[0].rfind(prefix(peer.port(), true), 0), 0u) << prompter.Messages()[0];
+    }
+    // USER accepted at once with 232: logged in without a password.
+    {
+        ScriptedPeer peer("220 hello\r\n", [](const std::string& cmd) -> std::string {
+            if (cmd.rfind("USER", 0) == 0) return "232 logged in\r\n";
+            if (cmd.rfind("PWD", 0) == 0) return "257 \"/\"\r\n";
+            return "502 not here\r\n";
+        });
+        EXPECT_TRUE(engine.ProcessJob(job(peer.port())));
+        ASSERT_EQ(prompter.Messages().size(), 2u);
+        EXPECT_EQ(prompter.Messages()[1].rfind(prefix(peer.port(), true), 0), 0u) << prompter.Messages()[1];
+    }
+    // PASS refused with 530: the connection failed.
+    {
+        ScriptedPeer peer("220 hello\r\n", [](const std::string& cmd) -> std::string {
+            if (cmd.rfind("USER", 0) == 0) return "331 password please\r\n";
+            if (cmd.rfind("PASS", 0) == 0) return "530 wrong\r\n";
+            return "502 not here\r\n";
+        });
+        EXPECT_FALSE(engine.ProcessJob(job(peer.port())));
+        ASSERT_EQ(prompter.Messages().size(), 3u);
+        EXPECT_EQ(prompter.Messages()[2].rfind(prefix(peer.port(), false), 0), 0u) << prompter.Messages()[2];
+    }
+}
+
 }  // namespace
 }  // namespace orv
