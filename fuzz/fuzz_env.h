@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "core/module.h"
 #include "core/platform.h"
+#include "net/outputcontrol.h"
 
 namespace orv::fuzz {
 
@@ -44,6 +46,13 @@ struct FuzzPlatform {
     QuietSound sound;
     IdleWatcher watcher;
     CPlatform platform{clock, prompter, sound, watcher};
+};
+
+// A platform with what the document gives every monitored object: an output queue that is never started
+// (cleared by the target between runs) and a sound holder.
+struct ObjectEnv : FuzzPlatform {
+    COutputSocketControl output;
+    CSoundHolder holder{sound};
 };
 
 // The datagrams of an input: each piece that starts at an FF FF FF FF prefix, up to the next one, each at

@@ -20,10 +20,7 @@
 
 namespace {
 
-struct Env : orv::fuzz::FuzzPlatform {
-    orv::COutputSocketControl output;  // not started
-    orv::CSoundHolder holder{sound};
-};
+using Env = orv::fuzz::ObjectEnv;
 
 Env& Environment() {
     static Env* env = new Env;

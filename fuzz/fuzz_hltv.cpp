@@ -20,10 +20,7 @@
 
 namespace {
 
-struct World : orv::fuzz::FuzzPlatform {
-    orv::COutputSocketControl output;  // never started
-    orv::CSoundHolder holder{sound};
-};
+using World = orv::fuzz::ObjectEnv;
 
 World& TheWorld() {
     static World w;

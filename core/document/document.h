@@ -54,8 +54,8 @@ struct CAddressRange {
     std::uint32_t firstPort = 0;
     std::uint32_t lastPort = 0;
 };
-// Checks a range and reports each problem through the prompter ("Invalid address range. Only the last
-// byte may differ", "Invalid port specification. PortFROM must be lower than PortTO").
+// Checks a range and reports each problem through the prompter: one message for the addresses, one for
+// the ports, both when both are wrong.
 CAddressRange CheckAddressRange(IPrompter& prompter, const std::string& from, const std::string& to,
                                 std::uint32_t firstPort, std::uint32_t lastPort);
 
