@@ -6,9 +6,9 @@
 #include <ostream>
 #include <sstream>
 
-#include "core/document/document.h"
-#include "core/pollloop.h"
-#include "core/strutil.h"
+#include "document/document.h"
+#include "base/pollloop.h"
+#include "base/strutil.h"
 #include "net/udpsocket.h"
 
 namespace orv::headless {

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "core/commonobject.h"
-#include "core/platform.h"
+#include "base/platform.h"
 #include "net/outputcontrol.h"
 
 namespace orv {

@@ -2,8 +2,8 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include "core/document/document.h"
-#include "core/pollloop.h"
+#include "document/document.h"
+#include "base/pollloop.h"
 #include "monitors/halflife/hlserver.h"
 
 namespace orv {

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/archive.h"
+#include "base/archive.h"
 #include "core/module.h"
-#include "core/strutil.h"
+#include "base/strutil.h"
 #include "net/outputcontrol.h"
 
 namespace orv {

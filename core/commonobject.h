@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/consolelog.h"
-#include "core/platform.h"
+#include "base/consolelog.h"
+#include "base/platform.h"
 #include "core/zone.h"
 #include "net/udpsocket.h"
 

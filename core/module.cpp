@@ -1,6 +1,6 @@
 #include "core/module.h"
 
-#include "core/archive.h"
+#include "base/archive.h"
 
 namespace orv {
 

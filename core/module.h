@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/platform.h"
+#include "base/platform.h"
 
 namespace orv {
 

@@ -1,6 +1,6 @@
 #include "core/zone.h"
 
-#include "core/archive.h"
+#include "base/archive.h"
 
 namespace orv {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "core/platform.h"
+#include "base/platform.h"
 
 namespace orv {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/module.h"
-#include "core/platform.h"
+#include "base/platform.h"
 #include "net/outputcontrol.h"
 
 namespace orv::fuzz {

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/document/document.h"
+#include "document/document.h"
 #include "fuzz/fuzz_env.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/commonobject.h"
-#include "core/platform.h"
+#include "base/platform.h"
 #include "core/zone.h"
 
 namespace orv {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <memory>
 
-#include "core/archive.h"
+#include "base/archive.h"
 #include "modules/modulehost.h"
 #include "monitors/quake3/gtv.h"
 #include "net/udpsocket.h"

@@ -8,8 +8,8 @@
 #include <memory>
 #include <sstream>
 
-#include "core/archive.h"
-#include "core/strutil.h"
+#include "base/archive.h"
+#include "base/strutil.h"
 #include "ftp/ftpengine.h"
 #include "modules/modulehost.h"
 #include "monitors/halflife/hltv.h"

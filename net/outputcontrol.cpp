@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "core/archive.h"
+#include "base/archive.h"
 
 namespace orv {
 

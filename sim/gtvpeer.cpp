@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/strutil.h"
+#include "base/strutil.h"
 
 namespace orv::sim {
 

@@ -1,6 +1,6 @@
 #include "sim/hltvpeer.h"
 
-#include "core/strutil.h"
+#include "base/strutil.h"
 
 namespace orv::sim {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/platform.h"
-#include "core/pollloop.h"
+#include "base/platform.h"
+#include "base/pollloop.h"
 
 namespace orv::test {
 

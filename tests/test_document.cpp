@@ -1,7 +1,7 @@
 // The document's default layout and its one-second monitoring tick, driven by a fake clock.
 #include <gtest/gtest.h>
 
-#include "core/document/document.h"
+#include "document/document.h"
 #include "fakes.h"
 #include "monitors/halflife/hlserver.h"
 #include "monitors/quake3/gtv.h"

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "core/archive.h"
-#include "core/document/document.h"
+#include "base/archive.h"
+#include "document/document.h"
 #include "fakes.h"
 #include "monitors/halflife/hlparse.h"
 #include "monitors/halflife/hlserver.h"

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "apps/headless.h"
-#include "core/document/document.h"
-#include "core/strutil.h"
+#include "document/document.h"
+#include "base/strutil.h"
 #include "fakes.h"
 #include "headless_process.h"
 #include "monitors/quake3/gtv.h"

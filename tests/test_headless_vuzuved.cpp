@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/document/document.h"
+#include "document/document.h"
 #include "fakes.h"
 #include "testutil.h"
 #include "ftptestserver.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "core/archive.h"
-#include "core/document/document.h"
-#include "core/strutil.h"
+#include "base/archive.h"
+#include "document/document.h"
+#include "base/strutil.h"
 #include "fakes.h"
 #include "monitors/halflife/hlserver.h"
 #include "monitors/halflife/hltv.h"

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "core/archive.h"
-#include "core/document/document.h"
+#include "base/archive.h"
+#include "document/document.h"
 #include "fakes.h"
 #include "monitors/halflife/hlserver.h"
 #include "monitors/halflife/hltv.h"

@@ -1,8 +1,8 @@
 // Text helpers, the console log and the layout model's list operations.
 #include <gtest/gtest.h>
 
-#include "core/consolelog.h"
-#include "core/strutil.h"
+#include "base/consolelog.h"
+#include "base/strutil.h"
 #include "core/zone.h"
 
 namespace orv {

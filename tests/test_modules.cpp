@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/document/document.h"
-#include "core/strutil.h"
+#include "document/document.h"
+#include "base/strutil.h"
 #include "fakes.h"
 #include "testutil.h"
 #include "ftptestserver.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/document/document.h"
-#include "core/strutil.h"
+#include "document/document.h"
+#include "base/strutil.h"
 #include "fakes.h"
 #include "monitors/quake3/q3parse.h"
 #include "monitors/quake3/q3server.h"

@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QMainWindow>
 
-#include "core/document/document.h"
+#include "document/document.h"
 
 namespace orv {
 

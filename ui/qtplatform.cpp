@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <cstdio>
 
-#include "core/strutil.h"
+#include "base/strutil.h"
 
 namespace orv {
 

@@ -9,8 +9,8 @@
 #include <map>
 #include <memory>
 
-#include "core/platform.h"
-#include "core/pollloop.h"
+#include "base/platform.h"
+#include "base/pollloop.h"
 
 class QWidget;
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/bytereader.h"
-#include "core/strutil.h"
+#include "base/bytereader.h"
+#include "base/strutil.h"
 
 namespace orv {
 

@@ -1,7 +1,7 @@
 #include "monitors/halflife/hlserver.h"
 
-#include "core/archive.h"
-#include "core/strutil.h"
+#include "base/archive.h"
+#include "base/strutil.h"
 
 namespace orv {
 

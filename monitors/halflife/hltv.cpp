@@ -6,8 +6,8 @@
 #include <ctime>
 #include <limits>
 
-#include "core/archive.h"
-#include "core/strutil.h"
+#include "base/archive.h"
+#include "base/strutil.h"
 
 namespace orv {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <deque>
 
-#include "core/strutil.h"
+#include "base/strutil.h"
 
 namespace orv {
 

@@ -2,8 +2,8 @@
 
 #include <ctime>
 
-#include "core/archive.h"
-#include "core/strutil.h"
+#include "base/archive.h"
+#include "base/strutil.h"
 #include "monitors/quake3/q3parse.h"
 #include "monitors/quake3/q3server.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/strutil.h"
+#include "base/strutil.h"
 
 namespace orv {
 

@@ -1,6 +1,6 @@
 #include "monitors/quake3/q3server.h"
 
-#include "core/strutil.h"
+#include "base/strutil.h"
 #include "monitors/quake3/q3parse.h"
 
 namespace orv {

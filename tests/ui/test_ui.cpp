@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "core/commonobject.h"
-#include "core/document/document.h"
+#include "document/document.h"
 #include "net/outputcontrol.h"
 #include "sim/udppeer.h"
 #include "ui/mainwindow.h"

@@ -1,4 +1,4 @@
-#include "core/consolelog.h"
+#include "base/consolelog.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // The GTV proxy's own commands: its rooms (close, describe) and its rcon password.
-#include "core/document/document.h"
-#include "core/strutil.h"
+#include "document/document.h"
+#include "base/strutil.h"
 #include "monitors/quake3/gtv.h"
 
 namespace orv {

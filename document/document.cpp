@@ -1,10 +1,10 @@
-#include "core/document/document.h"
+#include "document/document.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/strutil.h"
+#include "base/strutil.h"
 
 namespace orv {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <map>
 
-#include "core/platform.h"
+#include "base/platform.h"
 
 namespace orv {
 

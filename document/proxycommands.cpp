@@ -1,6 +1,6 @@
 // The HLTV proxy's commands of the document: rcon password, spectator password, proxy password and
 // disconnect, on the selected object when it is an HLTV proxy.
-#include "core/document/document.h"
+#include "document/document.h"
 #include "monitors/halflife/hltv.h"
 
 namespace orv {

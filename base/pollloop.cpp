@@ -1,4 +1,4 @@
-#include "core/pollloop.h"
+#include "base/pollloop.h"
 
 #include <poll.h>
 

@@ -1,4 +1,4 @@
-#include "core/strutil.h"
+#include "base/strutil.h"
 
 #include <cctype>
 #include <cmath>

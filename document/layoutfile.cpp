@@ -10,8 +10,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "core/archive.h"
-#include "core/document/document.h"
+#include "base/archive.h"
+#include "document/document.h"
 
 namespace orv {
 

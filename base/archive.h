@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/bytereader.h"
+#include "base/bytereader.h"
 
 namespace orv {
 

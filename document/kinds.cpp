@@ -1,6 +1,6 @@
 // The document knows every kind of monitored object: it creates them by kind and by class name, and
 // gives each the values of the add and properties dialogs.
-#include "core/document/document.h"
+#include "document/document.h"
 #include "monitors/halflife/hlserver.h"
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"

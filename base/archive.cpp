@@ -1,4 +1,4 @@
-#include "core/archive.h"
+#include "base/archive.h"
 
 #include <cstring>
 

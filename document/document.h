@@ -10,7 +10,7 @@
 
 #include "core/commonobject.h"
 #include "core/module.h"
-#include "core/platform.h"
+#include "base/platform.h"
 #include "core/zone.h"
 #include "ftp/ftpengine.h"
 #include "modules/modulehost.h"
