@@ -121,6 +121,11 @@ TEST_F(A2SServer, OneReplyPerInfoQueryAndAClassicAnswerKeepsTheClassicCycle) {
     server->OnPacket(Bytes(kOob + "mOld:1\0Obsolete\0"s));
     server->OnPacket(Bytes(kReply));
     EXPECT_EQ(std::tuple(server->serverName, server->host, server->maxPlayers), std::tuple("Obsolete"s, "Old"s, 0));
+    // Next query: the server is known to send 'I', so its 'm' is dropped and its 'I' taken, once.
+    server->pollPhase = 0;
+    server->Tick();
+    for (const std::string& reply : {kOob + "mNew:2\0Obsolete\0"s, kReply, kOob + "m\0Late\0"s}) server->OnPacket(Bytes(reply));
+    EXPECT_EQ(std::tuple(server->serverName, server->host, server->maxPlayers), std::tuple("Orvane A2S"s, "Old"s, 16));
 
     auto classic = Make<CHLServer>(peer.Port());
     classic->OnPacket(Bytes(kOob + "m127.0.0.1:1\0Classic\0"s));

@@ -72,6 +72,7 @@ struct CA2SSession {
     std::optional<std::uint32_t> challenge;  // the last one a challenge reply gave
     Query awaiting = Query::None;            // the last A2S query sent and not answered yet
     bool infoOutstanding = false;            // an info query waits for its one reply ('I' or 'm')
+    bool infoReplySeen = false;              // the server sends 'I' replies (its 'm' ones are dropped)
     bool infoRetried = false;                // this cycle's info query was repeated with a new challenge
     bool playersRetried = false;             // the same for the players query
 };
