@@ -53,8 +53,7 @@ void CHLServer::SendA2SPlayers() {
 }
 
 void CHLServer::SendDatagram(const std::string& bytes) {
-    if (output && Socket())
-        output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), Socket());
+    if (output && Socket()) output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), Socket());
 }
 
 bool CHLServer::AdmitAnswer(std::uint8_t type) {
@@ -65,7 +64,7 @@ bool CHLServer::AdmitAnswer(std::uint8_t type) {
         if (a2s) m_a2s.dialect = CHLDialect::A2S;
     }
     if (m_a2s.dialect == CHLDialect::Classic) return !a2s;  // classic: every classic answer, as always
-    if (m_a2s.dialect != CHLDialect::A2S) return true;       // undecided: players and rcon answers
+    if (m_a2s.dialect != CHLDialect::A2S) return true;      // undecided: players and rcon answers
     if (classicInfo || type == kA2SAnswerInfo) {
         // One reply per info query: the first one is taken, a second one for the same query is dropped.
         // Once the server has been seen to send 'I', its obsolete 'm' replies are dropped: 'I' says more.
