@@ -101,6 +101,27 @@ TEST_F(ViewTest, PictureShowsGaugesStateIconsSelectedFrameAndRoomBands) {
     EXPECT_NE(icons[0], icons[2]);
 }
 
+TEST_F(ViewTest, RefreshGivesThePixelsOfAFullRepaint) {
+    auto* hl = Add<CHLServer>(0, CCommonObject::kStateMonitor);
+    auto* tv = Add<CHLTV>(1, CCommonObject::kStateRcon);
+    auto* gtv = Add<CGTV>(2, CCommonObject::kStateMonitor);
+    tv->linkedServer = hl;
+    doc.selectedObject = tv;
+    view::CLayoutPicture picture;
+    picture.Repaint(doc);
+    // The line goes, figures and the selection change, the layout stays.
+    tv->linkedServer = nullptr;
+    hl->playerNameCount = 9;
+    gtv->clientSlots = 10;
+    gtv->clients = 4;
+    doc.selectedObject = hl;
+    picture.Refresh(doc);
+    EXPECT_EQ(picture.Image(), view::RenderLayout(doc));
+    tv->linkedServer = hl;
+    picture.Refresh(doc);
+    EXPECT_EQ(picture.Image(), view::RenderLayout(doc));
+}
+
 TEST_F(ViewTest, ClickSelectsObjectThenGroupThenZoneAndOnlyProxiesInControlDrag) {
     auto* hl = Add<CHLServer>(0, CCommonObject::kStateRcon);
     auto* tv = Add<CHLTV>(1, CCommonObject::kStateMonitor);

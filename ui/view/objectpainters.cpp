@@ -123,11 +123,6 @@ void PaintGTV(QPainter& p, const CGTV& o) {
     }
 }
 
-void DrawLinkLine(QPainter& p, bool solid, int x1, int y1, int x2, int y2) {
-    p.setPen(solid ? QPen(kBlack, 4, Qt::SolidLine) : QPen(kBlack, 1, Qt::DashDotLine));
-    p.drawLine(x1, y1, x2, y2);
-}
-
 }  // namespace
 
 std::uint32_t StateBitmap(std::int32_t state) {
@@ -154,15 +149,20 @@ void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style) {
     else if (const auto* gtv = dynamic_cast<const CGTV*>(&object)) PaintGTV(p, *gtv);
 }
 
-void PaintLinks(QPainter& p, const CCommonObject& object) {
+void AppendLinkSegments(const CCommonObject& object, std::vector<CLinkSegment>& out) {
     if (const auto* hltv = dynamic_cast<const CHLTV*>(&object)) {
         const CHLTVLinkLine line = hltv->LinkLine();
         if (line.style != CHLTVLinkStyle::None)
-            DrawLinkLine(p, line.style == CHLTVLinkStyle::Solid, line.fromX, line.fromY, line.toX, line.toY);
+            out.push_back({QLine(line.fromX, line.fromY, line.toX, line.toY), line.style == CHLTVLinkStyle::Solid});
     } else if (const auto* gtv = dynamic_cast<const CGTV*>(&object)) {
         for (const CGTVLinkLine& line : gtv->LinkLines())
-            DrawLinkLine(p, line.solid, line.from.x, line.from.y, line.to.x, line.to.y);
+            out.push_back({QLine(line.from.x, line.from.y, line.to.x, line.to.y), line.solid});
     }
+}
+
+void PaintLinkSegment(QPainter& p, const CLinkSegment& segment) {
+    p.setPen(segment.solid ? QPen(kBlack, 4, Qt::SolidLine) : QPen(kBlack, 1, Qt::DashDotLine));
+    p.drawLine(segment.line);
 }
 
 }  // namespace orv::view

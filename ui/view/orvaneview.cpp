@@ -33,21 +33,23 @@ void COrvaneView::OnUpdate(int hint) {
         m_updateAfterDrag = true;
         return;
     }
-    Rebuild();
+    // A changed layout (54) is painted anew; the periodic refresh and the selection (13) and plain
+    // redraws (0) repaint the objects over the kept picture while the layout's geometry is unchanged.
+    Rebuild(hint != kHintLayoutChanged);
 }
 
-void COrvaneView::Rebuild() {
-    m_image = view::RenderLayout(m_doc);
-    m_size = {m_image.width(), m_image.height()};
+void COrvaneView::Rebuild(bool refresh) {
+    if (refresh) m_picture.Refresh(m_doc);
+    else m_picture.Repaint(m_doc);
     UpdateScrollRange();
     viewport()->update();
 }
 
 void COrvaneView::UpdateScrollRange() {
     const QSize page = viewport()->size();
-    horizontalScrollBar()->setRange(0, std::max(0, m_size.width - page.width()));
+    horizontalScrollBar()->setRange(0, std::max(0, LayoutSize().width - page.width()));
     horizontalScrollBar()->setPageStep(page.width());
-    verticalScrollBar()->setRange(0, std::max(0, m_size.height - page.height()));
+    verticalScrollBar()->setRange(0, std::max(0, LayoutSize().height - page.height()));
     verticalScrollBar()->setPageStep(page.height());
 }
 
@@ -66,10 +68,10 @@ void COrvaneView::paintEvent(QPaintEvent*) {
     QPainter p(viewport());
     const QPoint offset(horizontalScrollBar()->value(), verticalScrollBar()->value());
     // Where the picture does not reach, the window's own background.
-    const QRect picture(-offset, m_image.size());
+    const QRect picture(-offset, Picture().size());
     const QRegion outside = QRegion(viewport()->rect()).subtracted(picture);
     for (const QRect& r : outside) p.fillRect(r, palette().window());
-    p.drawImage(picture.topLeft(), m_image);
+    p.drawImage(picture.topLeft(), Picture());
     if (!m_dragged) return;
     // The drag is drawn over the picture of its start: the dragged proxy and the target highlighted, and
     // the rubber line from the dragged proxy's icon to the pointer.
@@ -111,7 +113,7 @@ void COrvaneView::mouseMoveEvent(QMouseEvent* event) {
 
 void COrvaneView::AutoScroll(const QPoint& viewportPos) {
     // Only when the layout is taller than the window: a step up or down while the pointer is beyond it.
-    if (m_size.height <= viewport()->height()) return;
+    if (LayoutSize().height <= viewport()->height()) return;
     QScrollBar* bar = verticalScrollBar();
     if (viewportPos.y() < 0) bar->setValue(bar->value() - kAutoScrollStep);
     else if (viewportPos.y() >= viewport()->height()) bar->setValue(bar->value() + kAutoScrollStep);
@@ -216,7 +218,7 @@ bool COrvaneView::SaveScreenshot(const QString& path) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
     QImageWriter writer(&file, "jpg");
-    if (!writer.write(m_image)) {
+    if (!writer.write(Picture())) {
         file.cancelWriting();
         return false;
     }
@@ -225,12 +227,12 @@ bool COrvaneView::SaveScreenshot(const QString& path) {
 
 void COrvaneView::PrintTo(QPrinter* printer) {
     QPainter p(printer);
-    if (!p.isActive() || m_image.isNull()) return;
+    if (!p.isActive() || Picture().isNull()) return;
     const QRect page = p.viewport();
-    const QSize fitted = m_image.size().scaled(page.size(), Qt::KeepAspectRatio);
+    const QSize fitted = Picture().size().scaled(page.size(), Qt::KeepAspectRatio);
     p.setViewport(page.x(), page.y(), fitted.width(), fitted.height());
-    p.setWindow(m_image.rect());
-    p.drawImage(0, 0, m_image);
+    p.setWindow(Picture().rect());
+    p.drawImage(0, 0, Picture());
 }
 
 void COrvaneView::Print() {
