@@ -120,6 +120,10 @@ TEST_F(ViewTest, RefreshGivesThePixelsOfAFullRepaint) {
     tv->linkedServer = hl;
     picture.Refresh(doc);
     EXPECT_EQ(picture.Image(), view::RenderLayout(doc));
+    hl->playerNameCount = 3;  // only the server's box, with the dash-dot line across it
+    tv->spectatorSlots = 8;
+    picture.Refresh(doc);
+    EXPECT_EQ(picture.Image(), view::RenderLayout(doc));
 }
 
 TEST_F(ViewTest, ClickSelectsObjectThenGroupThenZoneAndOnlyProxiesInControlDrag) {

@@ -99,29 +99,48 @@ void CLayoutPicture::Repaint(COrvaneDoc& doc) {
     PaintLayout(p, doc, m_size);
     m_geometry = GeometryOf(doc, m_size);
     m_links = LinksOf(doc);
+    m_keys.clear();
+    for (const auto& object : doc.objects) m_keys.push_back(DrawnKey(*object, StyleOf(doc, *object)));
 }
 
 void CLayoutPicture::Refresh(COrvaneDoc& doc) {
     const CLayoutSize size = LayOut(doc);
-    if (m_image.isNull() || !(GeometryOf(doc, size) == m_geometry)) {
+    if (m_image.isNull() || m_keys.size() != doc.objects.size() || !(GeometryOf(doc, size) == m_geometry)) {
         Repaint(doc);
         return;
     }
     std::vector<CLinkSegment> links = LinksOf(doc);
+    const bool linksChanged = links != m_links;
     QPainter p(&m_image);
-    // Lines that went away (or moved) give the containers' background back...
-    if (links != m_links) {
+    if (linksChanged) {
+        // Lines that went away (or moved) give the containers' background back; every object is repainted.
         QRegion stale;
         for (const CLinkSegment& link : m_links) stale += LineArea(link.line);
         p.setClipRegion(stale);
         PaintContainers(p, doc, size);
         p.setClipping(false);
     }
-    // ...every box gets its group's colour back, then the lines and the objects come in the usual order.
-    for (const auto& object : doc.objects)
-        if (object->group && object->box.Width() > 0) p.fillRect(ToQRect(object->box), ToQColor(object->group->colour));
-    for (const CLinkSegment& link : links) PaintLinkSegment(p, link);
-    for (const auto& object : doc.objects) PaintObject(p, *object, StyleOf(doc, *object));
+    // A box to repaint gets its group's colour back, then the lines and the object, in the usual order.
+    std::vector<const CCommonObject*> changed;
+    for (size_t i = 0; i < doc.objects.size(); ++i) {
+        const CCommonObject& object = *doc.objects[i];
+        std::string key = DrawnKey(object, StyleOf(doc, object));
+        if (!linksChanged && key == m_keys[i]) continue;
+        m_keys[i] = std::move(key);
+        if (object.box.Width() <= 0) continue;
+        if (object.group) p.fillRect(ToQRect(object.box), ToQColor(object.group->colour));
+        changed.push_back(&object);
+    }
+    if (linksChanged) {
+        for (const CLinkSegment& link : links) PaintLinkSegment(p, link);
+    } else if (!links.empty()) {
+        for (const CCommonObject* object : changed) {
+            p.setClipRect(ToQRect(object->box));
+            for (const CLinkSegment& link : links) PaintLinkSegment(p, link);
+        }
+        p.setClipping(false);
+    }
+    for (const CCommonObject* object : changed) PaintObject(p, *object, StyleOf(doc, *object));
     m_links = std::move(links);
 }
 

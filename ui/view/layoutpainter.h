@@ -19,8 +19,8 @@ QImage RenderLayout(COrvaneDoc& doc);
 
 // The view's off-screen picture. A repaint lays out and paints everything; a refresh (the periodic update)
 // lays out and, while zones, groups and object boxes stay where they were painted, repaints only the
-// objects and the link lines over the picture kept from before, which gives the same pixels for much
-// less work.
+// objects whose drawing changed (all of them when a link line changed) over the picture kept from before,
+// which gives the same pixels for much less work.
 class CLayoutPicture {
 public:
     void Repaint(COrvaneDoc& doc);
@@ -43,6 +43,7 @@ private:
     CLayoutSize m_size;
     Geometry m_geometry;
     std::vector<CLinkSegment> m_links;
+    std::vector<std::string> m_keys;  // each object's drawn key, in list order
 };
 
 }  // namespace orv::view

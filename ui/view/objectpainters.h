@@ -4,6 +4,7 @@
 
 #include <QLine>
 #include <QPainter>
+#include <string>
 #include <vector>
 
 #include "core/commonobject.h"
@@ -17,6 +18,10 @@ enum class CBoxStyle {
 };
 
 void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style);
+// Everything PaintObject reads of the object, as bytes: objects with equal keys paint the same pixels, so
+// a refresh leaves an object alone while its key stays. Each kind's painter and its part of the key are
+// kept side by side below.
+std::string DrawnKey(const CCommonObject& object, CBoxStyle style);
 // The object's link lines (proxies to what they relay; none for a game server): solid 4 pixels wide when
 // the proxy confirms what it relays, dash-dot 1 pixel wide otherwise.
 struct CLinkSegment {
