@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPrinter>
 #include <QTimer>
 #include <filesystem>
 
@@ -234,6 +235,18 @@ TEST_F(ViewTest, ScreenshotIsAWholeJpegOfTheLayoutOrNothing) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
     // Nobody may create a file in /proc: the save fails quietly.
     EXPECT_FALSE(view->SaveScreenshot(QStringLiteral("/proc/Orvane.jpg")));
+}
+
+TEST_F(ViewTest, PrintPutsThePictureOnThePage) {
+    Add<CHLServer>(0, CCommonObject::kStateMonitor);
+    Show();
+    test::TempDir dir;
+    const std::filesystem::path pdf = dir.path / "layout.pdf";
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf.string()));
+    view->PrintTo(&printer);
+    EXPECT_GT(std::filesystem::file_size(pdf), 1000u);
 }
 
 TEST(InputBox, ReturnsTheTextOnOkAndNothingOnCancel) {
