@@ -21,7 +21,6 @@ namespace orv {
 
 COrvaneView::COrvaneView(COrvaneDoc& doc, QWidget* parent) : QAbstractScrollArea(parent), m_doc(doc) {
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-    viewport()->setMouseTracking(false);
     m_doc.AddView(this);
     Rebuild();
 }
