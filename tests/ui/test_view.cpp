@@ -229,12 +229,15 @@ TEST_F(ViewTest, ScreenshotIsAWholeJpegOfTheLayoutOrNothing) {
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir.path.string())));
     EXPECT_TRUE(view->TakeScreenshot());
+    // A minute later the name is taken by a folder: the save fails and leaves nothing behind.
+    env.clock.now += 60;
+    std::filesystem::create_directory(dir.path / "Orvane2026-12-05_14h31.jpg");
+    EXPECT_FALSE(view->TakeScreenshot());
     QDir::setCurrent(previous);
     const QImage saved(QString::fromStdString((dir.path / "Orvane2026-12-05_14h30.jpg").string()));
     EXPECT_EQ(saved.size(), QSize(view->LayoutSize().width, view->LayoutSize().height));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
-    // Nobody may create a file in /proc: the save fails quietly.
-    EXPECT_FALSE(view->SaveScreenshot(QStringLiteral("/proc/Orvane.jpg")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path / "Orvane2026-12-05_14h31.jpg"));
 }
 
 TEST_F(ViewTest, PrintPutsThePictureOnThePage) {
