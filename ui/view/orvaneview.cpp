@@ -191,8 +191,9 @@ QMenu* COrvaneView::CreateContextMenu() {
         QAction* action = menu->addAction(QString::fromLatin1(item.text));
         action->setEnabled(item.enabled);
         if (item.command) {
+            COrvaneDoc* doc = &m_doc;
             const auto command = item.command;
-            connect(action, &QAction::triggered, this, [this, command] { (m_doc.*command)(); });
+            connect(action, &QAction::triggered, this, [doc, command](bool) { (doc->*command)(); });
         } else if (properties) {
             connect(action, &QAction::triggered, this, &COrvaneView::ObjectPropertiesRequested);
         }

@@ -43,7 +43,9 @@ int BitmapSize(std::uint32_t id) {
 }
 
 QImage RenderBitmap(std::uint32_t id, int size) {
-    InitViewResources();
+    // The bitmaps are compiled into the static library: registered once, before the first is read.
+    static const bool registered = (InitViewResources(), true);
+    (void)registered;
     QSvgRenderer svg(QStringLiteral(":/bitmaps/%1.svg").arg(id));
     if (!svg.isValid()) return {};
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
