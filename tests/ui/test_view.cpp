@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QTimer>
 #include <filesystem>
 
@@ -152,6 +153,23 @@ TEST_F(ViewTest, ClickSelectsObjectThenGroupThenZoneAndOnlyProxiesInControlDrag)
     ASSERT_TRUE(menu);
     for (QAction* a : menu->actions())
         EXPECT_EQ(a->isEnabled(), a->text() != "Spec Password" && a->text() != "Proxy Password" && a->text() != "Disconnect");
+}
+
+TEST_F(ViewTest, DragBeyondTheWindowScrollsAStepAtATime) {
+    for (int i = 0; i < 8; ++i) Add<CHLServer>(0, CCommonObject::kStateMonitor);
+    auto* tv = Add<CHLTV>(1, CCommonObject::kStateRcon);
+    Show();
+    view->resize(900, 300);
+    QScrollBar* bar = view->verticalScrollBar();
+    Mouse(QEvent::MouseButtonPress, Qt::LeftButton, tv->box.left + 5, tv->box.top + 5);
+    const int below = view->viewport()->height() + 10;
+    for (int expected : {70, 140}) {
+        Mouse(QEvent::MouseMove, Qt::NoButton, 50, below);
+        EXPECT_EQ(bar->value(), expected);
+    }
+    Mouse(QEvent::MouseMove, Qt::NoButton, 50, -10);
+    EXPECT_EQ(bar->value(), 70);
+    Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, 50, -10);
 }
 
 TEST_F(ViewTest, RightClickMenusRunDocumentCommandsAndEmptySpaceShowsNone) {
