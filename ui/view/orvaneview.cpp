@@ -131,10 +131,12 @@ void COrvaneView::EndDrag(const QPoint& at) {
     CCommonObject* dragged = m_dragged;
     CCommonObject* target = DropTargetAt(m_doc, dragged, at.x(), at.y());
     m_dragged = m_target = nullptr;
+    const bool missedUpdate = m_updateAfterDrag;
     m_updateAfterDrag = false;
     if (target && StillInLayout(dragged)) dragged->OnDrop(target);
-    // Updates refused during the drag are caught up here; the drop itself may have changed the picture.
-    Rebuild();
+    // An update refused during the drag is caught up with a whole new picture; otherwise the refresh
+    // repaints what the drop changed (the proxy's link line).
+    Rebuild(!missedUpdate);
 }
 
 QMenu* COrvaneView::CreateContextMenu() {
