@@ -162,14 +162,7 @@ TEST_F(Q3Test, InfoAndConsoleAnswerEdges) {
     EXPECT_EQ(std::tuple(AnswerText(bytes), AnswerText(std::span<const std::uint8_t>(bytes, 4))), std::tuple("pr", ""));
 }
 
-TEST(Q3Text, InfoStringAndColourHelpers) {
-    EXPECT_EQ(std::tuple(InfoValue("\\sv_hostname\\A\\hostname\\B", "hostname"), InfoValue("x\\hostname\\tail", "hostname"),
-                         InfoValue("\\hostname", "hostname")),
-              std::tuple("B", "tail", ""));
-    EXPECT_EQ(std::tuple(InfoNumber("\\n\\-12abc", "n"), InfoNumber("\\n\\+7", "n"), InfoNumber("\\n\\ 7", "n"),
-                         InfoNumber("\\n\\", "n")),
-              std::tuple(-12, 7, 0, 0));
-    EXPECT_EQ(StripColours("^1A^^22B^a^9"), "A^2B^a");
+TEST(Q3Text, FileNamesAndConsoleLines) {
     EXPECT_EQ(CleanFileName("2003-05-04_21h30_q3dm17_(A l.p/h\\a)_B@{x}[y]!+=:"), "2003-05-04_21h30_q3dm17_(Alpha)_B@{x}[y]!+=");
     EXPECT_EQ(ConsoleLines("print\na\n\nb\nc"), (std::vector<std::string>{"a", "b"}));
 }
