@@ -86,13 +86,21 @@ TEST_F(DocTest, NewLayoutAndTheTick) {
     tp.clock.now = at + 11;
     doc.Tick();
     EXPECT_EQ(std::tuple(answered->state, answered->ticks, silent->ticks), std::tuple(1, 3, 3));
-    // New clears the selection, the queue and the cycle.
+    // New clears the selection, the queue, the cycle and the modules' state; the page's local setup and
+    // the detection's switch stay.
     doc.selectedObject = answered;
     doc.selectedZone = doc.zones[0];
     answered->SendOutOfBand("x");
+    doc.vuzuVed.local.templateFolder = "/srv/templates";
+    doc.vuzuVed.peakHlSpectators = 40;
+    doc.networkDetect.enabled = 1;
+    doc.networkDetect.targetZone = doc.zones[0];
     doc.New();
     EXPECT_EQ(std::tuple(doc.selectedObject, doc.selectedZone, doc.output.Count(), doc.cycleCounter, doc.objects.size()),
               std::tuple(nullptr, nullptr, 0, 0, 0u));
+    EXPECT_EQ(std::tuple(doc.vuzuVed.peakHlSpectators, doc.vuzuVed.local.templateFolder, doc.networkDetect.enabled,
+                         doc.networkDetect.targetZone),
+              std::tuple(0, "/srv/templates", 1, nullptr));
 }
 
 TEST_F(DocTest, ProxiesLinkOnTheSixthTickToTheObjectNearerTheHead) {
@@ -228,20 +236,15 @@ TEST_F(DocTest, ObjectCommandsAndPreferences) {
     COrvaneDoc::CVuzuVedSettings page;
     page.enabled = true;
     page.server = "127.0.0.1";
-    page.login = "web";
-    page.password = "pw";
-    page.remoteFilename = "/www/status.html";
     page.interval = 60;
     doc.SetVuzuVedSettings(page);
-    const auto& vv = doc.vuzuVed;
-    EXPECT_EQ(std::tuple(vv.enabled, vv.server, vv.login, vv.password, vv.remoteFilename, vv.interval, vv.tickCounter,
+    EXPECT_EQ(std::tuple(doc.vuzuVed.enabled, doc.vuzuVed.server, doc.vuzuVed.interval, doc.vuzuVed.tickCounter,
                          doc.IsModified()),
-              std::tuple(1, "127.0.0.1", "web", "pw", "/www/status.html", 60, 4, true));  // the cycle goes on
+              std::tuple(1, "127.0.0.1", 60, 4, true));  // the cycle goes on
     doc.SetModifiedFlag(false);
     doc.SetNetworkDetectSettings(true, doc.zones[1], true);
-    EXPECT_EQ(std::tuple(doc.networkDetect.enabled, doc.networkDetect.targetZone, doc.networkDetect.exportNewToWeb,
-                         doc.IsModified()),
-              std::tuple(1, doc.zones[1], 1, false));
+    EXPECT_EQ(std::tuple(doc.networkDetect.targetZone, doc.networkDetect.exportNewToWeb, doc.IsModified()),
+              std::tuple(doc.zones[1], 1, false));
     doc.SetNetworkDetectSettings(false, doc.zones[1], false);  // disabled: no zone
     EXPECT_EQ(std::tuple(doc.networkDetect.enabled, doc.networkDetect.targetZone), std::tuple(0, nullptr));
 }

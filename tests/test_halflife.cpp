@@ -311,29 +311,5 @@ TEST_F(HLServerTest, TeamTags) {
     EXPECT_EQ(server->teamTags, "CD|y, [AB]x");
 }
 
-TEST(HLServerDocument, AddedObjectReachesStateThreeAndTheDocumentsSound) {
-    TestPlatform tp;
-    sim::CHLPeer peer;
-    peer.SetRconPassword("right");
-    peer.SetMatchReport({"Alpha", "Beta", 2, 1, 0, 0, 0});
-    COrvaneDoc doc(tp.platform);
-    doc.New();
-    doc.output.SetLimit(80'000'000);  // the document's own worker sends
-    CObjectValues v;
-    v.host = "127.0.0.1";
-    v.port = static_cast<std::uint32_t>(peer.Port());
-    v.group = doc.groups[0];
-    v.rconPassword = "right";
-    auto* server = static_cast<CHLServer*>(doc.AddObjectOfKind(CObjectKind::HLServer, v));
-    ASSERT_NE(server, nullptr);
-    for (int i = 0; i < 4 && server->matchRunning == 0; ++i) {
-        tp.clock.Advance(1);
-        doc.Tick();
-        tp.loop.RunUntil([&] { return server->state == 3 && (i < 3 || server->matchRunning == 1); }, 3s);
-    }
-    EXPECT_EQ(std::tuple(server->state, server->matchRunning), std::tuple(3, 1));
-    EXPECT_EQ(tp.sound.played, std::vector<std::string>{"MatchStarted.wav"});
-}
-
 }  // namespace
 }  // namespace orv
