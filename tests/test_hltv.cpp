@@ -5,6 +5,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <sstream>
 
 #include "monitor_fixture.h"
 #include "monitors/halflife/hlserver.h"
@@ -80,13 +81,66 @@ TEST_F(HLTVTest, ChallengeAnswerAsksForStatusAndLeavesTheState) {
     EXPECT_EQ(TickProxy(tv), std::vector<std::string>{});
 }
 
-TEST_F(HLTVTest, DetailsKeepTheProxyIconAndEveryDatagramStampsTheView) {
+// What the console rules fill: spectators/slots, delay, bandwidth, [relayed address], [recording file].
+std::string Fields(const CHLTV& tv) {
+    std::ostringstream s;
+    s << tv.spectators << "/" << tv.spectatorSlots << " " << tv.delay << " " << tv.outgoingBandwidth << " ["
+      << tv.serverAddress << "] [" << tv.recordingFile << "]";
+    return s.str();
+}
+
+TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
     CHLTV* tv = AddProxy("");
+    tv->state = 2;
+    tv->password = "kept";
+    peer.SetRecording("match1");
+    peer.SetConnectedTo("127.0.0.5:27015");
+    peer.SetSpectators(10);
+    peer.SetProxies(2);
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {peer.StatusText(), "12/128 -1 15 [127.0.0.5:27015] [match1.dem]"},  // the proxy's own status block
+        {"----- Status -----\nRecording to final.dem (3 seconds)\n", "12/128 -1 15 [127.0.0.5:27015] [final.dem]"},
+        {"Client delay is 12.5 seconds.\n", "12/128 12.5 15 [127.0.0.5:27015] [final.dem]"},  // the file stays
+        {"----- Status -----\nRecording to final\n", "12/128 12.5 15 [127.0.0.5:27015] [.dem]"},
+        {"----- Status -----\n", "12/128 12.5 15 [127.0.0.5:27015] []"},  // the flags hold per datagram
+        {"Recording to again.dem (1 seconds)\n", "12/128 12.5 15 [127.0.0.5:27015] [again.dem]"},
+        {"Client delay is 5\n----- Status -----", "12/128 5 15 [127.0.0.5:27015] [again.dem]"},  // unterminated: dropped
+        {"HLTV proxy connected to 127.0.0.2:27015, delay 30.0 s\n", "12/128 5 15 [127.0.0.2:27015] [again.dem]"},
+        {"HLTV proxy connected to 127.0.0.2:27015\n", "12/128 5 15 [] [again.dem]"},  // no comma: empty
+        {"Connected to Game Server (127.0.0.3:27015)\n", "12/128 5 15 [127.0.0.3:27015] [again.dem]"},
+        {"Connected to nothing\n", "12/128 5 15 [] [again.dem]"},
+        {"Source Game Server 127.0.0.4:27016, Delay 30\n", "12/128 5 15 [127.0.0.4:27016] [again.dem]"},
+        {"Source HLTV Proxy 127.0.0.5:27020, ready\n", "12/128 5 15 [127.0.0.5:27020, ready] [again.dem]"},
+        {"Source HLTV Proxy\n", "12/128 5 15 [Source HLTV Proxy] [again.dem]"},  // no blank: the whole line
+        {"HLTV proxy disconnected.\n", "12/128 5 15 [] [again.dem]"},
+        {"Connected to (a)\nNot connected.\n", "12/128 5 15 [] [again.dem]"},
+        {"Name Cup TV, Clients 7/64\n", "7/64 5 15 [] [again.dem]"},
+        {"Local Slots 128, Spectators 10, Proxies 2\nCurrent spectator delay is 45.5 seconds\n", "12/128 45.5 15 [] [again.dem]"},
+        // Both "Local IP " rules, in order: the second one's reading wins when it finds both numbers.
+        {"Local IP 127.0.0.1:27020, Network In 2.0, Out 7.5, Loss 0\n", "12/128 45.5 7.5 [] [again.dem]"},
+        {"Local IP 127.0.0.1:27020, Network In 3.0 Out 9.0, Out 5.0\n", "12/128 45.5 9 [] [again.dem]"},
+        {"Local IP 127.0.0.1:27020, Network In 3.0  Out  11.25\n", "12/128 45.5 11.25 [] [again.dem]"},
+        // Reads that find no number, or no finite one, leave the fields; a first number alone is taken.
+        {"Name Cup TV, Clients many\nName Cup TV\nLocal Slots plenty\nClient delay is unknown\nCurrent spectator delay is\n"
+         "Local IP 127.0.0.1:27020, Out fast\nLocal IP 127.0.0.1, Network In x Out 3\nClient delay is -nan\n"
+         "Current spectator delay is inf seconds\nLocal IP 127.0.0.1:27020, Network In 1.0, Out 1e99\n"
+         "Local IP 127.0.0.1:27020, Network In inf Out 3.0, Out NAN\n",
+         "12/128 45.5 11.25 [] [again.dem]"},
+        {"Name Cup TV, Clients 9/\nLocal Slots 64, Spectators 3\n", "9/64 45.5 11.25 [] [again.dem]"},
+        {"Local Slots 1, Spectators 2147483647, Proxies 5\n", "2147483647/1 45.5 11.25 [] [again.dem]"},  // held to 32 bits
+        {"Local Slots 1, Spectators -2147483648, Proxies -5\n", "-2147483648/1 45.5 11.25 [] [again.dem]"},
+    };
+    for (auto& [text, fields] : rows) {
+        Deliver(tv, Print(text));
+        EXPECT_EQ(Fields(*tv), fields) << text;
+    }
+    // Any print means rcon in use; the server's own rules do not apply to a proxy.
+    Deliver(tv, Print("\"sv_password\" is \"other\"\nnxn_match_report = \"A;B;0;0;0;0;2;1;0;0;0\"\n"));
+    EXPECT_EQ(std::tuple(tv->state, tv->password, tv->matchRunning, tv->teamAName), std::tuple(3, "kept", 0, "?"));
+    // Details keep the proxy's icon; a ping answer and a stray refresh the view stamp, not the answer time.
     tp.clock.Advance(5);
     Deliver(tv, kOob + "m127.0.0.1:27020\0Proxy\0de_nuke\0cstrike\0HLTV\0\x05\x10\x2F"s);
-    EXPECT_EQ(std::tuple(tv->icon, tv->serverName, tv->map, tv->state, tv->viewStamp),
-              std::tuple(153u, "Proxy", "de_nuke", 2, tp.clock.now));
-    // A ping answer and a stray refresh the view stamp but not the answer time.
+    EXPECT_EQ(std::tuple(tv->icon, tv->serverName, tv->map, tv->viewStamp), std::tuple(153u, "Proxy", "de_nuke", tp.clock.now));
     const Time answered = tv->lastAnswerTime;
     for (auto d : {"j", "zzz"}) {
         tp.clock.Advance(3);
@@ -94,88 +148,6 @@ TEST_F(HLTVTest, DetailsKeepTheProxyIconAndEveryDatagramStampsTheView) {
         EXPECT_EQ(tv->viewStamp, tp.clock.now);
     }
     EXPECT_EQ(std::tuple(tv->strayDatagrams, tv->lastAnswerTime), std::tuple(1u, answered));
-}
-
-TEST_F(HLTVTest, RecordingFileFollowsStatusBlocksOnly) {
-    CHLTV* tv = AddProxy("");
-    peer.SetRecording("match1");
-    Deliver(tv, Print(peer.StatusText()));
-    EXPECT_EQ(std::tuple(tv->recordingFile, Has(Console(*tv), "----- Status -----")), std::tuple("match1.dem", true));
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"----- Status -----\nRecording to final.dem (3 seconds)\n", "final.dem"},
-        {"Client delay is 12.5 seconds.\n", "final.dem"},   // a delay line alone leaves it
-        {"----- Status -----\nRecording to final\n", ".dem"},  // no ".dem (": still recording
-        {"----- Status -----\n", ""},                         // the flags hold per datagram
-        {"Recording to again.dem (1 seconds)\n", "again.dem"},
-        {"Client delay is 5\n----- Status -----", "again.dem"},  // an unterminated last line is dropped
-    };
-    for (auto& [text, file] : rows) {
-        Deliver(tv, Print(text));
-        EXPECT_EQ(tv->recordingFile, file) << text;
-    }
-    EXPECT_EQ(tv->delay, 5.0f);
-}
-
-TEST_F(HLTVTest, ConsoleRulesTakeWhatTheyMatch) {
-    CHLTV* tv = AddProxy("");
-    const std::vector<std::pair<std::string, std::string>> addresses = {
-        {"HLTV proxy connected to 127.0.0.2:27015, delay 30.0 s", "127.0.0.2:27015"},
-        {"HLTV proxy connected to 127.0.0.2:27015", ""},  // no comma: empty
-        {"Connected to Game Server (127.0.0.3:27015)", "127.0.0.3:27015"},
-        {"Connected to nothing", ""},
-        {"Connected to (a)", "a"},
-        {"Source Game Server 127.0.0.4:27016, Delay 30", "127.0.0.4:27016"},
-        {"Source HLTV Proxy 127.0.0.5:27020, ready", "127.0.0.5:27020, ready"},
-        {"Source HLTV Proxy", "Source HLTV Proxy"},  // without the blank: the whole line
-        {"HLTV proxy disconnected.", ""},
-        {"Not connected.", ""},
-    };
-    for (auto& [line, address] : addresses) {
-        tv->serverAddress = "before";
-        Deliver(tv, Print(line + "\n"));
-        EXPECT_EQ(tv->serverAddress, address) << line;
-    }
-    Deliver(tv, Print("Name Cup TV, Clients 7/64\n"));
-    EXPECT_EQ(std::tuple(tv->spectators, tv->spectatorSlots), std::tuple(7, 64));
-    Deliver(tv, Print("Local Slots 128, Spectators 10, Proxies 2\nCurrent spectator delay is 45.5 seconds\n"));
-    EXPECT_EQ(std::tuple(tv->spectators, tv->spectatorSlots, tv->delay), std::tuple(12, 128, 45.5f));
-    // Both "Local IP " rules, in order: the second one's reading wins when it finds both numbers.
-    for (auto [line, out] : {std::pair{"Local IP 127.0.0.1:27020, Network In 2.0, Out 7.5, Loss 0", 7.5f},
-                             {"Local IP 127.0.0.1:27020, Network In 3.0 Out 9.0, Out 5.0", 9.0f},
-                             {"Local IP 127.0.0.1:27020, Network In 3.0  Out  11.25", 11.25f}}) {
-        Deliver(tv, Print(line + "\n"s));
-        EXPECT_EQ(tv->outgoingBandwidth, out) << line;
-    }
-}
-
-TEST_F(HLTVTest, ReadsThatFindNoNumberLeaveTheFields) {
-    CHLTV* tv = AddProxy("");
-    tv->spectators = 5;
-    tv->spectatorSlots = 6;
-    tv->delay = 7.0f;
-    tv->outgoingBandwidth = 8.0f;
-    Deliver(tv, Print("Name Cup TV, Clients many\nName Cup TV\nLocal Slots plenty\nClient delay is unknown\n"
-                      "Current spectator delay is\nLocal IP 127.0.0.1:27020, Out fast\n"
-                      "Local IP 127.0.0.1, Network In x Out 3\nClient delay is -nan\n"
-                      "Current spectator delay is inf seconds\nLocal IP 127.0.0.1:27020, Network In 1.0, Out 1e99\n"
-                      "Local IP 127.0.0.1:27020, Network In inf Out 3.0, Out NAN\n"));
-    EXPECT_EQ(std::tuple(tv->spectators, tv->spectatorSlots, tv->delay, tv->outgoingBandwidth),
-              std::tuple(5, 6, 7.0f, 8.0f));
-    // A read that finds its first number only takes that one; the sum is held to 32 bits.
-    Deliver(tv, Print("Name Cup TV, Clients 9/\nLocal Slots 64, Spectators 3\n"));
-    EXPECT_EQ(std::tuple(tv->spectators, tv->spectatorSlots), std::tuple(9, 64));
-    Deliver(tv, Print("Local Slots 1, Spectators 2147483647, Proxies 5\n"));
-    EXPECT_EQ(tv->spectators, std::numeric_limits<std::int32_t>::max());
-    Deliver(tv, Print("Local Slots 1, Spectators -2147483648, Proxies -5\n"));
-    EXPECT_EQ(tv->spectators, std::numeric_limits<std::int32_t>::min());
-}
-
-TEST_F(HLTVTest, AnyPrintMeansRconInUseAndTheServersRulesDoNotApply) {
-    CHLTV* tv = AddProxy("");
-    tv->state = 2;
-    tv->password = "kept";
-    Deliver(tv, Print("Unknown command: x\n\"sv_password\" is \"other\"\nnxn_match_report = \"A;B;0;0;0;0;2;1;0;0;0\"\n"));
-    EXPECT_EQ(std::tuple(tv->state, tv->password, tv->matchRunning, tv->teamAName), std::tuple(3, "kept", 0, "?"));
 }
 
 TEST_F(HLTVTest, DelayIsAskedEveryCycleUntilItIsKnown) {
