@@ -86,65 +86,53 @@ TEST_F(HLServerTest, RconCommandsAndSilenceWithoutPassword) {
     EXPECT_EQ(Console(*server).front(), "\"sv_password\" is \"pw 1\"");
 }
 
-TEST_F(HLServerTest, DetailsAnswerSetsTheFieldsAndTheReportedAddress) {
-    peer.SetAddress("10.0.0.2:900");
-    server->Tick();  // phase 0: details
-    Settle();
-    EXPECT_EQ(std::tuple(server->state, server->host, server->port, server->serverName, server->map,
-                         server->gameDirectory, server->icon, server->lastAnswerTime),
-              std::tuple(2, "10.0.0.2", 900u, "Orvane Test Server", "de_dust2", "cstrike", 154u, tp.clock.now));
-    EXPECT_EQ(server->resolvedAddress, "127.0.0.1");  // the socket still talks to the peer
-    EXPECT_EQ(Sent(peer), std::vector<std::string>{Framed("details")});  // no password: no challenge asked
-    Deliver(kDetails);
-    EXPECT_EQ(server->serverName, "My Server");
-
-    // The info answer leaves host and port.
-    Deliver(Answer("C10.0.0.9:27015\0Info Name\0de_inferno\0cstrike\0Counter-Strike\0\x03\x10\x2F"s));
-    EXPECT_EQ(std::tuple(server->host, server->port, server->serverName, server->map),
-              std::tuple("10.0.0.2", 900u, "Info Name", "de_inferno"));
-    // A reported address without host, colon and port keeps both; a leading number is read as %d reads it.
-    for (const std::string address : {"10.0.0.3", "10.0.0.3:", "10.0.0.3:x", ":900", "10.0.0.3:70000", "10.0.0.3:-1", ""}) {
-        Deliver(Answer("m" + address + "\0Name\0"s));
-        EXPECT_EQ(std::tuple(server->host, server->port), std::tuple("10.0.0.2", 900u)) << address;
-    }
-    Deliver(Answer("m10.0.0.3:27016 extra\0N\0"s));
-    EXPECT_EQ(std::tuple(server->host, server->port), std::tuple("10.0.0.3", 27016u));
-    // The icon follows the exact game directory.
-    for (auto [dir, icon] : {std::pair{"valve", 160u}, {"Cstrike", 160u}, {"cstrike ", 160u}, {"", 160u}, {"cstrike", 154u}}) {
-        Deliver(Answer("m1.2.3.4:5\0n\0m\0"s + dir + "\0d\0"s));
-        EXPECT_EQ(server->icon, icon) << dir;
-    }
-    // Strings cut by the datagram's end read as far as they go, then empty.
-    Deliver(Answer("m1.2.3.4:5\0Cut Na"s));
-    EXPECT_EQ(std::tuple(server->serverName, server->map, server->gameDirectory, server->icon, server->port),
-              std::tuple("Cut Na", "", "", 160u, 5u));
-    Deliver(Answer("m"));
-    EXPECT_EQ(std::tuple(server->serverName, server->host), std::tuple("", "1.2.3.4"));
+// What the details, info and players answers fill: address, [name], [map], [game directory], icon, and
+// the players' names.
+std::string Fields(const CHLServer& s) {
+    std::string out = s.host + ":" + std::to_string(s.port) + " [" + s.serverName + "] [" + s.map + "] [" +
+                      s.gameDirectory + "] " + std::to_string(s.icon) + " players";
+    for (int i = 0; i < s.playerNameCount; ++i) out += " [" + s.playerNames[static_cast<size_t>(i)] + "]";
+    return out;
 }
 
-TEST_F(HLServerTest, PlayersAnswers) {
+TEST_F(HLServerTest, QueryAnswersRowByRow) {
+    peer.SetAddress("10.0.0.2:900");
     peer.SetPlayerRecords({{"John Doe", 12, 61.5f}, {"Jane", -1, 3.0f}, {"", 0, 0.0f}});
-    server->pollPhase = 2;
+    server->Tick();  // phase 0: details
     server->Tick();
+    server->Tick();  // phase 2: players
     Settle();
-    ASSERT_EQ(server->playerNameCount, 3);
-    EXPECT_EQ(std::vector<std::string>(server->playerNames.begin(), server->playerNames.begin() + 3),
-              (std::vector<std::string>{"John Doe", "Jane", ""}));
-    // Count 33: list and count stay, the answer still counts.
-    tp.clock.Advance(5);
-    Deliver(Answer("D\x21\x01Z\0\0\0\0\0\0\0\0\0"s));
-    EXPECT_EQ(std::tuple(server->playerNameCount, server->playerNames[0], server->lastAnswerTime),
-              std::tuple(3, "John Doe", tp.clock.now));
-    Deliver(Answer("D\0"s));
-    EXPECT_EQ(std::tuple(server->playerNameCount, server->GaugePlayers()), std::tuple(0, 0));
-    // Records missing from a cut answer are empty names; a name cut short ends at the datagram's end.
-    Deliver(Answer("D\x04\x01" "Ann\0\x01\0\0\0\0\0\0\0\x02" "Bo"s));
-    EXPECT_EQ(std::vector<std::string>(server->playerNames.begin(), server->playerNames.begin() + 4),
-              (std::vector<std::string>{"Ann", "Bo", "", ""}));
-    Deliver(Answer("D"));  // a missing count byte reads 0
-    EXPECT_EQ(server->playerNameCount, 0);
+    EXPECT_EQ(Fields(*server), "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [John Doe] [Jane] []");
+    EXPECT_EQ(std::tuple(server->state, server->lastAnswerTime, server->resolvedAddress), std::tuple(2, tp.clock.now, "127.0.0.1"));
+    EXPECT_EQ(Sent(peer), (std::vector<std::string>{Framed("details"), Framed("players")}));  // no password: no challenge
     std::string twenty = "D\x14";
     for (int i = 0; i < 20; ++i) twenty += std::string(1, static_cast<char>(i)) + "p" + std::string(9, '\0');
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"D\x21\x01Z\0\0\0\0\0\0\0\0\0"s, "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [John Doe] [Jane] []"},  // 33: kept
+        {"D\0"s, "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},
+        // Records missing from a cut answer are empty names; a name cut short ends at the datagram's end.
+        {"D\x04\x01" "Ann\0\x01\0\0\0\0\0\0\0\x02" "Bo"s, "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] [] []"},
+        {"D", "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},  // no count byte: 0
+        {"C10.0.0.9:27015\0Info\0de_inferno\0cstrike\0CS\0\x03\x10\x2F"s, "10.0.0.2:900 [Info] [de_inferno] [cstrike] 154 players"},
+        // A reported address without host, colon and port keeps both; a leading number is read as %d reads it.
+        {"m10.0.0.3\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
+        {"m10.0.0.3:\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
+        {"m10.0.0.3:x\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
+        {"m:900\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
+        {"m10.0.0.3:70000\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
+        {"m10.0.0.3:-1\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
+        {"m10.0.0.3:27016 extra\0N\0m\0valve\0d\0"s, "10.0.0.3:27016 [N] [m] [valve] 160 players"},
+        // The icon follows the exact game directory.
+        {"m1.2.3.4:5\0n\0m\0Cstrike\0d\0"s, "1.2.3.4:5 [n] [m] [Cstrike] 160 players"},
+        {"m1.2.3.4:5\0n\0m\0cstrike \0d\0"s, "1.2.3.4:5 [n] [m] [cstrike ] 160 players"},
+        {kDetails.substr(4), "10.0.0.2:900 [My Server] [de_dust2] [cstrike] 154 players"},
+        {"m1.2.3.4:5\0Cut Na"s, "1.2.3.4:5 [Cut Na] [] [] 160 players"},  // cut strings: as far as they go, then empty
+        {"m", "1.2.3.4:5 [] [] [] 160 players"},
+    };
+    for (auto& [bytes, fields] : rows) {
+        Deliver(Answer(bytes));
+        EXPECT_EQ(Fields(*server), fields) << bytes;
+    }
     Deliver(Answer(twenty));
     EXPECT_EQ(std::tuple(server->playerNameCount, server->GaugePlayers()), std::tuple(20, 14));  // the gauge holds 14
 }
