@@ -471,8 +471,12 @@ TEST_F(HLTVTest, DocumentProxyCommands) {
     EXPECT_EQ(command(&COrvaneDoc::HLTVDisconnect, std::nullopt), std::vector<std::string>{Rcon("disconnect")});
     EXPECT_EQ(std::tuple(tv->linkedServer, tv->linkNotBefore, tv->serverAddress), std::tuple(nullptr, tp.clock.now + 10, ""));
     tv->serverAddress = "127.0.0.3:27015";
-    tv->ResolveLinks(doc.objects);
+    tp.clock.Advance(10);
+    tv->ResolveLinks(doc.objects);  // the hold-off must lie in the past
     EXPECT_EQ(tv->linkedServer, nullptr);
+    tp.clock.Advance(1);
+    tv->ResolveLinks(doc.objects);
+    EXPECT_EQ(tv->linkedServer, doc.objects[1]);
 }
 TEST_F(HLTVTest, PropertiesAndLoadedObjectsAskForDetailsOnTheSameTick) {
     CObjectValues values;
