@@ -253,6 +253,9 @@ TEST_F(DocTest, RangeAddGoesAddressByAddressThenPortByPort) {
     CObjectValues v;
     v.group = doc.groups[0];
     v.rconPassword = "pw";
+    EXPECT_EQ((std::array{DefaultPort(CObjectKind::HLServer), DefaultPort(CObjectKind::HLTV), DefaultPort(CObjectKind::Q3Server),
+                          DefaultPort(CObjectKind::GTV)}),
+              (std::array{27015u, 27020u, 27960u, 27970u}));  // the Add dialog's ports
     doc.RangeAdd(CObjectKind::HLServer, CheckAddressRange(tp.prompter, "127.0.0.1", "127.0.0.3", 27015, 27016), v);
     std::vector<std::string> added;
     for (auto& o : doc.objects) added.push_back(o->ClassName() + (" " + o->AddressString() + " " + o->rconPassword));

@@ -169,7 +169,9 @@ TEST_F(HLTVTest, DocumentLinksTheReportedServerWithinSixTicks) {
     for (; !tv->linkedServer && ticks < 12; ++ticks) doc.Tick();
     EXPECT_EQ(tv->linkedServer, server);
     EXPECT_LE(ticks, 6);
-    // A change of the reported address keeps the link; deleting the server clears it.
+    // A change of the reported address keeps the link, even to another monitored server; deleting the
+    // linked server clears it.
+    Add<CHLServer>("127.0.0.9", 27015, "Servers");
     Deliver(tv, Print("HLTV proxy connected to 127.0.0.9:27015, delay 30.0 s\n"));
     for (int i = 0; i < 6; ++i) doc.Tick();
     EXPECT_EQ(tv->linkedServer, server);

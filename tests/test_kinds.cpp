@@ -37,6 +37,8 @@ struct PeerOf : AnyPeer {
 
 struct KindRow {
     const char* name;
+    std::string className;  // the class record's name and schema in layout files
+    std::uint16_t schema;
     std::function<std::unique_ptr<AnyPeer>()> peer;
     std::function<std::unique_ptr<CCommonObject>(CPlatform&)> make;
     // One entry per tick from phase 0, silent peer, rcon password "secret": the texts sent, '|' between.
@@ -80,20 +82,20 @@ const std::string kTvTail = "\x06tv.lan" + std::string("\x8D\x69\0\0", 4);
 
 const KindRow kRows[] = {
     Row<sim::CHLPeer, CHLServer>(
-        {"HalfLife", {}, {}, {"details", "", "players",
+        {"HalfLife", "CHLServer", 10, {}, {}, {"details", "", "players",
                              "rcon 0 \"secret\" nxn_match_report|rcon 0 \"secret\" status|rcon 0 \"secret\" sv_password",
                              "", ""},
          "", 1, 0, "right", {"Bad rcon_password.", CHLServer::kBadRconLine1, CHLServer::kBadRconLine2},
          {"badrcon.wav"}, 2, false}),
     Row<sim::CHLTVPeer, CHLTV>(
-        {"HLTV", {}, {}, {"details", "", "players", "challenge rcon", "rcon 0 \"secret\" delay", ""},
+        {"HLTV", "CHLTV", 101, {}, {}, {"details", "", "players", "challenge rcon", "rcon 0 \"secret\" delay", ""},
          std::string(4, '\0') + kTvTail + "\x05relay" + std::string("\x01\0\0\0", 4), 2, 1, "right",
          {"Bad rcon_password."}, {}, 3, true}),
     Row<sim::CQ3Peer, CQ3Server>(
-        {"Quake3", {}, {}, {"getstatus", "", "", "rcon \"secret\" score_time", "getinfo", ""}, "", 1, 0, "",
+        {"Quake3", "CQ3Server", 10, {}, {}, {"getstatus", "", "", "rcon \"secret\" score_time", "getinfo", ""}, "", 1, 0, "",
          {"No rconpassword set on the server.", CQ3Server::kNoRconLine1, CQ3Server::kNoRconLine2}, {}, 2, false}),
     Row<sim::CGTVPeer, CGTV>(
-        {"GTV", {}, {}, {"getManagerInfo", "gethubinfo 3|gethubinfo 5", "rcon \"secret\" gtv_password", "", ""},
+        {"GTV", "CGTV", 11, {}, {}, {"getManagerInfo", "gethubinfo 3|gethubinfo 5", "rcon \"secret\" gtv_password", "", ""},
          std::string("\x01\0\0\0", 4) + kTvTail + std::string(4, '\0'), 2, 1, "other",
          {"Bad rconpassword.", CGTV::kBadRconLine1, CGTV::kBadRconLine2}, {"badrcon.wav"}, 2, false}),
 };
@@ -155,6 +157,7 @@ TEST_P(Kinds, LayoutRecordAndItsSockets) {
     shared.String(rc);
     shared.String(pw);
     EXPECT_EQ(out.Data(), shared.Data() + GetParam().ownRecord);
+    EXPECT_EQ(std::tuple(o->ClassName(), o->Schema()), std::tuple(GetParam().className, GetParam().schema));
 
     tp.prompter.messages.clear();
     auto loaded = GetParam().make(tp.platform);
