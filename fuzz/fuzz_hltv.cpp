@@ -35,7 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         relay.linkedServer = (control & 128) ? static_cast<orv::CCommonObject*>(&q3) : &server;
     }
 
-    const std::string head = (control & 16) ? std::string(4, '\xFF') + "l" : (control & 1) ? std::string(4, '\xFF') : "";
+    const std::string head = (control & 16)  ? std::string(4, '\xFF') + "l"
+                             : (control & 1) ? std::string(4, '\xFF')
+                                             : "";
     orv::fuzz::ForEachPiece(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), head,
                             [&](auto d) { tv.OnPacket(d); });
     for (int i = 0; i < 12; ++i) {

@@ -36,8 +36,9 @@ public:
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
         const std::string script = std::string(ORVANE_SOURCE_DIR) + "/tests/ftpserver.py";
         const std::string errFile = (root / "server.err").string();
-        std::vector<std::string> args = {"/usr/bin/python3", script, "--user", kUser, "--password", kPassword, "--home",
-                                         home.string(), "--log", log.string(), "--limit", "60"};
+        std::vector<std::string> args = {"/usr/bin/python3", script,   "--user",      kUser,   "--password",
+                                         kPassword,          "--home", home.string(), "--log", log.string(),
+                                         "--limit",          "60"};
         if (anonymous) args.push_back("--anonymous");
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());

@@ -24,7 +24,9 @@ using namespace std::string_literals;
 
 inline const std::string kOob("\xFF\xFF\xFF\xFF", 4);
 // FF FF FF FF + text + the zero byte every outgoing datagram ends with.
-inline std::string Framed(const std::string& text) { return kOob + text + std::string(1, '\0'); }
+inline std::string Framed(const std::string& text) {
+    return kOob + text + std::string(1, '\0');
+}
 inline std::span<const std::uint8_t> Bytes(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }

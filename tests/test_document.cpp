@@ -96,8 +96,9 @@ TEST_F(DocTest, NewLayoutAndTheTick) {
     doc.networkDetect.enabled = 1;
     doc.networkDetect.targetZone = doc.zones[0];
     doc.New();
-    EXPECT_EQ(std::tuple(doc.selectedObject, doc.selectedZone, doc.output.Count(), doc.cycleCounter, doc.objects.size()),
-              std::tuple(nullptr, nullptr, 0, 0, 0u));
+    EXPECT_EQ(
+        std::tuple(doc.selectedObject, doc.selectedZone, doc.output.Count(), doc.cycleCounter, doc.objects.size()),
+        std::tuple(nullptr, nullptr, 0, 0, 0u));
     EXPECT_EQ(std::tuple(doc.vuzuVed.peakHlSpectators, doc.vuzuVed.local.templateFolder, doc.networkDetect.enabled,
                          doc.networkDetect.targetZone),
               std::tuple(0, "/srv/templates", 1, nullptr));
@@ -123,7 +124,8 @@ TEST_F(DocTest, ProxiesLinkOnTheSixthTickToTheObjectNearerTheHead) {
               std::tuple(std::vector<CCommonObject*>{first}, nullptr, 2u, nullptr, kHintLayoutChanged));
     // A duplicate is refused with its group and zone.
     EXPECT_EQ(Add(27020), nullptr);
-    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{"This Object already exists\nGroup : Local TV\nZone : LAN Local"});
+    EXPECT_EQ(tp.prompter.messages,
+              std::vector<std::string>{"This Object already exists\nGroup : Local TV\nZone : LAN Local"});
     EXPECT_EQ(std::tuple(proxy->output, proxy->sound), std::tuple(&doc.output, &doc.sound));
 }
 
@@ -131,14 +133,15 @@ TEST_F(DocTest, ZoneAndGroupCommands) {
     Add(27015);
     doc.SetModifiedFlag(false);
     auto& msgs = tp.prompter.messages;
-    for (CZone* used : {static_cast<CZone*>(doc.groups[0]), doc.zones[1]}) {  // Servers holds an object; Internet a group
+    for (CZone* used :
+         {static_cast<CZone*>(doc.groups[0]), doc.zones[1]}) {  // Servers holds an object; Internet a group
         doc.selectedZone = used;
         doc.DeleteSelectedZone();
         EXPECT_EQ(msgs.back(), "Cannot delete a Zone/Group that is not empty");
     }
     EXPECT_EQ(std::tuple(doc.zones.size(), doc.groups.size(), doc.IsModified(), view.hints.back()),
               std::tuple(2u, 3u, true, kHintLayoutChanged));  // the refusal still marks the layout modified
-    CZone* spare = doc.AddZone("Spare", 3);  // the network detection zone is refused even when empty
+    CZone* spare = doc.AddZone("Spare", 3);                   // the network detection zone is refused even when empty
     doc.networkDetect.targetZone = spare;
     doc.selectedZone = spare;
     doc.DeleteSelectedZone();
@@ -168,9 +171,9 @@ TEST_F(DocTest, ZoneAndGroupCommands) {
 }
 
 TEST_F(DocTest, GlobalRconReachesExactlyTheObjectsOfTheZoneOrGroup) {
-    TickProbe* a = Add(27015, 0);  // LAN Local / Servers
-    TickProbe* b = Add(27016, 1);  // LAN Local / Local TV
-    TickProbe* c = Add(27017, 2);  // Internet / Internet TV
+    TickProbe* a = Add(27015, 0);    // LAN Local / Servers
+    TickProbe* b = Add(27016, 1);    // LAN Local / Local TV
+    TickProbe* c = Add(27017, 2);    // Internet / Internet TV
     Add(27018, 0)->group = nullptr;  // as a load may leave it
     doc.selectedZone = doc.zones[0];
     tp.prompter.inputAnswers = {std::string("say hi"), std::string("status"), std::string("status")};
@@ -226,7 +229,8 @@ TEST_F(DocTest, ObjectCommandsAndPreferences) {
     v.host = "127.0.0.3";
     v.group = doc.groups[1];
     doc.ApplyObjectProperties(v);  // the same password: the challenge stays
-    EXPECT_EQ(std::tuple(server->challenge, server->group, server->host), std::tuple(1234u, doc.groups[1], "127.0.0.2"));
+    EXPECT_EQ(std::tuple(server->challenge, server->group, server->host),
+              std::tuple(1234u, doc.groups[1], "127.0.0.2"));
     v.rconPassword = "new";
     doc.ApplyObjectProperties(v);
     EXPECT_EQ(std::tuple(server->rconPassword, server->challenge), std::tuple("new", 0u));
@@ -253,8 +257,8 @@ TEST_F(DocTest, RangeAddGoesAddressByAddressThenPortByPort) {
     CObjectValues v;
     v.group = doc.groups[0];
     v.rconPassword = "pw";
-    EXPECT_EQ((std::array{DefaultPort(CObjectKind::HLServer), DefaultPort(CObjectKind::HLTV), DefaultPort(CObjectKind::Q3Server),
-                          DefaultPort(CObjectKind::GTV)}),
+    EXPECT_EQ((std::array{DefaultPort(CObjectKind::HLServer), DefaultPort(CObjectKind::HLTV),
+                          DefaultPort(CObjectKind::Q3Server), DefaultPort(CObjectKind::GTV)}),
               (std::array{27015u, 27020u, 27960u, 27970u}));  // the Add dialog's ports
     doc.RangeAdd(CObjectKind::HLServer, CheckAddressRange(tp.prompter, "127.0.0.1", "127.0.0.3", 27015, 27016), v);
     std::vector<std::string> added;
@@ -307,7 +311,8 @@ TEST_F(DocTest, GtvRoomCommandsActOnTheSelectedRoom) {
               std::tuple("Enter new description for room #7", "Final", "Final"));  // nothing stored locally
     tp.clock.now = 5000;
     doc.GTVCloseRoom();
-    EXPECT_EQ(std::tuple(gtv->linkNotBefore, gtv->rooms[1].linkedServer, gtv->selectedRoom), std::tuple(5010, nullptr, nullptr));
+    EXPECT_EQ(std::tuple(gtv->linkNotBefore, gtv->rooms[1].linkedServer, gtv->selectedRoom),
+              std::tuple(5010, nullptr, nullptr));
     for (auto text : {"rcon \"gtvpw\" gtv_description 7 \"Grand final\"", "rcon \"gtvpw\" gtv_disconnect 7"}) {
         auto d = proxy.Receive(2s);
         ASSERT_TRUE(d);

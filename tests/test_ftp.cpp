@@ -123,7 +123,8 @@ private:
             const ssize_t n = ::read(c, buf, sizeof buf);
             if (n <= 0) break;
             in.append(buf, static_cast<size_t>(n));
-            for (size_t eol; (eol = in.find("\r\n")) != std::string::npos; in.erase(0, eol + 2)) say(reply(in.substr(0, eol)));
+            for (size_t eol; (eol = in.find("\r\n")) != std::string::npos; in.erase(0, eol + 2))
+                say(reply(in.substr(0, eol)));
         }
         ::close(c);
     }
@@ -148,7 +149,7 @@ TEST(FtpUrl, RemoteNameIsEncodedWholeAndServerMustBeAHost) {
         {"ftp.example.org", 21, "/somepath/Orvane.html", "ftp://ftp.example.org:21/%2Fsomepath%2FOrvane.html"},
         {"ftp.example.org", 21, "a b#c?d%e@f;type=a", "ftp://ftp.example.org:21/a%20b%23c%3Fd%25e%40f%3Btype%3Da"},
         {"10.0.0.7", 0, "page.html", "ftp://10.0.0.7:21/page.html"},  // no port: the FTP port
-        {"10.0.0.7", 65536 + 2121, "p", "ftp://10.0.0.7:2121/p"},      // a 16-bit port number
+        {"10.0.0.7", 65536 + 2121, "p", "ftp://10.0.0.7:2121/p"},     // a 16-bit port number
         {"::1", 2121, "p", "ftp://[::1]:2121/p"},
         {"[::1]", 2121, "p", "ftp://[::1]:2121/p"},
     };
@@ -168,21 +169,24 @@ TEST_F(FtpTest, ContentAndLocalFilesAreStoredByteForByteInBinaryPassiveMode) {
     CFtpEngine engine(prompter);
     fs::create_directories(server.home / "www");
     WriteFile(server.home / "page.html", "yesterday's page");
-    const std::string bytes = std::string("head\0\r\n\xFF\r\nmid\n\r\xFE", 15) + AllByteValues(3 * CFtpEngine::kFileBlock + 17);
+    const std::string bytes =
+        std::string("head\0\r\n\xFF\r\nmid\n\r\xFE", 15) + AllByteValues(3 * CFtpEngine::kFileBlock + 17);
     const fs::path local = tmp.path / "local page.bin";
     WriteFile(local, bytes);
     ASSERT_TRUE(engine.ProcessJob(*Make("/www/page.bin", bytes)));
     ASSERT_TRUE(engine.ProcessJob(*Make("copy.bin", local.string(), 1)));
     ASSERT_TRUE(engine.ProcessJob(*Make("/page.html", "")));  // replaced by an empty file
     for (int kind : {2, -1}) ASSERT_TRUE(engine.ProcessJob(*Make("k" + std::to_string(kind), local.string(), kind)));
-    EXPECT_EQ(std::tuple(ReadFile(server.home / "www" / "page.bin"), ReadFile(server.home / "copy.bin"), ReadFile(local),
-                         ReadFile(server.home / "page.html"), ReadFile(server.home / "k2"), ReadFile(server.home / "k-1")),
-              std::tuple(bytes, bytes, bytes, "", local.string(), local.string()));  // other kinds send the content
+    EXPECT_EQ(
+        std::tuple(ReadFile(server.home / "www" / "page.bin"), ReadFile(server.home / "copy.bin"), ReadFile(local),
+                   ReadFile(server.home / "page.html"), ReadFile(server.home / "k2"), ReadFile(server.home / "k-1")),
+        std::tuple(bytes, bytes, bytes, "", local.string(), local.string()));  // other kinds send the content
     EXPECT_TRUE(prompter.Messages().empty());
     const auto cmds = server.Commands();
     ASSERT_GE(cmds.size(), 5u);
     EXPECT_EQ(std::tuple(cmds[0], cmds[1]), std::tuple("USER orvane", "PASS ***"));
-    for (auto c : {"PASV", "TYPE I", "STOR /www/page.bin"}) EXPECT_NE(std::find(cmds.begin(), cmds.end(), c), cmds.end()) << c;
+    for (auto c : {"PASV", "TYPE I", "STOR /www/page.bin"})
+        EXPECT_NE(std::find(cmds.begin(), cmds.end(), c), cmds.end()) << c;
     for (auto& c : cmds)
         for (auto never : {"PORT", "EPRT", "CWD"}) EXPECT_NE(c.rfind(never, 0), 0u) << c;
 }
@@ -242,7 +246,8 @@ TEST_F(FtpTest, StopAndTheDestructorUploadTheQueuedJobsFirstAndDropLaterOnes) {
         EXPECT_EQ(stopped.wait_for(50ms), std::future_status::timeout);  // the transfer is still held
         gate.Release("a");
         ASSERT_EQ(stopped.wait_for(20s), std::future_status::ready);
-        EXPECT_EQ(std::tuple(server.Stores().size(), ReadFile(server.home / "c.txt"), engine.PendingCount()), std::tuple(3u, "c", 0));
+        EXPECT_EQ(std::tuple(server.Stores().size(), ReadFile(server.home / "c.txt"), engine.PendingCount()),
+                  std::tuple(3u, "c", 0));
         // The worker has ended: a later job waits, and is deleted without upload by the next Stop.
         EXPECT_EQ(engine.AddJob(Make("late.txt", "late")), 1);
         engine.Stop();
@@ -338,7 +343,8 @@ TEST_F(FtpTest, FailuresAreShownWithThePrefixOfTheStageThatFailed) {
     EXPECT_EQ(std::vector<std::string>(all.begin() + 7, all.end()),
               (std::vector<std::string>{"Unable to open file " + missing + ". FTP Upload canceled.",
                                         "Unable to open file " + tmp.path.string() + ". FTP Upload canceled."}));
-    EXPECT_EQ(std::tuple(ReadFile(server.home / "kept.html"), server.Stores().size()), std::tuple("the last good page", 1u));
+    EXPECT_EQ(std::tuple(ReadFile(server.home / "kept.html"), server.Stores().size()),
+              std::tuple("the last good page", 1u));
 }
 
 TEST(FtpEngineTimeouts, ServerThatAcceptsButNeverAnswersIsGivenUp) {

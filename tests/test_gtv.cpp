@@ -101,8 +101,9 @@ TEST_F(GtvTest, HubAnswerFillsItsRoom) {
     peer.SetRooms({Room(3, 3, 0), Room(8, 1, 0)});
     g->Tick();
     Settle(*g);
-    Deliver("hubInfoResponse\n\\hubNum\\8\\mapName\\maps/q3dm17.bsp\\recording\\demo1\\desc\\^2Final\\parent\\"
-            "127.0.0.1:27960\\p0t\\1\\p0n\\^1Al^7pha\\p2t\\\\p2n\\Ghost\\p4t\\2\\p4n\\Bra^3vo");
+    Deliver(
+        "hubInfoResponse\n\\hubNum\\8\\mapName\\maps/q3dm17.bsp\\recording\\demo1\\desc\\^2Final\\parent\\"
+        "127.0.0.1:27960\\p0t\\1\\p0n\\^1Al^7pha\\p2t\\\\p2n\\Ghost\\p4t\\2\\p4n\\Bra^3vo");
     const CGTVRoom& r = g->rooms[1];
     EXPECT_EQ(std::tuple(r.map, r.recordingName, r.description, r.serverAddress, r.following, g->FollowedPlayerName(r)),
               std::tuple("q3dm17", "demo1", "^2Final", "127.0.0.1:27960", -1, "-"));
@@ -120,7 +121,8 @@ TEST_F(GtvTest, HubAnswerFillsItsRoom) {
     EXPECT_EQ(g->state, 1);
     Deliver("hubInfoResponse\n\\hubNum\\77\\mapName\\x");
     EXPECT_EQ(std::tuple(g->state, g->lastAnswerTime, g->rooms[0].map), std::tuple(2, tp.clock.now, ""));
-    const GtvHubAnswer h = ParseGtvHubAnswer("hubInfoResponse\n\\hubNum\\-4\\mapName\\maps/maps/x.bsp.bsp\\following\\z");
+    const GtvHubAnswer h =
+        ParseGtvHubAnswer("hubInfoResponse\n\\hubNum\\-4\\mapName\\maps/maps/x.bsp.bsp\\following\\z");
     EXPECT_EQ(std::tuple(h.hubNumber, h.map, h.following), std::tuple(-4, "x", 0));
 }
 
@@ -210,7 +212,8 @@ struct RoomsTest : ::testing::Test {
 };
 
 TEST_F(RoomsTest, ClicksFoldUnfoldAndSelect) {
-    EXPECT_EQ(std::tuple(g.BoxSize().width, g.BoxSize().height, g.expandBox), std::tuple(120, 78, CRect{110, 233, 125, 248}));
+    EXPECT_EQ(std::tuple(g.BoxSize().width, g.BoxSize().height, g.expandBox),
+              std::tuple(120, 78, CRect{110, 233, 125, 248}));
     for (auto& r : g.rooms) EXPECT_EQ(r.band, CRect{});
     g.OnClick(110, 233);  // the expand box's top-left corner
     EXPECT_EQ(std::tuple(g.expanded, g.selectedRoom), std::tuple(1, nullptr));
@@ -222,9 +225,9 @@ TEST_F(RoomsTest, ClicksFoldUnfoldAndSelect) {
     ASSERT_EQ(g.selectedRoom, &g.rooms[2]);
     EXPECT_EQ(std::tuple(g.SelectedRoomIndex(), g.CanRecord(), g.GetPlayerNameCount(), (*g.GetPlayerNames())[1]),
               std::tuple(2, true, 2, "Bravo"));
-    g.OnClick(150, 292);  // last row of the first band
+    g.OnClick(150, 292);                                                                   // last row of the first band
     EXPECT_EQ(std::tuple(g.selectedRoom, g.CanRecord()), std::tuple(&g.rooms[0], false));  // room state 1
-    g.OnClick(217, 300);  // the right edge: outside
+    g.OnClick(217, 300);                                                                   // the right edge: outside
     EXPECT_EQ(std::tuple(g.selectedRoom, g.GetPlayerNameCount(), g.GetPlayerNames()), std::tuple(nullptr, 0, nullptr));
     g.OnClick(150, 300);
     g.OnClick(124, 247);  // the expand box again: folds, and selects nothing
@@ -293,9 +296,10 @@ TEST_F(GtvTest, FollowAndRoomCommands) {
     g->SendPassword("");
     g->SendPassword("up");
     Settle(*g);
-    EXPECT_EQ(peer.AcceptedCommands(),
-              (std::vector<std::string>{"gtv_follow 4 3", "gtv_description 12 \"Grand \"final\"\"", "gtv_record demo_x 12",
-                                        "gtv_stoprecord 12", "gtv_disconnect 3", "password up"}));
+    EXPECT_EQ(
+        peer.AcceptedCommands(),
+        (std::vector<std::string>{"gtv_follow 4 3", "gtv_description 12 \"Grand \"final\"\"", "gtv_record demo_x 12",
+                                  "gtv_stoprecord 12", "gtv_disconnect 3", "password up"}));
     // A selection left beyond the rooms the proxy lists is dropped.
     g->selectedRoom = &g->rooms[1];
     for (int i = 0; i < 4; ++i) g->Tick();  // phase 0 again
@@ -332,7 +336,8 @@ TEST_F(GtvTest, AutoRecordFollowsTheLinkedQuake3Match) {
               std::tuple(3, 0, 0, 0));
     q3peer.SetScoreTime("12:31");
     for (int i = 0; i < 12 && peer.Room(3)->recording.empty(); ++i) tick();
-    EXPECT_EQ(std::tuple(q3->matchRunning, tp.sound.played), std::tuple(1, std::vector<std::string>{"MatchStarted.wav"}));
+    EXPECT_EQ(std::tuple(q3->matchRunning, tp.sound.played),
+              std::tuple(1, std::vector<std::string>{"MatchStarted.wav"}));
     const std::string recording = peer.Room(3)->recording;
     EXPECT_TRUE(recording.ends_with("_q3dm17_(Alpha)_Bravo")) << recording;
     for (int i = 0; i < 10; ++i) tick();
@@ -345,7 +350,8 @@ TEST_F(GtvTest, AutoRecordFollowsTheLinkedQuake3Match) {
     for (int i = 0; i < 12 && !peer.Room(3)->recording.empty(); ++i) tick();
     EXPECT_EQ(std::tuple(q3->matchRunning, peer.Room(3)->recording), std::tuple(0, ""));
     EXPECT_GE(records("gtv_stoprecord 3"), 1);
-    EXPECT_EQ(std::tuple(records("gtv_stoprecord"), records("gtv_record")), std::tuple(records("gtv_stoprecord 3"), started));
+    EXPECT_EQ(std::tuple(records("gtv_stoprecord"), records("gtv_record")),
+              std::tuple(records("gtv_stoprecord 3"), started));
     g->autoRecord = 0;  // without auto record nothing is started
     q3peer.SetScoreTime("1:00");
     for (int i = 0; i < 8; ++i) tick();
@@ -417,8 +423,8 @@ TEST_F(GtvTest, LinksMatchesAndDeletion) {
     ASSERT_EQ(lines.size(), 2u);  // the hidden room draws nothing
     EXPECT_EQ(std::tuple(lines[0].room, lines[0].target, lines[0].solid, lines[0].from, lines[0].to, lines[1].room,
                          lines[1].solid),
-              std::tuple(0, static_cast<CCommonObject*>(q3), false, CGTVRoom::Point{60, 24},
-                         CGTVRoom::Point{34, 524}, 1, true));  // the second through the external address
+              std::tuple(0, static_cast<CCommonObject*>(q3), false, CGTVRoom::Point{60, 24}, CGTVRoom::Point{34, 524},
+                         1, true));  // the second through the external address
     // Deleting the game server clears exactly the rooms that relayed it, stale records included.
     g->rooms[20].linkedServer = q3;
     for (auto& o : doc.objects) o->OnObjectDeleted(q3);

@@ -11,8 +11,12 @@ namespace {
 using namespace test;
 
 // An answer as the server sends it: FF FF FF FF + bytes.
-std::string Answer(const std::string& bytes) { return kOob + bytes; }
-const std::string kDetails = Answer("m10.0.0.2:900\0My Server\0de_dust2\0cstrike\0Counter-Strike\0\x05\x10\x2F" "dl\0\0\x01\0"s);
+std::string Answer(const std::string& bytes) {
+    return kOob + bytes;
+}
+const std::string kDetails = Answer(
+    "m10.0.0.2:900\0My Server\0de_dust2\0cstrike\0Counter-Strike\0\x05\x10\x2F"
+    "dl\0\0\x01\0"s);
 
 struct HLServerTest : DocFixture {
     sim::CHLPeer peer;
@@ -72,10 +76,10 @@ TEST_F(HLServerTest, RconCommandsAndSilenceWithoutPassword) {
     server->QueryMatchReport();
     server->Kick("John Doe");
     Settle();
-    EXPECT_EQ(Sent(peer), (std::vector<std::string>{Rcon("sv_restartround 3"), Rcon("changelevel de_nuke"),
-                                                    Rcon("sv_password \"pw 1\""), Rcon("sv_password"),
-                                                    Rcon("nxn_match_report"), Rcon("say Kicking John Doe"),
-                                                    Rcon("kick \"John Doe\"")}));
+    EXPECT_EQ(Sent(peer),
+              (std::vector<std::string>{Rcon("sv_restartround 3"), Rcon("changelevel de_nuke"),
+                                        Rcon("sv_password \"pw 1\""), Rcon("sv_password"), Rcon("nxn_match_report"),
+                                        Rcon("say Kicking John Doe"), Rcon("kick \"John Doe\"")}));
     EXPECT_EQ(peer.PlayerNames(), std::vector<std::string>{"Jane"});
     EXPECT_EQ(peer.Password(), "pw 1");
     EXPECT_EQ(server->password, "pw 1");  // read back from the server's answer
@@ -102,18 +106,26 @@ TEST_F(HLServerTest, QueryAnswersRowByRow) {
     server->Tick();
     server->Tick();  // phase 2: players
     Settle();
-    EXPECT_EQ(Fields(*server), "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [John Doe] [Jane] []");
-    EXPECT_EQ(std::tuple(server->state, server->lastAnswerTime, server->resolvedAddress), std::tuple(2, tp.clock.now, "127.0.0.1"));
-    EXPECT_EQ(Sent(peer), (std::vector<std::string>{Framed("details"), Framed("players")}));  // no password: no challenge
+    EXPECT_EQ(Fields(*server),
+              "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [John Doe] [Jane] []");
+    EXPECT_EQ(std::tuple(server->state, server->lastAnswerTime, server->resolvedAddress),
+              std::tuple(2, tp.clock.now, "127.0.0.1"));
+    EXPECT_EQ(Sent(peer),
+              (std::vector<std::string>{Framed("details"), Framed("players")}));  // no password: no challenge
     std::string twenty = "D\x14";
     for (int i = 0; i < 20; ++i) twenty += std::string(1, static_cast<char>(i)) + "p" + std::string(9, '\0');
     const std::vector<std::pair<std::string, std::string>> rows = {
-        {"D\x21\x01Z\0\0\0\0\0\0\0\0\0"s, "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [John Doe] [Jane] []"},  // 33: kept
+        {"D\x21\x01Z\0\0\0\0\0\0\0\0\0"s,
+         "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [John Doe] [Jane] []"},  // 33: kept
         {"D\0"s, "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},
         // Records missing from a cut answer are empty names; a name cut short ends at the datagram's end.
-        {"D\x04\x01" "Ann\0\x01\0\0\0\0\0\0\0\x02" "Bo"s, "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] [] []"},
+        {"D\x04\x01"
+         "Ann\0\x01\0\0\0\0\0\0\0\x02"
+         "Bo"s,
+         "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] [] []"},
         {"D", "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},  // no count byte: 0
-        {"C10.0.0.9:27015\0Info\0de_inferno\0cstrike\0CS\0\x03\x10\x2F"s, "10.0.0.2:900 [Info] [de_inferno] [cstrike] 154 players"},
+        {"C10.0.0.9:27015\0Info\0de_inferno\0cstrike\0CS\0\x03\x10\x2F"s,
+         "10.0.0.2:900 [Info] [de_inferno] [cstrike] 154 players"},
         // A reported address without host, colon and port keeps both; a leading number is read as %d reads it.
         {"m10.0.0.3\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
@@ -186,11 +198,12 @@ TEST_F(HLServerTest, ChallengeAskedOnEnteringStateTwoAndInPhaseOneUntilGranted) 
 TEST_F(HLServerTest, PrintAnswerLinesAndThePasswordLine) {
     Deliver(Answer("lfirst line\n\nsecond\nunterminated\0after zero\n"s));
     EXPECT_EQ(Console(*server), (std::vector<std::string>{"first line", "second"}));
-    EXPECT_EQ(std::tuple(server->state, server->lastAnswerTime), std::tuple(1, tp.clock.now));  // no password: state kept
+    EXPECT_EQ(std::tuple(server->state, server->lastAnswerTime),
+              std::tuple(1, tp.clock.now));  // no password: state kept
     for (auto [line, password] : {std::pair{"\"sv_password\" is \"abc def\"\n", "abc def"},
                                   {"\"sv_password\" is \"\"\n", ""},
-                                  {"\"sv_password\" is \"open\n", ""},  // closing quote missing
-                                  {"\"sv_password\" is:\"y\"\n", ""},   // no space-quote after the name
+                                  {"\"sv_password\" is \"open\n", ""},   // closing quote missing
+                                  {"\"sv_password\" is:\"y\"\n", ""},    // no space-quote after the name
                                   {" \"sv_password\" is \"y\"\n", "x"},  // not at the line's start
                                   {"\"sv_password\" is \"z\"", "x"}}) {  // no line feed: no line
         server->password = "x";
@@ -253,8 +266,8 @@ TEST_F(HLServerTest, MatchReportFieldsWithoutNumbersKeepTheirValues) {
               std::tuple("Gamma", "", 2, 7, 5, 1));
     // Blanks and signs; text that is not a number.
     Deliver(Answer("lnxn_match_report = \"A;B;x;x;x;x; 3;-1;+2;abc;9z\"\n"));
-    EXPECT_EQ(std::tuple(server->matchState, server->teamASet1, server->teamASet2, server->teamBSet1,
-                         server->teamBSet2, server->matchRunning),
+    EXPECT_EQ(std::tuple(server->matchState, server->teamASet1, server->teamASet2, server->teamBSet1, server->teamBSet2,
+                         server->matchRunning),
               std::tuple(3, -1, 2, 5, 9, 0));
     // Without the quote nothing is dropped before the fields are cut.
     Deliver(Answer("lnxn_match_report = A;B;c;d;e;f;4;1;1;1;1\"\n"));
@@ -266,10 +279,12 @@ TEST_F(HLServerTest, MatchReportFieldsWithoutNumbersKeepTheirValues) {
 
 TEST_F(HLServerTest, TeamTags) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-        {{"[AB]x3", "CD|y1", "[AB]x1", "CD|y4", "CD|y2", "[AB]x5", "CD|y3", "[AB]x2", "CD|y5", "[AB]x4"}, "CD|y, [AB]x"},
+        {{"[AB]x3", "CD|y1", "[AB]x1", "CD|y4", "CD|y2", "[AB]x5", "CD|y3", "[AB]x2", "CD|y5", "[AB]x4"},
+         "CD|y, [AB]x"},
         {{"zz1", "abcX2", "zz2", "abcX1", "abcX3"}, "abcX"},
         {{"abc1", "abc2", "abc3", "abc4"}, ""},  // four players never
-        {{"tagA", "tagB", "TAGC", "x1", "x2", "x3", "y1", "y2", "y3", "z1", "z2", "z3", "w1"}, ""},  // byte-wise, a quarter
+        {{"tagA", "tagB", "TAGC", "x1", "x2", "x3", "y1", "y2", "y3", "z1", "z2", "z3", "w1"},
+         ""},  // byte-wise, a quarter
         {{"", "", "", "[X]a", "[X]b", "[X]c", "q"}, "[X]"},
         {{"ABCDEFGHIJKLMN1", "ABCDEFGHIJKLMN2", "ABCDEFGHIJKLMN3", "p", "q"}, "ABCDEFGHIJKL"},  // twelve at most
     };

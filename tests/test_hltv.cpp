@@ -20,7 +20,9 @@ namespace {
 using namespace test;
 
 // A console print answer as the proxy sends it.
-std::string Print(const std::string& console) { return kOob + "l" + console + std::string(1, '\0'); }
+std::string Print(const std::string& console) {
+    return kOob + "l" + console + std::string(1, '\0');
+}
 
 // Records every rcon command, whatever happens to it on the wire.
 class ProbeHLTV : public CHLTV {
@@ -48,7 +50,9 @@ const std::string kInternalError = "CHLTV::CheckAutoRecord() : Internal error, r
 
 struct HLTVTest : DocFixture {
     sim::CHLTVPeer peer;
-    CHLTV* AddProxy(const std::string& rcon = "secret") { return Add<CHLTV>("127.0.0.1", peer.Port(), "Local TV", rcon); }
+    CHLTV* AddProxy(const std::string& rcon = "secret") {
+        return Add<CHLTV>("127.0.0.1", peer.Port(), "Local TV", rcon);
+    }
     void Deliver(CCommonObject* o, const std::string& bytes) { o->OnPacket(Bytes(bytes)); }
     // One tick of the proxy alone, settled; what it sent.
     std::vector<std::string> TickProxy(CHLTV* tv) {
@@ -104,7 +108,8 @@ TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
         {"----- Status -----\nRecording to final\n", "12/128 12.5 15 [127.0.0.5:27015] [.dem]"},
         {"----- Status -----\n", "12/128 12.5 15 [127.0.0.5:27015] []"},  // the flags hold per datagram
         {"Recording to again.dem (1 seconds)\n", "12/128 12.5 15 [127.0.0.5:27015] [again.dem]"},
-        {"Client delay is 5\n----- Status -----", "12/128 5 15 [127.0.0.5:27015] [again.dem]"},  // unterminated: dropped
+        {"Client delay is 5\n----- Status -----",
+         "12/128 5 15 [127.0.0.5:27015] [again.dem]"},  // unterminated: dropped
         {"HLTV proxy connected to 127.0.0.2:27015, delay 30.0 s\n", "12/128 5 15 [127.0.0.2:27015] [again.dem]"},
         {"HLTV proxy connected to 127.0.0.2:27015\n", "12/128 5 15 [] [again.dem]"},  // no comma: empty
         {"Connected to Game Server (127.0.0.3:27015)\n", "12/128 5 15 [127.0.0.3:27015] [again.dem]"},
@@ -115,19 +120,22 @@ TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
         {"HLTV proxy disconnected.\n", "12/128 5 15 [] [again.dem]"},
         {"Connected to (a)\nNot connected.\n", "12/128 5 15 [] [again.dem]"},
         {"Name Cup TV, Clients 7/64\n", "7/64 5 15 [] [again.dem]"},
-        {"Local Slots 128, Spectators 10, Proxies 2\nCurrent spectator delay is 45.5 seconds\n", "12/128 45.5 15 [] [again.dem]"},
+        {"Local Slots 128, Spectators 10, Proxies 2\nCurrent spectator delay is 45.5 seconds\n",
+         "12/128 45.5 15 [] [again.dem]"},
         // Both "Local IP " rules, in order: the second one's reading wins when it finds both numbers.
         {"Local IP 127.0.0.1:27020, Network In 2.0, Out 7.5, Loss 0\n", "12/128 45.5 7.5 [] [again.dem]"},
         {"Local IP 127.0.0.1:27020, Network In 3.0 Out 9.0, Out 5.0\n", "12/128 45.5 9 [] [again.dem]"},
         {"Local IP 127.0.0.1:27020, Network In 3.0  Out  11.25\n", "12/128 45.5 11.25 [] [again.dem]"},
         // Reads that find no number, or no finite one, leave the fields; a first number alone is taken.
-        {"Name Cup TV, Clients many\nName Cup TV\nLocal Slots plenty\nClient delay is unknown\nCurrent spectator delay is\n"
+        {"Name Cup TV, Clients many\nName Cup TV\nLocal Slots plenty\nClient delay is unknown\nCurrent spectator delay "
+         "is\n"
          "Local IP 127.0.0.1:27020, Out fast\nLocal IP 127.0.0.1, Network In x Out 3\nClient delay is -nan\n"
          "Current spectator delay is inf seconds\nLocal IP 127.0.0.1:27020, Network In 1.0, Out 1e99\n"
          "Local IP 127.0.0.1:27020, Network In inf Out 3.0, Out NAN\n",
          "12/128 45.5 11.25 [] [again.dem]"},
         {"Name Cup TV, Clients 9/\nLocal Slots 64, Spectators 3\n", "9/64 45.5 11.25 [] [again.dem]"},
-        {"Local Slots 1, Spectators 2147483647, Proxies 5\n", "2147483647/1 45.5 11.25 [] [again.dem]"},  // held to 32 bits
+        {"Local Slots 1, Spectators 2147483647, Proxies 5\n",
+         "2147483647/1 45.5 11.25 [] [again.dem]"},  // held to 32 bits
         {"Local Slots 1, Spectators -2147483648, Proxies -5\n", "-2147483648/1 45.5 11.25 [] [again.dem]"},
     };
     for (auto& [text, fields] : rows) {
@@ -140,7 +148,8 @@ TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
     // Details keep the proxy's icon; a ping answer and a stray refresh the view stamp, not the answer time.
     tp.clock.Advance(5);
     Deliver(tv, kOob + "m127.0.0.1:27020\0Proxy\0de_nuke\0cstrike\0HLTV\0\x05\x10\x2F"s);
-    EXPECT_EQ(std::tuple(tv->icon, tv->serverName, tv->map, tv->viewStamp), std::tuple(153u, "Proxy", "de_nuke", tp.clock.now));
+    EXPECT_EQ(std::tuple(tv->icon, tv->serverName, tv->map, tv->viewStamp),
+              std::tuple(153u, "Proxy", "de_nuke", tp.clock.now));
     const Time answered = tv->lastAnswerTime;
     for (auto d : {"j", "zzz"}) {
         tp.clock.Advance(3);
@@ -156,7 +165,8 @@ TEST_F(HLTVTest, DelayIsAskedEveryCycleUntilItIsKnown) {
     int delays = 0;
     for (int i = 0; i < 18; ++i)
         for (auto& d : TickProxy(tv)) delays += d.ends_with("\" delay"s + '\0') ? 1 : 0;
-    EXPECT_EQ(std::tuple(delays, tv->delay, Has(Console(*tv), "Client delay is 30.0 seconds.")), std::tuple(1, 30.0f, true));
+    EXPECT_EQ(std::tuple(delays, tv->delay, Has(Console(*tv), "Client delay is 30.0 seconds.")),
+              std::tuple(1, 30.0f, true));
 }
 
 TEST_F(HLTVTest, DocumentLinksTheReportedServerWithinSixTicks) {
@@ -244,7 +254,7 @@ TEST_F(HLTVTest, DropConnectsTheProxyToItsTarget) {
     server->password.clear();
     EXPECT_EQ(drop(server), R({Rcon("connect 127.0.0.9:27015")}, "before"));
     EXPECT_EQ(drop(q3), R({Rcon("connect 127.0.0.10:27960")}, ""));  // any other kind
-    sameZone->group = nullptr;  // no group lies in no zone: the external address
+    sameZone->group = nullptr;                                       // no group lies in no zone: the external address
     EXPECT_EQ(drop(sameZone), R({Rcon("connect 127.0.0.8:1")}, ""));
     EXPECT_EQ(peer.ServerPasswords(), (std::vector<std::string>{"relay pw", "match"}));
     EXPECT_TRUE(tp.prompter.messages.empty());  // no "Drop on" message
@@ -300,7 +310,7 @@ TEST_F(HLTVTest, RecordingFileNames) {
     tp.clock.now = Utc(2004, 5, 12, 21, 5, 42);
     CHLTV tv(tp.platform), relay(tp.platform);
     tv.map = "de_dust2";
-    const std::vector<std::string> names = {"CD|y1", "CD|y2", "CD|y3", "CD|y4", "CD|y5",
+    const std::vector<std::string> names = {"CD|y1",  "CD|y2",  "CD|y3",  "CD|y4",  "CD|y5",
                                             "[AB]x1", "[AB]x2", "[AB]x3", "[AB]x4", "[AB]x5"};
     std::copy(names.begin(), names.end(), tv.playerNames.begin());
     tv.playerNameCount = 10;
@@ -329,8 +339,14 @@ TEST_F(HLTVTest, StopDelayRule) {
     tv.state = 3;
     tv.recordingFile = "x.dem";
     const Time forever = 10 + 2147483647LL;
-    for (auto [delay, after] : {std::pair{-1.0f, Time{40}}, {30.0f, 40}, {30.9f, 40}, {0.0f, 10}, {-0.5f, 40},
-                                {std::nanf(""), 40}, {std::numeric_limits<float>::infinity(), forever}, {1e30f, forever},
+    for (auto [delay, after] : {std::pair{-1.0f, Time{40}},
+                                {30.0f, 40},
+                                {30.9f, 40},
+                                {0.0f, 10},
+                                {-0.5f, 40},
+                                {std::nanf(""), 40},
+                                {std::numeric_limits<float>::infinity(), forever},
+                                {1e30f, forever},
                                 {30.0f, 40}}) {
         tv.delay = delay;
         tv.stopRecordingAt = 0;
@@ -369,10 +385,12 @@ TEST_F(HLTVTest, GaugeFills) {
     EXPECT_EQ(std::tuple(tv.PlayerGaugeFill(48), tv.ShowsSpectatorGauge()), std::tuple(0, false));  // nothing relayed
     tv.serverAddress = "127.0.0.3:27015";
     tv.spectatorSlots = 128;
-    for (auto [players, spectators, bandwidth, fills] :
-         {std::tuple{20, 12, 15.0f, std::array{48, 4, 17}}, {7, 2147483647, 1500.0f, {24, 48, 48}},
-          {7, -5, std::numeric_limits<float>::infinity(), {24, 0, 48}}, {7, 0, 1.0f, {24, 0, 0}},
-          {7, 0, std::nanf(""), {24, 0, 0}}, {7, 0, -1.0f, {24, 0, 0}}}) {
+    for (auto [players, spectators, bandwidth, fills] : {std::tuple{20, 12, 15.0f, std::array{48, 4, 17}},
+                                                         {7, 2147483647, 1500.0f, {24, 48, 48}},
+                                                         {7, -5, std::numeric_limits<float>::infinity(), {24, 0, 48}},
+                                                         {7, 0, 1.0f, {24, 0, 0}},
+                                                         {7, 0, std::nanf(""), {24, 0, 0}},
+                                                         {7, 0, -1.0f, {24, 0, 0}}}) {
         tv.playerNameCount = players;
         tv.spectators = spectators;
         tv.outgoingBandwidth = bandwidth;
@@ -459,10 +477,12 @@ TEST_F(HLTVTest, DocumentProxyCommands) {
               std::tuple("Try another rcon password:", "secret", "other", true));
     tv->rconPassword = "secret";
     // Spec Password: an empty box, rcon with the quoted text. Proxy Password: stored, then the question.
-    EXPECT_EQ(command(&COrvaneDoc::HLTVSpecPassword, "spec pw"), std::vector<std::string>{Rcon("spectatorpassword \"spec pw\"")});
+    EXPECT_EQ(command(&COrvaneDoc::HLTVSpecPassword, "spec pw"),
+              std::vector<std::string>{Rcon("spectatorpassword \"spec pw\"")});
     EXPECT_EQ(std::tuple(pr.prompts.back(), pr.initials.back(), peer.SpectatorPassword()),
               std::tuple("Change the remote spectator password (will use rcon)", "", "spec pw"));
-    EXPECT_EQ(command(&COrvaneDoc::HLTVProxyPassword, "proxy pw", true), std::vector<std::string>{Rcon("proxypassword \"proxy pw\"")});
+    EXPECT_EQ(command(&COrvaneDoc::HLTVProxyPassword, "proxy pw", true),
+              std::vector<std::string>{Rcon("proxypassword \"proxy pw\"")});
     EXPECT_TRUE(command(&COrvaneDoc::HLTVProxyPassword, "second", false).empty());
     EXPECT_EQ(std::tuple(pr.prompts.back(), pr.questions.back(), tv->proxyPassword, peer.ProxyPassword()),
               std::tuple("Enter proxy password",
@@ -471,7 +491,8 @@ TEST_F(HLTVTest, DocumentProxyCommands) {
     // Disconnect: rcon, and no link for ten seconds.
     tv->linkedServer = Add<CHLServer>("127.0.0.3", 27015, "Servers");
     EXPECT_EQ(command(&COrvaneDoc::HLTVDisconnect, std::nullopt), std::vector<std::string>{Rcon("disconnect")});
-    EXPECT_EQ(std::tuple(tv->linkedServer, tv->linkNotBefore, tv->serverAddress), std::tuple(nullptr, tp.clock.now + 10, ""));
+    EXPECT_EQ(std::tuple(tv->linkedServer, tv->linkNotBefore, tv->serverAddress),
+              std::tuple(nullptr, tp.clock.now + 10, ""));
     tv->serverAddress = "127.0.0.3:27015";
     tp.clock.Advance(10);
     tv->ResolveLinks(doc.objects);  // the hold-off must lie in the past
@@ -504,8 +525,8 @@ TEST_F(HLTVTest, PropertiesAndLoadedObjectsAskForDetailsOnTheSameTick) {
     doc.Tick();
     Settle(*doc.objects[0], peer);
     Settle(*doc.objects[1], game);
-    EXPECT_EQ(std::tuple(Sent(game), Sent(peer)), std::tuple(std::vector<std::string>{Framed("details")},
-                                                            std::vector<std::string>{Framed("details")}));
+    EXPECT_EQ(std::tuple(Sent(game), Sent(peer)),
+              std::tuple(std::vector<std::string>{Framed("details")}, std::vector<std::string>{Framed("details")}));
 }
 }  // namespace
 }  // namespace orv

@@ -82,22 +82,64 @@ const std::string kTvTail = "\x06tv.lan" + std::string("\x8D\x69\0\0", 4);
 
 const KindRow kRows[] = {
     Row<sim::CHLPeer, CHLServer>(
-        {"HalfLife", "CHLServer", 10, {}, {}, {"details", "", "players",
-                             "rcon 0 \"secret\" nxn_match_report|rcon 0 \"secret\" status|rcon 0 \"secret\" sv_password",
-                             "", ""},
-         "", 1, 0, "right", {"Bad rcon_password.", CHLServer::kBadRconLine1, CHLServer::kBadRconLine2},
-         {"badrcon.wav"}, 2, false}),
-    Row<sim::CHLTVPeer, CHLTV>(
-        {"HLTV", "CHLTV", 101, {}, {}, {"details", "", "players", "challenge rcon", "rcon 0 \"secret\" delay", ""},
-         std::string(4, '\0') + kTvTail + "\x05relay" + std::string("\x01\0\0\0", 4), 2, 1, "right",
-         {"Bad rcon_password."}, {}, 3, true}),
+        {"HalfLife",
+         "CHLServer",
+         10,
+         {},
+         {},
+         {"details", "", "players",
+          "rcon 0 \"secret\" nxn_match_report|rcon 0 \"secret\" status|rcon 0 \"secret\" sv_password", "", ""},
+         "",
+         1,
+         0,
+         "right",
+         {"Bad rcon_password.", CHLServer::kBadRconLine1, CHLServer::kBadRconLine2},
+         {"badrcon.wav"},
+         2,
+         false}),
+    Row<sim::CHLTVPeer, CHLTV>({"HLTV",
+                                "CHLTV",
+                                101,
+                                {},
+                                {},
+                                {"details", "", "players", "challenge rcon", "rcon 0 \"secret\" delay", ""},
+                                std::string(4, '\0') + kTvTail + "\x05relay" + std::string("\x01\0\0\0", 4),
+                                2,
+                                1,
+                                "right",
+                                {"Bad rcon_password."},
+                                {},
+                                3,
+                                true}),
     Row<sim::CQ3Peer, CQ3Server>(
-        {"Quake3", "CQ3Server", 10, {}, {}, {"getstatus", "", "", "rcon \"secret\" score_time", "getinfo", ""}, "", 1, 0, "",
-         {"No rconpassword set on the server.", CQ3Server::kNoRconLine1, CQ3Server::kNoRconLine2}, {}, 2, false}),
-    Row<sim::CGTVPeer, CGTV>(
-        {"GTV", "CGTV", 11, {}, {}, {"getManagerInfo", "gethubinfo 3|gethubinfo 5", "rcon \"secret\" gtv_password", "", ""},
-         std::string("\x01\0\0\0", 4) + kTvTail + std::string(4, '\0'), 2, 1, "other",
-         {"Bad rconpassword.", CGTV::kBadRconLine1, CGTV::kBadRconLine2}, {"badrcon.wav"}, 2, false}),
+        {"Quake3",
+         "CQ3Server",
+         10,
+         {},
+         {},
+         {"getstatus", "", "", "rcon \"secret\" score_time", "getinfo", ""},
+         "",
+         1,
+         0,
+         "",
+         {"No rconpassword set on the server.", CQ3Server::kNoRconLine1, CQ3Server::kNoRconLine2},
+         {},
+         2,
+         false}),
+    Row<sim::CGTVPeer, CGTV>({"GTV",
+                              "CGTV",
+                              11,
+                              {},
+                              {},
+                              {"getManagerInfo", "gethubinfo 3|gethubinfo 5", "rcon \"secret\" gtv_password", "", ""},
+                              std::string("\x01\0\0\0", 4) + kTvTail + std::string(4, '\0'),
+                              2,
+                              1,
+                              "other",
+                              {"Bad rconpassword.", CGTV::kBadRconLine1, CGTV::kBadRconLine2},
+                              {"badrcon.wav"},
+                              2,
+                              false}),
 };
 
 struct Kinds : DocFixture, ::testing::WithParamInterface<KindRow> {
@@ -199,7 +241,8 @@ TEST_P(Kinds, RefusedRconPassword) {
     EXPECT_EQ(rcon > 0, GetParam().keepsPassword);
 }
 
-INSTANTIATE_TEST_SUITE_P(All, Kinds, ::testing::ValuesIn(kRows), [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(All, Kinds, ::testing::ValuesIn(kRows),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace orv

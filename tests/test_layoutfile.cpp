@@ -20,7 +20,9 @@ std::string Hex(const std::string& bytes) {
     }
     return out.empty() ? out : out.substr(0, out.size() - 1);
 }
-std::span<const std::uint8_t> Span(const std::string& s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
+std::span<const std::uint8_t> Span(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
 
 // No zones, no groups, one object of the class with only the shared fields, then the settings of doc.
 std::string OneObject(COrvaneDoc& doc, const std::string& cls, std::uint16_t schema, std::uint32_t groupId) {
@@ -55,9 +57,10 @@ struct FileTest : ::testing::Test {
     void BuildFullLayout() {
         CObjectValues v;
         v.host = "127.0.0.1";
-        for (auto [kind, port, rcon, group] :
-             {std::tuple{CObjectKind::HLServer, 27015u, "secret", 0}, {CObjectKind::Q3Server, 27960u, "q3pw", 0},
-              {CObjectKind::HLTV, 27020u, "tvpw", 1}, {CObjectKind::GTV, 27970u, "gtvpw", 2}}) {
+        for (auto [kind, port, rcon, group] : {std::tuple{CObjectKind::HLServer, 27015u, "secret", 0},
+                                               {CObjectKind::Q3Server, 27960u, "q3pw", 0},
+                                               {CObjectKind::HLTV, 27020u, "tvpw", 1},
+                                               {CObjectKind::GTV, 27970u, "gtvpw", 2}}) {
             v.group = doc.groups[static_cast<size_t>(group)];
             v.port = port;
             v.rconPassword = rcon;
@@ -92,15 +95,16 @@ struct FileTest : ::testing::Test {
 // The zones (class record, colour, level, name), the groups (ids continuing after the zones), no objects,
 // the status page, AdminBot, network detection, the limit and the sound.
 TEST_F(FileTest, NewLayoutBytes) {
-    EXPECT_EQ(Hex(doc.SaveToBytes()),
-              "02 00 FF FF 01 00 05 00 43 5A 6F 6E 65 FF FF BE 00 01 00 00 00 09 4C 41 4E 20 4C 6F 63 61 6C 00 00 00 00 "
-              "01 80 BE BE FF 00 02 00 00 00 08 49 6E 74 65 72 6E 65 74 01 00 00 00 03 00 FF FF 01 00 06 00 43 47 72 6F "
-              "75 70 FF FF FF 00 01 00 00 00 07 53 65 72 76 65 72 73 02 00 00 00 00 00 00 00 04 80 FF FF FF 00 02 00 00 "
-              "00 08 4C 6F 63 61 6C 20 54 56 03 00 00 00 00 00 00 00 04 80 FF FF FF 00 01 00 00 00 0B 49 6E 74 65 72 6E "
-              "65 74 20 54 56 04 00 00 00 01 00 00 00 00 00 00 00 00 00 00 00 1E 00 00 00 15 2F 73 6F 6D 65 70 61 74 68 "
-              "2F 4F 72 76 61 6E 65 2E 68 74 6D 6C 0F 66 74 70 2E 65 78 61 6D 70 6C 65 2E 63 6F 6D 00 00 00 00 00 00 00 "
-              "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 28 00 00 01 00 "
-              "00 00");
+    EXPECT_EQ(
+        Hex(doc.SaveToBytes()),
+        "02 00 FF FF 01 00 05 00 43 5A 6F 6E 65 FF FF BE 00 01 00 00 00 09 4C 41 4E 20 4C 6F 63 61 6C 00 00 00 00 "
+        "01 80 BE BE FF 00 02 00 00 00 08 49 6E 74 65 72 6E 65 74 01 00 00 00 03 00 FF FF 01 00 06 00 43 47 72 6F "
+        "75 70 FF FF FF 00 01 00 00 00 07 53 65 72 76 65 72 73 02 00 00 00 00 00 00 00 04 80 FF FF FF 00 02 00 00 "
+        "00 08 4C 6F 63 61 6C 20 54 56 03 00 00 00 00 00 00 00 04 80 FF FF FF 00 01 00 00 00 0B 49 6E 74 65 72 6E "
+        "65 74 20 54 56 04 00 00 00 01 00 00 00 00 00 00 00 00 00 00 00 1E 00 00 00 15 2F 73 6F 6D 65 70 61 74 68 "
+        "2F 4F 72 76 61 6E 65 2E 68 74 6D 6C 0F 66 74 70 2E 65 78 61 6D 70 6C 65 2E 63 6F 6D 00 00 00 00 00 00 00 "
+        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 28 00 00 01 00 "
+        "00 00");
 }
 
 TEST(Archive, StringLengthFormsAndClassTags) {
@@ -115,8 +119,13 @@ TEST(Archive, StringLengthFormsAndClassTags) {
         ar.String(s);
         return ar.Failed() ? std::nullopt : std::optional(s);
     };
-    for (auto [n, prefix] : {std::pair{3u, "03 78 78 78"}, {254u, "FE"}, {255u, "FF FF 00"}, {300u, "FF 2C 01"},
-                             {65533u, "FF FD FF"}, {65534u, "FF FF FF FE FF 00 00"}, {70000u, "FF FF FF 70 11 01 00"}}) {
+    for (auto [n, prefix] : {std::pair{3u, "03 78 78 78"},
+                             {254u, "FE"},
+                             {255u, "FF FF 00"},
+                             {300u, "FF 2C 01"},
+                             {65533u, "FF FD FF"},
+                             {65534u, "FF FF FF FE FF 00 00"},
+                             {70000u, "FF FF FF 70 11 01 00"}}) {
         const std::string s(n, 'x');
         EXPECT_EQ(Hex(stored(s)).substr(0, std::string(prefix).size()), prefix) << n;
         EXPECT_EQ(loaded(stored(s)), s) << n;
@@ -126,14 +135,17 @@ TEST(Archive, StringLengthFormsAndClassTags) {
     EXPECT_EQ(loaded(std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x03\0\0\0\0\0\0\0abc", 18)), "abc");
     EXPECT_EQ(loaded(std::string("\xFF\xFE\xFF\x03h\0\xE9\0\x3A\x26", 10)), "h\xE9?");
     EXPECT_FALSE(loaded(std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 15)));
-    EXPECT_FALSE(loaded("\x05" "ab"));
+    EXPECT_FALSE(
+        loaded("\x05"
+               "ab"));
     // Class tags share one numbering with the objects.
     CArchive ar;
     for (const char* cls : {"CZone", "CZone", "CGroup", "CGroup"}) ar.WriteClassTag(cls, 1);
     ar.WriteCount(3);
     ar.WriteCount(70000);
-    EXPECT_EQ(Hex(ar.Data()), "FF FF 01 00 05 00 43 5A 6F 6E 65 01 80 FF FF 01 00 06 00 43 47 72 6F 75 70 04 80 03 00 "
-                              "FF FF 70 11 01 00");
+    EXPECT_EQ(Hex(ar.Data()),
+              "FF FF 01 00 05 00 43 5A 6F 6E 65 01 80 FF FF 01 00 06 00 43 47 72 6F 75 70 04 80 03 00 "
+              "FF FF 70 11 01 00");
 }
 
 TEST_F(FileTest, EveryKindAndSettingRoundTripsByteForByte) {
@@ -145,16 +157,18 @@ TEST_F(FileTest, EveryKindAndSettingRoundTripsByteForByte) {
     other.networkDetect.exportNewToWeb = 1;  // not saved: loading keeps it
     ASSERT_TRUE(other.LoadFromBytes(Span(first)));
     EXPECT_EQ(Hex(other.SaveToBytes()), Hex(first));
-    EXPECT_EQ(std::tuple(other.IsModified(), other.zones.maxLevel, other.groups[3]->zone, other.networkDetect.targetZone,
-                         other.networkDetect.exportNewToWeb, tp2.prompter.messages.size()),
-              std::tuple(false, 4, other.zones[2], other.zones[2], 1, 0u));
+    EXPECT_EQ(
+        std::tuple(other.IsModified(), other.zones.maxLevel, other.groups[3]->zone, other.networkDetect.targetZone,
+                   other.networkDetect.exportNewToWeb, tp2.prompter.messages.size()),
+        std::tuple(false, 4, other.zones[2], other.zones[2], 1, 0u));
     std::string objects;
     for (auto& o : other.objects) {
         objects += std::string(o->ClassName()) + " " + o->AddressString() + " " + o->group->name + "|";
         EXPECT_EQ(std::tuple(o->output, o->sound), std::tuple(&other.output, &other.sound));
     }
-    EXPECT_EQ(objects, "CHLServer 127.0.0.1:27015 Servers|CQ3Server 127.0.0.1:27960 Servers|"
-                       "CHLTV 127.0.0.1:27020 Local TV|CGTV 127.0.0.1:27970 Internet TV|");
+    EXPECT_EQ(objects,
+              "CHLServer 127.0.0.1:27015 Servers|CQ3Server 127.0.0.1:27960 Servers|"
+              "CHLTV 127.0.0.1:27020 Local TV|CGTV 127.0.0.1:27970 Internet TV|");
     // Open and Save through files; Open clears the selection.
     const std::string path = (dir.path / "full.orv").string();
     ASSERT_TRUE(doc.Save(path));
@@ -211,7 +225,8 @@ TEST_F(FileTest, OrphansZoneIdZeroAndTheSettingsALoadReplaces) {
     EXPECT_EQ(doc.networkDetect.targetZone, doc.zones[0]);
     doc.networkDetect.enabled = 0;
     ASSERT_TRUE(doc.LoadFromBytes(Span(doc.SaveToBytes())));
-    EXPECT_EQ(std::tuple(doc.networkDetect.targetZone, doc.IsNetworkDetectionZone(doc.zones[0])), std::tuple(nullptr, false));
+    EXPECT_EQ(std::tuple(doc.networkDetect.targetZone, doc.IsNetworkDetectionZone(doc.zones[0])),
+              std::tuple(nullptr, false));
     // The limit comes from the file; an interval below 1 cannot drive the schedule and becomes 30.
     doc.output.SetLimit(81920);
     doc.vuzuVed.interval = 0;

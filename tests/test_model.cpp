@@ -12,7 +12,8 @@ TEST(Text, TokenizeScanAndFriends) {
     std::string text = "a;bb;;tail", piece;
     std::vector<std::string> pieces;
     while (Tokenize(text, ";", piece)) pieces.push_back(piece);
-    EXPECT_EQ(std::tuple(pieces, piece, text), std::tuple(std::vector<std::string>{"a", "bb", ""}, "", "tail"));  // never the rest
+    EXPECT_EQ(std::tuple(pieces, piece, text),
+              std::tuple(std::vector<std::string>{"a", "bb", ""}, "", "tail"));  // never the rest
     std::string multi = "x<->y";
     EXPECT_EQ(std::tuple(Tokenize(multi, "<->"), multi), std::tuple("x", "y"));
     EXPECT_EQ(std::tuple(BeginsWith("Bad rcon", "Bad rcon"), BeginsWith("bad rcon", "Bad"), BeginsWith(" Bad", "Bad"),
@@ -23,9 +24,10 @@ TEST(Text, TokenizeScanAndFriends) {
     EXPECT_EQ(std::tuple(InfoValue(info, "sv_hostname"), InfoValue(info, "hostname"), InfoValue(info, "g_gametype"),
                          InfoValue("x\\hostname\\tail", "hostname"), InfoValue("\\hostname", "hostname")),
               std::tuple("My ^1Server", "", "4", "tail", ""));  // a backslash must stand right before the key
-    EXPECT_EQ(std::tuple(InfoNumber(info, "sv_maxclients"), InfoNumber(info, "sv_hostname"), InfoNumber("\\n\\-12abc", "n"),
-                         InfoNumber("\\n\\+7", "n"), InfoNumber("\\n\\ 7", "n"), InfoNumber("\\n\\", "n")),
-              std::tuple(16, 0, -12, 7, 0, 0));
+    EXPECT_EQ(
+        std::tuple(InfoNumber(info, "sv_maxclients"), InfoNumber(info, "sv_hostname"), InfoNumber("\\n\\-12abc", "n"),
+                   InfoNumber("\\n\\+7", "n"), InfoNumber("\\n\\ 7", "n"), InfoNumber("\\n\\", "n")),
+        std::tuple(16, 0, -12, 7, 0, 0));
     EXPECT_EQ(std::tuple(StripColours("^1Red^7White^^77"), StripColours("^a^x^"), StripColours("^1A^^22B^a^9")),
               std::tuple("RedWhite^7", "^a^x^", "A^2B^a"));
     std::int32_t i = 7;
@@ -65,9 +67,10 @@ std::string Names(const CZoneObList& list) {
 }
 
 TEST(ZoneList, ColoursLayersAndMoves) {
-    EXPECT_EQ(std::tuple(CZone("a", 1).colour, CZone("b", 2).colour, CZone("c", 3).colour, CZone("d", 4).colour,
-                         CGroup("g", nullptr, 3).colour),
-              std::tuple(Rgb(255, 255, 190), Rgb(190, 190, 255), Rgb(190, 255, 190), Rgb(255, 255, 190), Rgb(255, 255, 255)));
+    EXPECT_EQ(
+        std::tuple(CZone("a", 1).colour, CZone("b", 2).colour, CZone("c", 3).colour, CZone("d", 4).colour,
+                   CGroup("g", nullptr, 3).colour),
+        std::tuple(Rgb(255, 255, 190), Rgb(190, 190, 255), Rgb(190, 255, 190), Rgb(255, 255, 190), Rgb(255, 255, 255)));
     EXPECT_EQ(Rgb(255, 255, 190), 0x00BEFFFFu);  // red in the low byte
     auto list = Zones({{"A", 5}, {"B", 3}, {"C", 1}});
     EXPECT_FALSE(list.IncreaseLayer(list[0]));  // level 5 stays, place too
@@ -78,7 +81,8 @@ TEST(ZoneList, ColoursLayersAndMoves) {
     EXPECT_TRUE(list.DecreaseLayer(list[0]));
     EXPECT_EQ(std::tuple(Names(list), list.maxLevel), std::tuple("C1B4A4", 4));
     auto moves = Zones({{"A", 1}, {"B", 2}, {"C", 1}, {"D", 1}});
-    EXPECT_EQ(std::tuple(moves.MoveUp(moves[0]), moves.MoveUp(moves[1])), std::tuple(false, false));  // first of its level
+    EXPECT_EQ(std::tuple(moves.MoveUp(moves[0]), moves.MoveUp(moves[1])),
+              std::tuple(false, false));  // first of its level
     EXPECT_TRUE(moves.MoveUp(moves[2]));  // C passes B (another level) and goes ahead of A
     EXPECT_EQ(Names(moves), "C1A1B2D1");
     EXPECT_TRUE(moves.MoveDown(moves[1]));
@@ -86,7 +90,8 @@ TEST(ZoneList, ColoursLayersAndMoves) {
     // Groups never pass a group of another zone.
     CZone z1("Z1", 1), z2("Z2", 1);
     CGroupObList groups;
-    for (auto [name, zone] : {std::pair{"g1", &z1}, {"g2", &z2}, {"g3", &z1}}) groups.Append(std::make_unique<CGroup>(name, zone, 1));
+    for (auto [name, zone] : {std::pair{"g1", &z1}, {"g2", &z2}, {"g3", &z1}})
+        groups.Append(std::make_unique<CGroup>(name, zone, 1));
     EXPECT_FALSE(groups.MoveUp(groups[1]));  // the same level, but g1 is in another zone
     EXPECT_TRUE(groups.MoveUp(groups[2]));
     EXPECT_EQ(std::tuple(groups[0]->name, groups[1]->name, groups[2]->name), std::tuple("g3", "g1", "g2"));

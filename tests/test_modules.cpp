@@ -91,8 +91,9 @@ const std::string kHltvRow =
     "[/SECTION_HLTV_LOOP][/SECTION_HLTV]";
 
 TEST_F(PageTest, TemplatesGiveTheirPages) {
-    const std::string hltv = "<html>[SECTION_ALWAYS]<h1>B</h1>[/SECTION_ALWAYS][SECTION_HLTV]<t>[SECTION_HLTV_LOOP]"
-                             "([#NBSPEC])[/SECTION_HLTV_LOOP]</t>[/SECTION_HLTV][SECTION_ALWAYS][#SIGN][/SECTION_ALWAYS]";
+    const std::string hltv =
+        "<html>[SECTION_ALWAYS]<h1>B</h1>[/SECTION_ALWAYS][SECTION_HLTV]<t>[SECTION_HLTV_LOOP]"
+        "([#NBSPEC])[/SECTION_HLTV_LOOP]</t>[/SECTION_HLTV][SECTION_ALWAYS][#SIGN][/SECTION_ALWAYS]";
     const std::vector<std::pair<std::string, std::string>> empty = {
         {"first[SECTION_ALWAYS]second[/SECTION_ALWAYS]third", "second"},
         {"no marker at all", ""},
@@ -102,7 +103,7 @@ TEST_F(PageTest, TemplatesGiveTheirPages) {
     for (auto& [in, out] : empty) EXPECT_EQ(Generate(in), out) << in;
     Proxy(5);
     Proxy(9)->exportToWeb = 0;
-    Proxy(11)->state = CCommonObject::kStateMonitor;  // answering, but not under rcon control
+    Proxy(11)->state = CCommonObject::kStateMonitor;           // answering, but not under rcon control
     host.Add<CHLServer>()->state = CCommonObject::kStateRcon;  // game servers are never listed
     Proxy(7);
     Gtv(2, 8, "GTV Hub");
@@ -114,7 +115,8 @@ TEST_F(PageTest, TemplatesGiveTheirPages) {
          "[#TOTAL_HL_SLOTS][/SECTION_STATS][SECTION_ALWAYS][#SIGN]/[#SIGN][/SECTION_ALWAYS]",
          "[#NBSPEC][#NBSPEC]<5,5 [#TOTAL_HL_SLOTS]7,7 [#TOTAL_HL_SLOTS]>[#NBSPEC] 12 12" + kSign + "/" + kSign},
         // A missing loop end gives an empty row; later sections are still found.
-        {"[SECTION_HLTV]<t>[SECTION_HLTV_LOOP]([#NBSPEC])[/SECTION_HLTV][SECTION_STATS]s=[#TOTAL_HL_SLOTS][/SECTION_STATS]",
+        {"[SECTION_HLTV]<t>[SECTION_HLTV_LOOP]([#NBSPEC])[/SECTION_HLTV][SECTION_STATS]s=[#TOTAL_HL_SLOTS][/"
+         "SECTION_STATS]",
          "<t>([#NBSPEC])s=12"},
         {"[SECTION_GTV][SECTION_GTV_LOOP]([#HOSTNAME])[/SECTION_GTV_LOOP][/SECTION_GTV]", "(GTV Hub)"},
         {"[SECTION_ALWAYS][/SECTION_ALWAYS][SECTION_ALWAYS]<p>[#SIGN]</p>[/SECTION_ALWAYS]", "<p>" + kSign + "</p>"},
@@ -122,7 +124,8 @@ TEST_F(PageTest, TemplatesGiveTheirPages) {
     for (auto& [in, out] : rows) EXPECT_EQ(Generate(in), out) << in;
     EXPECT_TRUE(tp.prompter.messages.empty());
     tp.clock.now = 0;
-    EXPECT_NE(CModuleVuzuVed::Signature(host).find(" on Thursday, January 01, 1970 at 00:00:00<br>"), std::string::npos);
+    EXPECT_NE(CModuleVuzuVed::Signature(host).find(" on Thursday, January 01, 1970 at 00:00:00<br>"),
+              std::string::npos);
     std::vector<std::string> words;
     for (int s = -1; s <= 7; ++s) words.push_back(CModuleVuzuVed::MatchStateText(s));
     EXPECT_EQ(words, (std::vector<std::string>{"", "No match detected", "still warming up", "fighting 1st set",
@@ -181,15 +184,16 @@ TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
         std::int32_t matchState;
         std::string address, clans, info;
     };
-    for (const Row& r : std::vector<Row>{
-             {true, game, 2, "127.0.0.1:27015", clans, match},
-             {true, upstream, 0, "127.0.0.1:27015", "&nbsp;",  // through a chain; no match: no clans
-              "Currently 3 players on de_dust2, No match detected, score is 16-14 (30.0s delay)"},
-             {true, upstream, 7, "127.0.0.1:27015", clans, "Currently 3 players on de_dust2, , score is 16-14 (30.0s delay)"},
-             {false, game, 2, "127.0.0.1:27015", tags, plain},
-             {true, nullptr, 2, "127.0.0.1:27015", tags, plain},  // relaying nothing known
-             {true, game, 2, "", "&nbsp;", "&nbsp;"},              // no upstream address
-             {true, other, 2, "127.0.0.1:27015", tags, plain}}) {  // a chain ending at another kind
+    for (const Row& r :
+         std::vector<Row>{{true, game, 2, "127.0.0.1:27015", clans, match},
+                          {true, upstream, 0, "127.0.0.1:27015", "&nbsp;",  // through a chain; no match: no clans
+                           "Currently 3 players on de_dust2, No match detected, score is 16-14 (30.0s delay)"},
+                          {true, upstream, 7, "127.0.0.1:27015", clans,
+                           "Currently 3 players on de_dust2, , score is 16-14 (30.0s delay)"},
+                          {false, game, 2, "127.0.0.1:27015", tags, plain},
+                          {true, nullptr, 2, "127.0.0.1:27015", tags, plain},   // relaying nothing known
+                          {true, game, 2, "", "&nbsp;", "&nbsp;"},              // no upstream address
+                          {true, other, 2, "127.0.0.1:27015", tags, plain}}) {  // a chain ending at another kind
         host.adminBot = r.adminBot;
         tv->linkedServer = r.link;
         game->matchState = r.matchState;
@@ -219,10 +223,12 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     CGTV* bare = Gtv(0, 8, "GTV Two");
     bare->externalHost = "127.0.0.3";
     bare->externalPort = 27970;
-    const std::string t = "[SECTION_GTV]<g>[SECTION_GTV_LOOP]<tr>[#HOSTNAME]|[#IP]|[#NBSPEC]/[#NBSPECMAX]|[#CLANS]|[#INFO]</tr>"
-                          "[/SECTION_GTV_LOOP]</g>[/SECTION_GTV]";
-    EXPECT_EQ(Generate(t), "<g><tr>GTV One|gtv.example.org:27971|17/64|[#CLANS]|Room #3 : Final, POV : Alpha<br>Room #7 : "
-                           "Semi, POV : -<br></tr><tr>GTV Two|127.0.0.3:27970|0/8|[#CLANS]|</tr></g>");
+    const std::string t =
+        "[SECTION_GTV]<g>[SECTION_GTV_LOOP]<tr>[#HOSTNAME]|[#IP]|[#NBSPEC]/[#NBSPECMAX]|[#CLANS]|[#INFO]</tr>"
+        "[/SECTION_GTV_LOOP]</g>[/SECTION_GTV]";
+    EXPECT_EQ(Generate(t),
+              "<g><tr>GTV One|gtv.example.org:27971|17/64|[#CLANS]|Room #3 : Final, POV : Alpha<br>Room #7 : "
+              "Semi, POV : -<br></tr><tr>GTV Two|127.0.0.3:27970|0/8|[#CLANS]|</tr></g>");
     gtv->exportToWeb = 0;
     bare->exportToWeb = 0;
     EXPECT_EQ(Generate(t), "");
@@ -230,15 +236,17 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
 
 TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
     test::TempDir dir{"orvane-modules"};
-    WriteFile(dir.path / "web_template.html", "<html>\r\n[SECTION_ALWAYS]\r\n<h1>B</h1>\n<p>\rnow</p>\n[/SECTION_ALWAYS]\n");
+    WriteFile(dir.path / "web_template.html",
+              "<html>\r\n[SECTION_ALWAYS]\r\n<h1>B</h1>\n<p>\rnow</p>\n[/SECTION_ALWAYS]\n");
     page.local.templateFolder = dir.path.string();
     page.server = "127.0.0.1";
     page.login = "operator";
     page.password = "pw";
     page.remoteFilename = "/www/status.html";
     const auto job = page.MakeJob(host);
-    EXPECT_EQ(std::tuple(job->server, job->port, job->user, job->password, job->remotePath, job->content, job->kind),
-              std::tuple("127.0.0.1", 21, "operator", "pw", "/www/status.html", "<h1>B</h1><p>\rnow</p>", 0));  // one line
+    EXPECT_EQ(
+        std::tuple(job->server, job->port, job->user, job->password, job->remotePath, job->content, job->kind),
+        std::tuple("127.0.0.1", 21, "operator", "pw", "/www/status.html", "<h1>B</h1><p>\rnow</p>", 0));  // one line
     // The second enabled tick uploads, then every interval; below 1 counts as 30; disabled holds the count.
     auto uploads = [&](int n) {
         std::vector<int> at;
@@ -257,8 +265,10 @@ TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
     const std::int32_t held = page.tickCounter;
     EXPECT_EQ(uploads(7), std::vector<int>{});
     EXPECT_EQ(page.tickCounter, held);
-    for (auto [interval, ticks, expected] : {std::tuple{4, 14, std::vector<int>{2, 6, 10, 14}}, {0, 63, {2, 32, 62}},
-                                             {-5, 33, {2, 32}}, {1, 4, {2, 3, 4}}}) {
+    for (auto [interval, ticks, expected] : {std::tuple{4, 14, std::vector<int>{2, 6, 10, 14}},
+                                             {0, 63, {2, 32, 62}},
+                                             {-5, 33, {2, 32}},
+                                             {1, 4, {2, 3, 4}}}) {
         page.enabled = 1;
         page.tickCounter = 0;
         page.interval = interval;
@@ -287,9 +297,11 @@ TEST(ChainList, EntriesUpToEachSpaceAndMalformedOnesRefused) {
               (std::vector<std::string>{"127.0.0.5:27970 ok", "127.0.0.6:27971 ok", "127.0.0.7:00027972 ok"}));
     EXPECT_TRUE(ParseChainList(" \t\r\n\v\f ").empty());
     // Tabs do not separate entries; bytes beyond the text given are never read.
-    EXPECT_EQ(Texts(ParseChainList("127.0.0.5:1\t127.0.0.6:2 ")), std::vector<std::string>{"127.0.0.5:1\t127.0.0.6:2 bad"});
+    EXPECT_EQ(Texts(ParseChainList("127.0.0.5:1\t127.0.0.6:2 ")),
+              std::vector<std::string>{"127.0.0.5:1\t127.0.0.6:2 bad"});
     const std::string longer = "127.0.0.5:27970 127.0.0.6:27971";
-    EXPECT_EQ(Texts(ParseChainList(std::string_view(longer).substr(0, 13))), std::vector<std::string>{"127.0.0.5:279 ok"});
+    EXPECT_EQ(Texts(ParseChainList(std::string_view(longer).substr(0, 13))),
+              std::vector<std::string>{"127.0.0.5:279 ok"});
     const auto e = ParseChainEntry("gtv-2.example.org:65535");
     EXPECT_EQ(std::tuple(e.valid, e.host, e.port), std::tuple(true, "gtv-2.example.org", 65535u));
     for (const char* bad : {"nocolon", ":27970", "127.0.0.5:", "127.0.0.5:abc", "127.0.0.5:0", "127.0.0.5:65536",
@@ -351,8 +363,8 @@ TEST_F(DetectTest, ProxyReportedTwiceIsAddedOnceIntoANewAutoGroupOfTheNextLevel)
     EXPECT_EQ(std::tuple(doc.objects.size(), doc.groups.size(), doc.groups.Tail()->name, doc.groups.Tail()->level,
                          doc.groups.Tail()->zone, added->group),
               std::tuple(3u, groups + 1, "Auto", 2, internet, doc.groups.Tail()));
-    EXPECT_EQ(std::tuple(added->externalHost, added->externalPort, added->exportToWeb, added->autoRecord, added->expanded,
-                         added->rconPassword, doc.lastAddress),
+    EXPECT_EQ(std::tuple(added->externalHost, added->externalPort, added->exportToWeb, added->autoRecord,
+                         added->expanded, added->rconPassword, doc.lastAddress),
               std::tuple("127.0.0.9", 27980u, 1u, 0u, 0, "", "10.1.1.1"));
     EXPECT_TRUE(tp.prompter.messages.empty());  // the second report found it: no duplicate message
     ASSERT_FALSE(view.hints.empty());
@@ -366,7 +378,8 @@ TEST_F(DetectTest, GroupChoice) {
     // In the target zone: the existing group of the next level.
     CGTV* reporter = Reporter(2, Group("Servers"), "127.0.0.9:27970 ");
     EXPECT_EQ(Pass(), 1);
-    EXPECT_EQ(std::tuple(Found("127.0.0.9")->group, Found("127.0.0.9")->exportToWeb), std::tuple(Group("Local TV"), 0u));
+    EXPECT_EQ(std::tuple(Found("127.0.0.9")->group, Found("127.0.0.9")->exportToWeb),
+              std::tuple(Group("Local TV"), 0u));
     // From outside the zone: its lowest-level group.
     CZone* target = doc.AddZone("Target", 3);
     doc.AddGroup("Third", target, 3);
@@ -435,7 +448,8 @@ TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {
     reporter->lastAnswerTime = 0;
     doc.networkDetect.tickCounter = CModuleNetworkDetect::kPassTick;
     doc.Tick();
-    EXPECT_EQ(std::tuple(Found("127.0.0.7") != nullptr, reporter->state), std::tuple(true, CCommonObject::kStateTimeout));
+    EXPECT_EQ(std::tuple(Found("127.0.0.7") != nullptr, reporter->state),
+              std::tuple(true, CCommonObject::kStateTimeout));
     // Without a zone: the message on every tick while enabled.
     doc.networkDetect.targetZone = nullptr;
     doc.Tick();

@@ -23,9 +23,9 @@ struct Link {
     CUdpSocket socket;
     Link() { EXPECT_TRUE(socket.Create() && socket.Connect("127.0.0.1", static_cast<std::uint32_t>(peer.Port()))); }
     // The first bytes of each datagram the peer receives, until none comes for a while.
-    std::string Firsts() {
+    std::string Firsts(std::chrono::milliseconds first = 100ms) {
         std::string s;
-        while (auto d = peer.Receive(100ms)) s += d->bytes.substr(0, 1);
+        for (auto limit = first; auto d = peer.Receive(limit); limit = 100ms) s += d->bytes.substr(0, 1);
         return s;
     }
 };
@@ -87,7 +87,7 @@ TEST(OutputQueue, CancelClearAndStopDropWhatIsQueued) {
     q.SetLimit(100000);
     q.Start();
     for (int i = 0; i < 20; ++i) QueueBytes(q, 40, &b.socket, static_cast<char>('a' + i));
-    EXPECT_EQ(b.Firsts(), "abcdefghijklmnopqrst");
+    EXPECT_EQ(b.Firsts(2s), "abcdefghijklmnopqrst");
     q.Stop();
 }
 
@@ -109,7 +109,8 @@ TEST(OutputQueueStress, SocketsDestroyedWhileTheWorkerSends) {
             sockets.push_back(std::move(s));
         }
         for (int k = 0; k < 4; ++k)
-            q.Queue(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size(), sockets[rng() % sockets.size()].get());
+            q.Queue(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size(),
+                    sockets[rng() % sockets.size()].get());
         if (rng() % 2 == 0 || sockets.size() > 64) {  // the descriptor count stays bounded
             const size_t victim = sockets.size() > 64 ? 0 : rng() % sockets.size();
             q.CancelSocket(sockets[victim].get());
@@ -156,7 +157,8 @@ struct ObjectTest : ::testing::Test {
 
 TEST_F(ObjectTest, DatagramsBothWays) {
     auto o = Make("127.0.0.1", PeerPort());
-    EXPECT_EQ(std::tuple(o->resolvedAddress, o->AddressString()), std::tuple("127.0.0.1", "127.0.0.1:" + std::to_string(peer.Port())));
+    EXPECT_EQ(std::tuple(o->resolvedAddress, o->AddressString()),
+              std::tuple("127.0.0.1", "127.0.0.1:" + std::to_string(peer.Port())));
     o->SendOutOfBand("status");
     EXPECT_EQ(output.RunWindow(), 1);
     auto d = peer.Receive(1s);
@@ -165,8 +167,8 @@ TEST_F(ObjectTest, DatagramsBothWays) {
     // Prefixed replies reach the handler whole, with a zero behind them; others are strays; 2048 bytes
     // pass, 2049 are dropped without being counted or parsed.
     const std::string big = std::string(4, '\xFF') + std::string(2044, 'b');
-    for (const std::string& bytes : {std::string(4, '\xFF'), std::string("\xFF\xFF\xFF\xFEmx", 6), std::string("ab"), big,
-                                     big + "c", std::string(4, '\xFF') + "m"})
+    for (const std::string& bytes : {std::string(4, '\xFF'), std::string("\xFF\xFF\xFF\xFEmx", 6), std::string("ab"),
+                                     big, big + "c", std::string(4, '\xFF') + "m"})
         ASSERT_TRUE(peer.SendTo(o->Socket()->LocalPort(), bytes));
     tp.loop.RunUntil([&] { return o->packets.size() >= 3; }, 2s);
     tp.loop.RunOnce(50ms);
@@ -177,18 +179,20 @@ TEST_F(ObjectTest, DatagramsBothWays) {
 
 TEST_F(ObjectTest, AddressesAndFailedSockets) {
     auto byName = Make("localhost", 27015);  // this machine without asking a name server
-    EXPECT_EQ(std::tuple(byName->AddressString(), byName->Matches("127.0.0.1:27015"), byName->Matches("localhost:27015")),
-              std::tuple("127.0.0.1:27015", true, false));
-    EXPECT_EQ(std::tuple(CUdpSocket::IsLoopbackName("LocalHost."), CUdpSocket::IsLoopbackName("tv.localhost"),
-                         CUdpSocket::IsLoopbackName("notlocalhost"), CUdpSocket::IsLoopbackName("localhost.example.org")),
-              std::tuple(true, true, false, false));
+    EXPECT_EQ(
+        std::tuple(byName->AddressString(), byName->Matches("127.0.0.1:27015"), byName->Matches("localhost:27015")),
+        std::tuple("127.0.0.1:27015", true, false));
+    EXPECT_EQ(
+        std::tuple(CUdpSocket::IsLoopbackName("LocalHost."), CUdpSocket::IsLoopbackName("tv.localhost"),
+                   CUdpSocket::IsLoopbackName("notlocalhost"), CUdpSocket::IsLoopbackName("localhost.example.org")),
+        std::tuple(true, true, false, false));
     // A host that cannot be resolved, or a bad port: reported once, the object stays silent in state 1.
     auto bad = Make("no such host", 27015);
     bad->SendOutOfBand("details");
     output.RunWindow();
     Make("127.0.0.1", 70000);
-    EXPECT_EQ(tp.prompter.messages,
-              (std::vector<std::string>{"Connect failed for no such host:27015", "Connect failed for 127.0.0.1:70000"}));
+    EXPECT_EQ(tp.prompter.messages, (std::vector<std::string>{"Connect failed for no such host:27015",
+                                                              "Connect failed for 127.0.0.1:70000"}));
     EXPECT_EQ(std::tuple(bad->state, bad->resolvedAddress), std::tuple(1, ""));
     // No descriptor left for a socket: "Create failed", and the connect is still tried.
     auto o = std::make_unique<ProbeObject>(tp.platform);
@@ -206,8 +210,8 @@ TEST_F(ObjectTest, AddressesAndFailedSockets) {
     o->CreateSocket();
     for (int fd : filler) ::close(fd);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-    EXPECT_EQ(tp.prompter.messages,
-              (std::vector<std::string>{"Create failed", "Connect failed for 127.0.0.1:" + std::to_string(peer.Port())}));
+    EXPECT_EQ(tp.prompter.messages, (std::vector<std::string>{"Create failed", "Connect failed for 127.0.0.1:" +
+                                                                                   std::to_string(peer.Port())}));
     EXPECT_EQ(std::tuple(o->state, o->resolvedAddress), std::tuple(1, ""));
 }
 

@@ -74,7 +74,8 @@ TEST_F(Q3Test, EmptyRconPasswordSendsNoRconAndNeverReachesStateThree) {
 
 TEST_F(Q3Test, ScoreTimeStartsAndStopsTheMatchWithOneSoundPerChange) {
     AddServer("secret");
-    for (auto [clock, match] : {std::pair{"12:31", 1}, {"12:35", 1}, {"Waiting for Players", 0}, {"Waiting for Players", 0}}) {
+    for (auto [clock, match] :
+         {std::pair{"12:31", 1}, {"12:35", 1}, {"Waiting for Players", 0}, {"Waiting for Players", 0}}) {
         peer.SetScoreTime(clock);
         s->SendRcon("score_time");
         Settle();
@@ -83,8 +84,10 @@ TEST_F(Q3Test, ScoreTimeStartsAndStopsTheMatchWithOneSoundPerChange) {
     EXPECT_EQ(Console(*s)[0], "\"Score_Time\" is:\"12:31\" default:\"\"");
     EXPECT_EQ(tp.sound.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav"}));
     // The other idle words, anywhere in the rest of the line (the default part included).
-    for (auto [line, match] : {std::pair{"\"Score_Time\" is:\"20:00\"", 1}, {"\"Score_Time\" is:\"Timelimit hit^7\"", 0},
-                               {"\"Score_Time\" is:\"3:00\"", 1}, {"\"Score_Time\" is:\"Red Win: 10-3\"", 0},
+    for (auto [line, match] : {std::pair{"\"Score_Time\" is:\"20:00\"", 1},
+                               {"\"Score_Time\" is:\"Timelimit hit^7\"", 0},
+                               {"\"Score_Time\" is:\"3:00\"", 1},
+                               {"\"Score_Time\" is:\"Red Win: 10-3\"", 0},
                                {"\"Score_Time\" is:\"1:00\" default:\"Waiting for Players\"", 0},
                                {"\"Score_Time\" is:\"Win:10\"", 1}}) {
         Deliver("print\n"s + line + "\n");
@@ -163,7 +166,8 @@ TEST_F(Q3Test, InfoAndConsoleAnswerEdges) {
 }
 
 TEST(Q3Text, FileNamesAndConsoleLines) {
-    EXPECT_EQ(CleanFileName("2003-05-04_21h30_q3dm17_(A l.p/h\\a)_B@{x}[y]!+=:"), "2003-05-04_21h30_q3dm17_(Alpha)_B@{x}[y]!+=");
+    EXPECT_EQ(CleanFileName("2003-05-04_21h30_q3dm17_(A l.p/h\\a)_B@{x}[y]!+=:"),
+              "2003-05-04_21h30_q3dm17_(Alpha)_B@{x}[y]!+=");
     EXPECT_EQ(ConsoleLines("print\na\n\nb\nc"), (std::vector<std::string>{"a", "b"}));
 }
 
