@@ -246,7 +246,7 @@ TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
     const auto job = page.MakeJob(host);
     EXPECT_EQ(
         std::tuple(job->server, job->port, job->user, job->password, job->remotePath, job->content, job->kind),
-        std::tuple("127.0.0.1", 21, "operator", "pw", "/www/status.html", "<h1>B</h1><p>\rnow</p>", 0));  // one line
+        std::tuple("127.0.0.1", 21, "operator", "pw", "/www/status.html", "<h1>B</h1><p>\rnow</p>", 0));
     // The second enabled tick uploads, then every interval; below 1 counts as 30; disabled holds the count.
     auto uploads = [&](int n) {
         std::vector<int> at;
