@@ -7,12 +7,18 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "core/module.h"
 #include "base/platform.h"
+#include "core/commonobject.h"
+#include "core/module.h"
+#include "ftp/ftpengine.h"
+#include "modules/modulehost.h"
 #include "net/outputcontrol.h"
 
 namespace orv::fuzz {
@@ -56,20 +62,69 @@ struct ObjectEnv : FuzzPlatform {
 };
 
 // The datagrams of an input: each piece that starts at an FF FF FF FF prefix, up to the next one, each at
-// most 2048 bytes, at most maxCount of them.
-inline std::vector<std::vector<std::uint8_t>> SplitDatagrams(const std::uint8_t* data, size_t size,
-                                                             size_t maxCount = 16) {
+// most 2048 bytes, at most maxCount of them; each handed to f in a heap buffer of exactly its size, so
+// that any read past it is caught.
+inline void ForEachDatagram(const std::uint8_t* data, size_t size,
+                            const std::function<void(std::span<const std::uint8_t>)>& f, size_t maxCount = 16) {
     static const std::uint8_t kPrefix[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    std::vector<std::vector<std::uint8_t>> out;
     const std::uint8_t* end = data + size;
-    const std::uint8_t* start = data;
-    while (start < end && out.size() < maxCount) {
-        const std::uint8_t* next = std::search(start + 1, end, kPrefix, kPrefix + 4);
-        const size_t n = std::min<size_t>(static_cast<size_t>(next - start), 2048);
-        out.emplace_back(start, start + n);
-        start = next;
+    for (size_t n = 0; data < end && n < maxCount; ++n) {
+        const std::uint8_t* next = std::search(data + 1, end, kPrefix, kPrefix + 4);
+        const size_t length = std::min<size_t>(static_cast<size_t>(next - data), 2048);
+        std::vector<std::uint8_t> exact(data, data + length);
+        f(std::span<const std::uint8_t>(exact.data(), exact.size()));
+        data = next;
     }
-    return out;
 }
+
+// The pieces of rest cut at "\n--\n" (at most eight), each behind head, at most one datagram long; each
+// handed to f in a buffer of exactly its size.
+inline void ForEachPiece(std::string_view rest, const std::string& head,
+                         const std::function<void(std::span<const std::uint8_t>)>& f) {
+    for (int n = 0; n < 8; ++n) {
+        const auto cut = rest.find("\n--\n");
+        std::vector<std::uint8_t> datagram(head.begin(), head.end());
+        const std::string_view piece = rest.substr(0, cut);
+        datagram.insert(datagram.end(), piece.begin(), piece.end());
+        datagram.resize(std::min<size_t>(datagram.size(), CObjectSocket::kMaxDatagram));
+        f(std::span<const std::uint8_t>(datagram.data(), datagram.size()));
+        if (cut == std::string_view::npos) return;
+        rest.remove_prefix(cut + 4);
+    }
+}
+
+// A module host with lists of its own and an FTP engine never started; it refuses every addition and
+// counts those offered.
+struct ModuleHost : FuzzPlatform, IModuleHost {
+    CFtpEngine ftp{prompter};
+    CObjectList objects;
+    CGroupObList groups;
+    CZoneObList zones;
+    bool adminBot = false;
+    size_t additions = 0;
+    const CObjectList& ObjectList() const override { return objects; }
+    const CGroupObList& GroupList() const override { return groups; }
+    const CZoneObList& ZoneList() const override { return zones; }
+    CCommonObject* FindObject(const std::string& host, std::uint32_t port) const override {
+        for (auto& o : objects)
+            if (o->host == host && o->port == port) return o.get();
+        return nullptr;
+    }
+    CCommonObject* AddDetectedGTV(const CDetectedGTV& values) override {
+        if (values.host.empty() || values.port == 0 || values.port > 65535 || !values.group) __builtin_trap();
+        ++additions;
+        return nullptr;
+    }
+    CGroup* AppendGroup(std::unique_ptr<CGroup> group) override { return groups.Append(std::move(group)); }
+    void UpdateAllViews(int) override {}
+    bool AdminBotEnabled() const override { return adminBot; }
+    CFtpEngine& FtpEngine() override { return ftp; }
+    IPrompter& Prompter() override { return prompter; }
+    IClock& Clock() override { return clock; }
+    template <class T>
+    T* Add() {
+        return static_cast<T*>(objects.Append(std::make_unique<T>(platform)));
+    }
+};
 
 }  // namespace orv::fuzz

@@ -3,36 +3,12 @@
 // lines, names and drops. The input is cut into datagrams at each FF FF FF FF prefix; each is
 // handed over in a buffer of its own exact size, so any read past it is caught. The output queue is
 // never started: what the monitor queues is dropped after each run.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <ctime>
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "core/module.h"
 #include "fuzz/fuzz_env.h"
 #include "monitors/quake3/gtv.h"
 #include "monitors/quake3/q3server.h"
-#include "net/outputcontrol.h"
-
-namespace {
-
-using Env = orv::fuzz::ObjectEnv;
-
-Env& Environment() {
-    static Env* env = new Env;
-    return *env;
-}
-
-using orv::fuzz::SplitDatagrams;
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-    Env& env = Environment();
+    static auto& env = *new orv::fuzz::ObjectEnv;
     auto server = std::make_unique<orv::CQ3Server>(env.platform);
     server->matchRunning = (size & 2) ? 1 : 0;
     auto gtv = std::make_unique<orv::CGTV>(env.platform);
@@ -42,11 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     gtv->output = &env.output;
     gtv->sound = &env.holder;
     gtv->CreateSocket();
-    for (const auto& d : SplitDatagrams(data, size)) {
-        std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[std::max<size_t>(d.size(), 1)]);
-        if (!d.empty()) std::memcpy(exact.get(), d.data(), d.size());
-        gtv->OnPacket(std::span<const std::uint8_t>(exact.get(), d.size()));
-    }
+    orv::fuzz::ForEachDatagram(data, size, [&](auto d) { gtv->OnPacket(d); });
     if (gtv->roomCount < 0 || gtv->roomCount > orv::CGTV::kMaxRooms) __builtin_trap();
     for (int i = 0; i < gtv->roomCount; ++i) {
         orv::CGTVRoom& room = gtv->rooms[static_cast<size_t>(i)];

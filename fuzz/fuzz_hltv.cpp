@@ -5,33 +5,13 @@
 // text of a print ('l') answer, bit 5 makes the relayed server's match run, bit 6 links the proxy into a
 // cycle through a second proxy instead of to the server, bit 7 links the server's end to a Quake 3
 // server. The rest is cut into pieces at "\n--\n" (at most eight).
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <string_view>
-#include <vector>
-
 #include "fuzz/fuzz_env.h"
-#include "core/module.h"
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/q3server.h"
-#include "net/outputcontrol.h"
-
-namespace {
-
-using World = orv::fuzz::ObjectEnv;
-
-World& TheWorld() {
-    static World w;
-    return w;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    World& w = TheWorld();
+    static auto& w = *new orv::fuzz::ObjectEnv;
     w.output.Clear();
     const std::uint8_t control = data[0];
 
@@ -55,19 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         relay.linkedServer = (control & 128) ? static_cast<orv::CCommonObject*>(&q3) : &server;
     }
 
-    std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
-    for (int n = 0; n < 8; ++n) {
-        const auto cut = rest.find("\n--\n");
-        std::string_view piece = rest.substr(0, cut);
-        std::vector<std::uint8_t> datagram;  // exactly the received bytes: the sanitizer sees any overread
-        if ((control & 1) || (control & 16)) datagram.assign(4, 0xFF);
-        if (control & 16) datagram.push_back('l');
-        datagram.insert(datagram.end(), piece.begin(), piece.end());
-        if (datagram.size() > orv::CObjectSocket::kMaxDatagram) datagram.resize(orv::CObjectSocket::kMaxDatagram);
-        tv.OnPacket(std::span<const std::uint8_t>(datagram.data(), datagram.size()));
-        if (cut == std::string_view::npos) break;
-        rest.remove_prefix(cut + 4);
-    }
+    const std::string head = (control & 16)  ? std::string(4, '\xFF') + "l"
+                             : (control & 1) ? std::string(4, '\xFF')
+                                             : "";
+    orv::fuzz::ForEachPiece(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), head,
+                            [&](auto d) { tv.OnPacket(d); });
     for (int i = 0; i < 12; ++i) {
         tv.Tick();
         w.clock.now += 7;

@@ -3,20 +3,9 @@
 // GTV proxy) and an exported GTV proxy with rooms. The first byte chooses the AdminBot switch and the
 // match state; the rest is the template, in a buffer of its own exact size. The peaks start from zero
 // on every run.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <string_view>
 
 #include "fuzz/fuzz_env.h"
-#include "ftp/ftpengine.h"
-#include "modules/modulehost.h"
 #include "modules/vuzuved.h"
 #include "monitors/halflife/hlserver.h"
 #include "monitors/halflife/hltv.h"
@@ -24,30 +13,8 @@
 
 namespace {
 
-struct Host : orv::fuzz::FuzzPlatform, orv::IModuleHost {
-    orv::CFtpEngine ftp{prompter};  // never started
-    orv::CObjectList objects;
-    orv::CGroupObList groups;
-    orv::CZoneObList zones;
-    bool adminBot = false;
+struct Host : orv::fuzz::ModuleHost {
     orv::CHLServer* game = nullptr;
-
-    const orv::CObjectList& ObjectList() const override { return objects; }
-    const orv::CGroupObList& GroupList() const override { return groups; }
-    const orv::CZoneObList& ZoneList() const override { return zones; }
-    orv::CCommonObject* FindObject(const std::string&, std::uint32_t) const override { return nullptr; }
-    orv::CCommonObject* AddDetectedGTV(const orv::CDetectedGTV&) override { return nullptr; }
-    orv::CGroup* AppendGroup(std::unique_ptr<orv::CGroup> group) override { return groups.Append(std::move(group)); }
-    void UpdateAllViews(int) override {}
-    bool AdminBotEnabled() const override { return adminBot; }
-    orv::CFtpEngine& FtpEngine() override { return ftp; }
-    orv::IPrompter& Prompter() override { return prompter; }
-    orv::IClock& Clock() override { return clock; }
-
-    template <class T>
-    T* Add() {
-        return static_cast<T*>(objects.Append(std::make_unique<T>(platform)));
-    }
 };
 
 Host& Layout() {
@@ -121,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     orv::CModuleVuzuVed module;
     const std::string page = module.GeneratePageFromTemplate(host, text);
     // Without a marker of its own, a template gives nothing.
-    if (text.find("SECTION_") == std::string_view::npos && !page.empty()) std::abort();
+    if (text.find("SECTION_") == std::string_view::npos && !page.empty()) __builtin_trap();
     // The totals of the layout, whatever the template.
-    if (module.peakHlSpectators != 12 || module.peakGtvSpectators != 5) std::abort();
+    if (module.peakHlSpectators != 12 || module.peakGtvSpectators != 5) __builtin_trap();
     return 0;
 }

@@ -1,13 +1,7 @@
 #!/usr/bin/python3
-"""A throw-away FTP server for the FTP engine's tests.
-
-Binds 127.0.0.1 on a free port, serves one user (and, if asked, anonymous) from a home folder, prints
-the port on a line of its own once it accepts connections, and logs every command it receives (the
-password masked) to a file, one line each, so a test can check what was sent.
-
-It leaves by itself after --limit seconds, when its standard input closes, and when its parent dies.
-Run it with /usr/bin/python3: Debian's pyftpdlib is importable by that interpreter.
-"""
+"""A throw-away FTP server for the tests: 127.0.0.1 on a free port (printed once it listens), one user
+and maybe anonymous, every command logged (the password masked). It leaves after --limit seconds, when
+its standard input closes, and when its parent dies."""
 import argparse
 import ctypes
 import os

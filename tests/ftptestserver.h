@@ -1,5 +1,5 @@
-// tests/ftpserver.py run for one test: a throw-away FTP server on 127.0.0.1 (pyftpdlib) with one user,
-// its home folder and the log of the commands it received. Needs ORVANE_SOURCE_DIR.
+// tests/ftpserver.py for one test: a throw-away FTP server on 127.0.0.1 (pyftpdlib) with one user
+// ("orvane", password "s3cret"), its home folder and the log of the commands it received.
 #pragma once
 
 #include <fcntl.h>
@@ -24,7 +24,6 @@ extern char** environ;
 
 namespace orv::test {
 
-// tests/ftpserver.py for one test, on 127.0.0.1: user "orvane", password "s3cret".
 class FtpServer {
 public:
     static constexpr const char* kUser = "orvane";
@@ -37,8 +36,8 @@ public:
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
         const std::string script = std::string(ORVANE_SOURCE_DIR) + "/tests/ftpserver.py";
         const std::string errFile = (root / "server.err").string();
-        std::vector<std::string> args = {"/usr/bin/python3", script,        "--user", kUser,        "--password",
-                                         kPassword,          "--home",      home.string(), "--log", log.string(),
+        std::vector<std::string> args = {"/usr/bin/python3", script,   "--user",      kUser,   "--password",
+                                         kPassword,          "--home", home.string(), "--log", log.string(),
                                          "--limit",          "60"};
         if (anonymous) args.push_back("--anonymous");
         std::vector<char*> argv;

@@ -1,5 +1,5 @@
-// The real orvane-headless executable as a child process, for the headless front end's tests: its
-// standard output is read line by line as it comes, with deadlines, and its standard error is kept.
+// The real orvane-headless executable as a child process: its standard output read line by line as it
+// comes, with deadlines, and its standard error kept.
 #pragma once
 
 #include <fcntl.h>
@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -23,10 +22,8 @@
 namespace orv::headless_test {
 
 using namespace std::chrono_literals;
-using Json = nlohmann::json;
-using SteadyClock = std::chrono::steady_clock;
+using ms = std::chrono::milliseconds;
 
-// orvane-headless started with the given arguments; its output is read as it comes.
 class HeadlessProcess {
 public:
     // Started in folder when one is given (the program reads its template from its current folder).
@@ -48,116 +45,91 @@ public:
         }
         ::close(out[1]);
         ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
+        m_fd[0] = out[0];
+        m_fd[1] = err[0];
     }
     ~HeadlessProcess() {
         if (m_pid > 0 && !m_exitCode) {
             ::kill(m_pid, SIGKILL);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
+            ::waitpid(m_pid, nullptr, 0);
         }
-        if (m_out >= 0) ::close(m_out);
-        if (m_err >= 0) ::close(m_err);
+        for (int fd : m_fd)
+            if (fd >= 0) ::close(fd);
     }
-
-    bool Started() const { return m_pid > 0 && m_out >= 0; }
+    bool Started() const { return m_pid > 0 && m_fd[0] >= 0; }
     pid_t Pid() const { return m_pid; }
 
     // The next line of standard output, or nothing when none is complete before the limit.
-    std::optional<std::string> ReadLine(std::chrono::milliseconds limit) {
-        const auto deadline = SteadyClock::now() + limit;
+    std::optional<std::string> ReadLine(ms limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
         for (;;) {
-            const size_t nl = m_outText.find('\n');
+            const size_t nl = m_text[0].find('\n');
             if (nl != std::string::npos) {
-                std::string line = m_outText.substr(0, nl);
-                m_outText.erase(0, nl + 1);
-                lines.push_back(line);
-                return line;
+                lines.push_back(m_text[0].substr(0, nl));
+                m_text[0].erase(0, nl + 1);
+                return lines.back();
             }
-            if (m_outClosed) return std::nullopt;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-            if (left.count() <= 0) return std::nullopt;
+            const auto left = std::chrono::duration_cast<ms>(deadline - std::chrono::steady_clock::now());
+            if (m_fd[0] < 0 || left.count() <= 0) return std::nullopt;
             Pump(left);
         }
     }
-
     // Reads lines until an object line (one with a kind) satisfies pred; that line, or nothing.
-    std::optional<Json> WaitForObject(const std::function<bool(const Json&)>& pred, std::chrono::milliseconds limit) {
-        const auto deadline = SteadyClock::now() + limit;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-            if (left.count() <= 0) return std::nullopt;
-            auto line = ReadLine(left);
-            if (!line) return std::nullopt;
-            Json j = Json::parse(*line);  // throws, failing the test, on anything but one JSON value
-            objectLines += j.contains("kind") ? 1 : 0;
+    std::optional<nlohmann::json> WaitForObject(const std::function<bool(const nlohmann::json&)>& pred, ms limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (auto line = ReadLine(std::chrono::duration_cast<ms>(deadline - std::chrono::steady_clock::now()))) {
+            auto j = nlohmann::json::parse(*line);  // throws, failing the test, on anything but one JSON value
             if (j.contains("kind") && pred(j)) return j;
         }
+        return std::nullopt;
     }
-
-    // Waits for the process to end (reading everything it writes); its exit code, or nothing.
-    std::optional<int> Wait(std::chrono::milliseconds limit) {
-        const auto deadline = SteadyClock::now() + limit;
+    // Waits for the process to end, reading everything it writes; its exit code, or nothing.
+    std::optional<int> Wait(ms limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
         while (!m_exitCode) {
             int status = 0;
-            const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid) {
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
                 m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
                 break;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-            if (left.count() <= 0) return std::nullopt;
-            Pump(std::min(left, std::chrono::milliseconds(20)));
+            if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+            Pump(20ms);
         }
-        while (!m_outClosed || !m_errClosed) Pump(100ms);  // what is left in the pipes
+        while (m_fd[0] >= 0 || m_fd[1] >= 0) Pump(100ms);  // what is left in the pipes
         while (ReadLine(0ms)) {
         }
         return m_exitCode;
     }
-
     // Stops reading standard output: the next write fails.
     void CloseOutput() {
-        ::close(m_out);
-        m_out = -1;
-        m_outClosed = true;
+        ::close(m_fd[0]);
+        m_fd[0] = -1;
     }
-
-    // Standard error so far.
     std::string Err() {
         Pump(0ms);
-        return m_errText;
+        return m_text[1];
     }
-
     std::vector<std::string> lines;  // every standard-output line read so far
-    int objectLines = 0;
 
 private:
-    void Pump(std::chrono::milliseconds limit) {
-        pollfd fds[2] = {{m_outClosed ? -1 : m_out, POLLIN, 0}, {m_errClosed ? -1 : m_err, POLLIN, 0}};
-        if (m_outClosed && m_errClosed) return;
+    void Pump(ms limit) {
+        pollfd fds[2] = {{m_fd[0], POLLIN, 0}, {m_fd[1], POLLIN, 0}};
         if (::poll(fds, 2, static_cast<int>(limit.count())) <= 0) return;
-        char buffer[65536];
-        if (fds[0].revents) {
-            const ssize_t n = ::read(m_out, buffer, sizeof buffer);
-            if (n > 0)
-                m_outText.append(buffer, static_cast<size_t>(n));
-            else
-                m_outClosed = true;
-        }
-        if (fds[1].revents) {
-            const ssize_t n = ::read(m_err, buffer, sizeof buffer);
-            if (n > 0)
-                m_errText.append(buffer, static_cast<size_t>(n));
-            else
-                m_errClosed = true;
+        for (int i = 0; i < 2; ++i) {
+            if (m_fd[i] < 0 || !fds[i].revents) continue;
+            char buffer[65536];
+            const ssize_t n = ::read(m_fd[i], buffer, sizeof buffer);
+            if (n > 0) {
+                m_text[i].append(buffer, static_cast<size_t>(n));
+            } else {
+                ::close(m_fd[i]);
+                m_fd[i] = -1;
+            }
         }
     }
-
     pid_t m_pid = -1;
-    int m_out = -1, m_err = -1;
-    bool m_outClosed = false, m_errClosed = false;
-    std::string m_outText, m_errText;
+    int m_fd[2] = {-1, -1};  // standard output and error
+    std::string m_text[2];
     std::optional<int> m_exitCode;
 };
 

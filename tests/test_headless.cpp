@@ -1,392 +1,402 @@
-// The headless front end, end to end: the real orvane-headless executable as a child process against
-// loopback Half-Life peers, read line by line from its standard output with deadlines.
-#include <fcntl.h>
+// The headless front end: the command line through its parser, one end-to-end run of the real
+// orvane-headless with every kind against its loopback peer (a table of what each object's line must
+// reach), the exit codes with --open/--save, and the status page it publishes to a loopback FTP server.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <fstream>
-#include <functional>
-#include <optional>
+#include <filesystem>
+#include <map>
+#include <regex>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "apps/headless.h"
+#include "document/document.h"
+#include "fakes.h"
+#include "ftptestserver.h"
 #include "headless_process.h"
+#include "monitors/halflife/hltv.h"
+#include "sim/gtvpeer.h"
 #include "sim/hlpeer.h"
+#include "sim/hltvpeer.h"
+#include "sim/q3peer.h"
+#include "testutil.h"
 
 namespace orv {
 namespace {
 
 using namespace std::chrono_literals;
-using Json = nlohmann::json;
-using SteadyClock = std::chrono::steady_clock;
-
 using headless_test::HeadlessProcess;
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
 
-std::string Address(const sim::CHLPeer& peer) {
-    return "127.0.0.1:" + std::to_string(peer.Port());
+// Holds a peer's rcon and challenge answers (recorded, not answered) until the flag is set, so that the
+// object's line shows state 2 before state 3.
+template <class P>
+std::shared_ptr<std::atomic<bool>> Hold(P& peer) {
+    auto open = std::make_shared<std::atomic<bool>>(false);
+    peer.SetPacketHook([open](const std::string& t) -> std::optional<std::string> {
+        if (*open || !(t.starts_with("rcon") || t.starts_with("challenge"))) return std::nullopt;
+        return std::string();
+    });
+    return open;
 }
 
-// The out-of-band datagram of a text, as it arrives at the peer.
-std::string OutOfBand(const std::string& text) {
-    return std::string("\xFF\xFF\xFF\xFF", 4) + text + std::string(1, '\0');
-}
-
-bool Has(const std::vector<std::string>& list, const std::string& item) {
-    return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-std::vector<std::string> Console(const Json& line) {
-    return line.at("console").get<std::vector<std::string>>();
-}
-
-// ---- Command line ----
-
-TEST(HeadlessCommandLine, HelpDocumentsEveryOptionAndTheOutput) {
-    HeadlessProcess p({"--help"});
-    ASSERT_TRUE(p.Started());
-    EXPECT_EQ(p.Wait(10s), 0);
-    std::string text;
-    for (auto& l : p.lines) text += l + "\n";
-    for (const char* word :
-         {"--hl HOST[:PORT][,rcon=PASSWORD]", "--limit", "BITS_PER_SECOND", "--seconds", "--rcon", "ADDRESS=COMMAND",
-          "--no-sound", "default port 27015", "serverName", "gameDirectory", "matchRunning", "console", "Ctrl+C"})
-        EXPECT_NE(text.find(word), std::string::npos) << word;
+// The command line in this process: parsed, then run for the tick at second 0 when the parser accepts
+// it (the kinds check their own settings as they make the objects). The exit code, standard output
+// and standard error.
+std::tuple<int, std::string, std::string> Parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "orvane-headless");
+    std::vector<const char*> argv;
+    for (auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    int code = -1;
+    auto options = headless::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, code);
+    if (options) {
+        options->seconds = 0;
+        const volatile std::sig_atomic_t stop = 0;
+        code = headless::CHeadlessRunner(*options, out, err).Run(stop);
+    }
+    return {code, out.str(), err.str()};
 }
 
 TEST(HeadlessCommandLine, BadOptionsExitWithTwoAndSayWhy) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
         {{"--hl", "127.0.0.1:0"}, "--hl '127.0.0.1:0': the port must be a number from 1 to 65535"},
-        {{"--hl", "127.0.0.1:70000"}, "the port must be a number from 1 to 65535"},
-        {{"--hl", "127.0.0.1:27x"}, "the port must be a number from 1 to 65535"},
+        {{"--gtv", "127.0.0.1:x"}, "the port must be a number from 1 to 65535"},
         {{"--hl", ":27015"}, "the address must begin with a host name"},
-        {{"--hl", "bad host:27015"}, "'bad host' is not a host name or a dotted IPv4 address"},
+        {{"--q3", "bad host"}, "'bad host' is not a host name or a dotted IPv4 address"},
         {{"--hl", "127.0.0.1,password=x"}, "unknown setting 'password' (accepted: rcon)"},
-        {{"--hl", "127.0.0.1,rcon=a,rcon=b"}, "the setting 'rcon' is given twice"},
+        {{"--q3", "127.0.0.1,ext=127.0.0.2:27960"},
+         "--q3 '127.0.0.1,ext=127.0.0.2:27960': unknown setting 'ext' (accepted: rcon)"},
+        {{"--hltv", "127.0.0.1,delay=3"}, "unknown setting 'delay' (accepted: rcon, proxypw, ext, export, autorecord)"},
+        {{"--gtv", "127.0.0.1,proxypw=x"}, "unknown setting 'proxypw' (accepted: rcon, ext, export, autorecord)"},
+        {{"--gtv", "127.0.0.1,rcon=a,rcon=b"}, "the setting 'rcon' is given twice"},
         {{"--hl", "127.0.0.1,rcon"}, "expected KEY=VALUE after a comma, found 'rcon'"},
-        {{"--hl", "127.0.0.1,"}, "expected KEY=VALUE after a comma"},
         {{"--hl", "127.0.0.1,rcon=x\\"}, "ends in a lone backslash"},
+        {{"--gtv", "127.0.0.1,ext=127.0.0.2"},
+         "--gtv '127.0.0.1,ext=127.0.0.2': ext must be HOST:PORT with a host name or a dotted IPv4 address and a port "
+         "from 1 to 65535"},
+        {{"--hltv", "127.0.0.1,ext=:27020"}, "ext must be HOST:PORT"},
+        {{"--gtv", "127.0.0.1,ext=127.0.0.2:65536"}, "ext must be HOST:PORT"},
+        {{"--gtv", "127.0.0.1,export=yes"}, "--gtv '127.0.0.1,export=yes': export must be 0 or 1"},
+        {{"--hltv", "127.0.0.1,autorecord=yes"}, "autorecord must be 0 or 1"},
         {{"--hl"}, "--hl"},
         {{"--limit", "100"}, "--limit"},
-        {{"--limit", "lots"}, "--limit"},
         {{"--seconds", "-1"}, "--seconds"},
+        {{"--ftp-port", "0"}, "--ftp-port"},
         {{"--rcon", "status"}, "--rcon 'status': expected ADDRESS=COMMAND"},
-        {{"--rcon", "127.0.0.1:27015="}, "expected ADDRESS=COMMAND"},
         {{"--bogus"}, "--bogus"},
         {{"stray"}, "stray"},
-        {{"--hl", "127.0.0.1:27015", "--rcon", "127.0.0.2:27015=status", "--seconds", "0"},
-         "no monitored object has the address 127.0.0.2:27015"},
     };
-    for (auto& [args, message] : cases) {
-        std::string joined;
-        for (auto& a : args) joined += a + " ";
-        HeadlessProcess p(args);
-        ASSERT_TRUE(p.Started());
-        EXPECT_EQ(p.Wait(10s), 2) << joined;
-        EXPECT_NE(p.Err().find("orvane-headless: "), std::string::npos) << joined << p.Err();
-        EXPECT_NE(p.Err().find(message), std::string::npos) << joined << "\n" << p.Err();
-        EXPECT_EQ(p.Err().find("AddressSanitizer"), std::string::npos) << p.Err();
-        EXPECT_TRUE(p.lines.empty()) << joined;
+    for (auto& [args, message] : rows) {
+        const auto [code, out, err] = Parse(args);
+        EXPECT_EQ(code, headless::kExitUsage) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+        EXPECT_NE(err.find("orvane-headless: "), std::string::npos) << err;
+        EXPECT_NE(err.find(message), std::string::npos) << args[0] << " " << message << "\n" << err;
+        EXPECT_EQ(out.find("\"kind\""), std::string::npos) << out;  // refused before the first tick
     }
-}
-
-// The parser itself, for what the process cannot show: the values it keeps.
-TEST(HeadlessCommandLine, ObjectSpecsKeepEscapedValuesAndDefaultPort) {
-    const auto* hl = headless::FindKindByOption("--hl");
-    ASSERT_NE(hl, nullptr);
-    EXPECT_EQ(hl->className, "CHLServer");
-    EXPECT_EQ(hl->group, "Servers");
+    // What the process cannot show: the values kept, escapes and default ports.
     std::string error;
-    auto spec = headless::ParseObjectSpec(*hl, "game.example:27016,rcon=a\\,b\\\\c=d", error);
+    const auto spec =
+        headless::ParseObjectSpec(*headless::FindKindByOption("--gtv"), "127.0.0.1,rcon=a\\,b\\\\c=d", error);
     ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->host, "game.example");
-    EXPECT_EQ(spec->port, 27016u);
-    ASSERT_NE(spec->Find("rcon"), nullptr);
-    EXPECT_EQ(*spec->Find("rcon"), "a,b\\c=d");
-    spec = headless::ParseObjectSpec(*hl, "10.0.0.5", error);
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->port, 27015u);
-    EXPECT_EQ(spec->Find("rcon"), nullptr);
-    auto rcon = headless::ParseRconRequest("10.0.0.5:27015=sv_password \"a=b\"", error);
+    EXPECT_EQ(std::tuple(spec->host, spec->port, *spec->Find("rcon")), std::tuple("127.0.0.1", 27970u, "a,b\\c=d"));
+    const auto rcon = headless::ParseRconRequest("10.0.0.5:27015=sv_password \"a=b\"", error);
     ASSERT_TRUE(rcon) << error;
-    EXPECT_EQ(rcon->address, "10.0.0.5:27015");
-    EXPECT_EQ(rcon->command, "sv_password \"a=b\"");
+    EXPECT_EQ(std::tuple(rcon->address, rcon->command), std::tuple("10.0.0.5:27015", "sv_password \"a=b\""));
+    // --help names every kind's option with its settings, default port and group, and the fields.
+    const auto [code, help, err] = Parse({"--help"});
+    EXPECT_EQ(code, 0);
+    for (const char* word :
+         {"--hl HOST[:PORT][,rcon=PASSWORD]",
+          "default port 27015",
+          "--limit",
+          "BITS_PER_SECOND",
+          "--seconds",
+          "--rcon",
+          "ADDRESS=COMMAND",
+          "--no-sound",
+          "Ctrl+C",
+          "serverName",
+          "gameDirectory",
+          "matchRunning",
+          "console",
+          "--hltv HOST[:PORT][,rcon=PASSWORD][,proxypw=PASSWORD][,ext=HOST:PORT][,export=0|1][,autorecord=0|1]",
+          "default port 27020",
+          "group \"Local TV\"",
+          "--q3 HOST[:PORT][,rcon=PASSWORD]\n",
+          "default port 27960, group \"Servers\"",
+          "--gtv HOST[:PORT][,rcon=PASSWORD][,ext=HOST:PORT][,export=0|1][,autorecord=0|1]",
+          "default port 27970, group \"Internet TV\"",
+          "rconPasswordSet",
+          "chainList",
+          "linkNotBefore",
+          "followedPlayerName",
+          "recordingName",
+          "hubNumber",
+          "roomState",
+          "roomNumber"})
+        EXPECT_NE(help.find(word), std::string::npos) << word;
 }
 
-// ---- Runs ----
-
-TEST(HeadlessRun, TickZeroLinesThenSecondsStopsWithZero) {
-    HeadlessProcess p({"--hl", "127.0.0.1:9", "--hl", "127.0.0.1:7", "--limit", "20480", "--seconds", "0"});
-    ASSERT_TRUE(p.Started());
-    EXPECT_EQ(p.Wait(10s), 0);
-    ASSERT_EQ(p.lines.size(), 3u);
-    const Json doc = Json::parse(p.lines[0]);
-    EXPECT_EQ(doc.at("tick"), 0);
-    EXPECT_EQ(doc.at("limit"), 20480);
-    EXPECT_EQ(doc.at("objects"), 2);
-    // Both details queries and A2S_INFO queries, queued by the tick (the output worker may have sent them already).
-    EXPECT_EQ(doc.at("queue").get<int>() + doc.at("sent").get<int>(), 4);
-    EXPECT_EQ(doc.at("sound"), true);
-    // Objects in command-line order.
-    const Json first = Json::parse(p.lines[1]);
-    EXPECT_EQ(first.at("address"), "127.0.0.1:9");
-    EXPECT_EQ(Json::parse(p.lines[2]).at("address"), "127.0.0.1:7");
-    EXPECT_EQ(first.at("kind"), "CHLServer");
-    EXPECT_EQ(first.at("state"), 1);
-    EXPECT_EQ(first.at("host"), "127.0.0.1");
-    EXPECT_EQ(first.at("port"), 9);
-    EXPECT_EQ(first.at("icon"), 160);
-    EXPECT_EQ(first.at("teamAName"), "?");
-    EXPECT_EQ(first.at("challenge"), 0);
-    EXPECT_EQ(first.at("matchRunning"), 0);
-    EXPECT_TRUE(first.at("playerNames").empty());
-    EXPECT_TRUE(first.at("console").empty());
+TEST(HeadlessCommandLine, RconForNoObjectStopsTheRunWithTwo) {
+    const auto [code, out, err] = Parse({"--hl", "127.0.0.1:27015", "--rcon", "127.0.0.2:27015=status"});
+    EXPECT_EQ(code, headless::kExitUsage);
+    EXPECT_NE(err.find("orvane-headless: --rcon '127.0.0.2:27015=status': no monitored object has the address "
+                       "127.0.0.2:27015"),
+              std::string::npos)
+        << err;
+    // Bytes from the wire become valid UTF-8: kept when valid, Latin-1 otherwise.
+    EXPECT_EQ(headless::Utf8("Caf\xE9 \xFF\x01"), "Caf\xC3\xA9 \xC3\xBF\x01");
+    EXPECT_EQ(headless::Utf8("d\xC3\xA9p\xC3\xB4t"), "d\xC3\xA9p\xC3\xB4t");
 }
 
-TEST(HeadlessRun, DuplicateObjectIsRefusedWithTheDocumentsMessage) {
-    HeadlessProcess p({"--hl", "127.0.0.1:9", "--hl", "127.0.0.1:9", "--seconds", "0"});
-    ASSERT_TRUE(p.Started());
-    EXPECT_EQ(p.Wait(10s), 0);
-    EXPECT_NE(p.Err().find("This Object already exists\nGroup : Servers\nZone : LAN Local\n"), std::string::npos)
-        << p.Err();
-    ASSERT_EQ(p.lines.size(), 2u);
-    EXPECT_EQ(Json::parse(p.lines[0]).at("objects"), 1);
-}
-
-TEST(HeadlessRun, SilentServerStaysInOneAndItsFirstDetailsAnswerMovesItToTwo) {
-    sim::CHLPeer peer;
-    ASSERT_TRUE(peer.Ok());
-    peer.SetSilent(true);
-    peer.SetServerName("My Server");
-    HeadlessProcess p({"--hl", Address(peer)});
-    ASSERT_TRUE(p.Started());
-
-    auto line = p.WaitForObject([](const Json& j) { return j.at("tick") == 1; }, 5s);
-    ASSERT_TRUE(line);
-    EXPECT_EQ(line->at("state"), 1);
-    EXPECT_EQ(line->at("serverName"), "");
-    ASSERT_TRUE(peer.WaitForCount(1, 2s));
-    EXPECT_EQ(peer.Received().front(), OutOfBand("details"));  // sent by the tick at start
-
-    ASSERT_TRUE(peer.SendToClient(peer.DetailsAnswer()));
-    line = p.WaitForObject([](const Json& j) { return j.at("state") != 1; }, 5s);
-    ASSERT_TRUE(line);
-    EXPECT_EQ(line->at("state"), 2);  // no rcon password: stays in 2
-    EXPECT_EQ(line->at("host"), "127.0.0.1");
-    EXPECT_EQ(line->at("port"), peer.Port());
-    EXPECT_EQ(line->at("address"), Address(peer));
-    EXPECT_EQ(line->at("serverName"), "My Server");
-    EXPECT_EQ(line->at("map"), "de_dust2");
-    EXPECT_EQ(line->at("gameDirectory"), "cstrike");
-    EXPECT_EQ(line->at("icon"), 154);
-    EXPECT_EQ(line->at("strays"), 0);
-    EXPECT_FALSE(Has(peer.Received(), OutOfBand("challenge rcon")));
-
-    ::kill(p.Pid(), SIGINT);
-    EXPECT_EQ(p.Wait(5s), 0);
-}
-
-// With an rcon password: details, challenge, state 3, the status query, the --rcon command once and
-// the six-second cycle's match report, status and server password, all carrying the challenge; then
-// --seconds ends the run with 0 after the tick four seconds in.
-TEST(HeadlessRun, RconCycleCarriesTheChallengeAndSecondsStopsIt) {
-    sim::CHLPeer peer;
-    ASSERT_TRUE(peer.Ok());
-    peer.SetRconPassword("pw");
-    peer.SetChallenge(123);
-    peer.SetPassword("joinme");
-    sim::HLMatchReportFields report;
-    report.teamA = "Alpha";
-    report.teamB = "Beta";
-    report.state = 2;
-    report.teamASet1 = 7;
-    report.teamBSet1 = 5;
-    peer.SetMatchReport(report);
-    peer.SetRconHook([](const std::string& command) -> std::optional<std::string> {
-        if (command == "echo once") return "only-once-line\n";
-        return std::nullopt;
+// One run with every kind, each against its peer; the HLTV proxy relays the Half-Life server and the GTV
+// room the Quake 3 server, both monitored too. Each row: the object's first line, the line that ends
+// the wait for it, and the fields that line must hold.
+TEST(HeadlessRun, EveryKindGoesFromOneToTwoToThreeAndReportsItsFields) {
+    sim::CHLPeer hl;
+    sim::CHLTVPeer tv;
+    sim::CQ3Peer q3;
+    sim::CGTVPeer gtv;
+    const std::string hlAddress = "127.0.0.1:" + std::to_string(hl.Port());
+    hl.SetRconPassword("pw");
+    hl.SetChallenge(3000000000);
+    hl.SetMatchReport({"Alpha", "Beta", 2, 7, 0, 5, 0});
+    hl.SetRconHook([](const std::string& c) -> std::optional<std::string> {
+        return c == "echo once" ? std::optional<std::string>("only-once-line\n") : std::nullopt;
     });
-    const std::string address = Address(peer);
-    HeadlessProcess p({"--hl", address + ",rcon=pw", "--rcon", address + "=echo once", "--seconds", "4"});
+    tv.SetConnectedTo(hlAddress);
+    tv.SetSlots(64);
+    tv.SetSpectators(5);
+    tv.SetProxies(1);
+    tv.SetBandwidth(2.0f, 22.5f);
+    tv.SetDelay(20.0f);
+    q3.SetPassword("^3join^7me");
+    q3.SetScoreTime("12:31");
+    q3.SetMaxClients(12);
+    q3.SetPlayers({{5, 50, "^2Alpha"}, {0, 999, "Bravo"}});
+    gtv.SetClients(7, 64);
+    gtv.SetChains("127.0.0.1:27971 ");
+    gtv.SetGtvPassword("^1tv^7pass");
+    sim::GTVPeerRoom room;
+    room.hubNumber = 3;
+    room.roomNumber = 1;
+    room.description = "Grand ^2Final";
+    room.parent = q3.Address();
+    room.following = 4;
+    room.players = {{0, "^1Alpha"}, {4, "Bravo"}};
+    gtv.SetRooms({room});
+
+    struct Row {
+        std::string address, kind;
+        // Rcon answers held until the line shows state 2; none for the Half-Life kinds, whose challenge
+        // answer grants state 3 at once (and the proxy's peer answers through the hook).
+        std::shared_ptr<std::atomic<bool>> held;
+        std::function<bool(const Json&)> ready;
+        std::string fields;  // JSON; $HL and $Q3 stand for the servers' addresses
+    };
+    const std::vector<Row> rows = {
+        {hlAddress, "CHLServer", nullptr, [](const Json& j) { return j["matchRunning"] == 1; },
+         R"({"icon":154,"challenge":3000000000,"serverName":"Orvane Test Server","map":"de_dust2",)"
+         R"("gameDirectory":"cstrike","teamAName":"Alpha","teamBName":"Beta","matchState":2,"teamASet1":7,)"
+         R"("teamBSet1":5})"},
+        {tv.Address(), "CHLTV", nullptr, [](const Json& j) { return j["delay"] == 20.0 && !j["linked"].is_null(); },
+         R"({"icon":153,"spectators":6,"slots":64,"bandwidth":22.5,"serverAddress":"$HL","linked":"$HL",)"
+         R"("serverName":"Orvane HLTV","exportToWeb":0,"externalAddress":"127.0.0.9:27021","autoRecord":1})"},
+        {q3.Address(), "CQ3Server", Hold(q3),
+         [](const Json& j) { return j["matchRunning"] == 1 && j["password"] == "joinme"; },
+         R"({"icon":159,"serverName":"Orvane Q3 Server","maxPlayers":12,"players":2,"playerNames":["Alpha","Bravo"],)"
+         R"("rconPasswordSet":true})"},
+        {gtv.Address(), "CGTV", Hold(gtv),
+         [](const Json& j) {
+             return j["password"] == "tvpass" && j["rooms"].size() == 1 && !j["rooms"][0]["linked"].is_null();
+         },
+         R"({"icon":161,"serverName":"Orvane GTV","clients":7,"slots":64,"chainList":"127.0.0.1:27971 ",)"
+         R"("exportToWeb":1,"externalAddress":"127.0.0.1:27999","autoRecord":0,"roomCount":1,"selectedRoom":null,)"
+         R"("players":0,"rooms":[{"hubNumber":3,"roomState":3,"roomNumber":1,"map":"q3dm17",)"
+         R"("description":"Grand ^2Final","following":4,"followedPlayerName":"Bravo","recordingName":"",)"
+         R"("players":["Alpha","Bravo"],"playerNumbers":[0,4],"linked":"$Q3","serverAddress":"$Q3"}]})"},
+    };
+    auto expected = [&](std::string text) {
+        for (auto [mark, address] : {std::pair{"$HL", hlAddress}, {"$Q3", q3.Address()}})
+            for (size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, 3, address);
+        return Json::parse(text);
+    };
+    HeadlessProcess p({"--hl", hlAddress + ",rcon=pw", "--rcon", hlAddress + "=echo once", "--hltv",
+                       tv.Address() + ",rcon=secret,ext=127.0.0.9:27021,export=0,autorecord=1", "--q3",
+                       q3.Address() + ",rcon=secret", "--gtv",
+                       gtv.Address() + ",rcon=secret,ext=127.0.0.1:27999,export=1,autorecord=0"});
     ASSERT_TRUE(p.Started());
-
-    auto line = p.WaitForObject([](const Json& j) { return j.at("state") == 3; }, 5s);
-    ASSERT_TRUE(line);
-    EXPECT_EQ(line->at("challenge"), 123);
-    EXPECT_EQ(p.Wait(8s), 0);  // ticks 0 to 4, then out
-    ASSERT_EQ(p.lines.size(), 10u);
-    EXPECT_EQ(Json::parse(p.lines[p.lines.size() - 2]).at("tick"), 4);
-
-    const auto received = peer.Received();
-    const std::string details = OutOfBand("details");
-    const std::string challenge = OutOfBand("challenge rcon");
-    const std::string status = OutOfBand("rcon 123 \"pw\" status");
-    ASSERT_GE(received.size(), 4u);
-    EXPECT_EQ(received[0], details);
-    EXPECT_EQ(received[1], OutOfBand("TSource Engine Query"));  // until the details answer tells the dialect
-    EXPECT_EQ(received[2], challenge);  // entering 2 with a password
-    EXPECT_EQ(received[3], status);     // the challenge answer asks for the status at once
-    EXPECT_EQ(std::count(received.begin(), received.end(), OutOfBand("rcon 123 \"pw\" echo once")), 1);
-    // Phase 3 of the cycle, at the tick three seconds in.
-    const auto report3 = std::find(received.begin(), received.end(), OutOfBand("rcon 123 \"pw\" nxn_match_report"));
-    ASSERT_NE(report3, received.end());
-    ASSERT_LT(report3 + 2, received.end());
-    EXPECT_EQ(report3[1], status);
-    EXPECT_EQ(report3[2], OutOfBand("rcon 123 \"pw\" sv_password"));
-    EXPECT_TRUE(peer.RefusedCommands().empty());
-
-    // Fields from the console answers; each console line reported once, on the line after it came.
-    Json last;
-    int onceSeen = 0;
-    bool statusSeen = false;
-    for (auto& text : p.lines) {
-        const Json j = Json::parse(text);
-        if (!j.contains("kind")) continue;
-        last = j;
-        for (auto& c : Console(j)) {
-            onceSeen += c == "only-once-line";
-            statusSeen |= c.rfind("hostname:  ", 0) == 0;
-        }
-    }
-    EXPECT_EQ(onceSeen, 1);
-    EXPECT_TRUE(statusSeen);
-    EXPECT_EQ(last.at("state"), 3);
-    EXPECT_EQ(last.at("teamAName"), "Alpha");
-    EXPECT_EQ(last.at("teamBName"), "Beta");
-    EXPECT_EQ(last.at("matchState"), 2);
-    EXPECT_EQ(last.at("teamASet1"), 7);
-    EXPECT_EQ(last.at("teamBSet1"), 5);
-    EXPECT_EQ(last.at("matchRunning"), 1);
-    EXPECT_NE(p.Err().find("sound: MatchStarted.wav\n"), std::string::npos) << p.Err();
-}
-
-TEST(HeadlessRun, ChallengesBeyondSignedRangeAreEchoedUnsigned) {
-    for (const auto& [text, echoed] :
-         std::vector<std::pair<std::string, std::string>>{{"3000000000", "3000000000"}, {"-5", "4294967291"}}) {
-        sim::CHLPeer peer;
-        ASSERT_TRUE(peer.Ok());
-        peer.SetRconPassword("pw");
-        peer.SetChallenge(text);
-        HeadlessProcess p({"--hl", Address(peer) + ",rcon=pw"});
-        ASSERT_TRUE(p.Started());
-        const std::string status = OutOfBand("rcon " + echoed + " \"pw\" status");
-        EXPECT_TRUE(peer.WaitFor([&](const std::vector<std::string>& r) { return Has(r, status); }, 5s)) << text;
-        auto line = p.WaitForObject([](const Json& j) { return j.at("state") == 3; }, 5s);
-        ASSERT_TRUE(line) << text;
-        EXPECT_EQ(std::to_string(line->at("challenge").get<std::uint32_t>()), echoed);
-        EXPECT_TRUE(peer.RefusedCommands().empty()) << text;
-    }
-}
-
-TEST(HeadlessRun, BadRconPasswordIsReportedAndSoundGoesToStandardErrorUnlessDisabled) {
-    for (bool sound : {true, false}) {
-        sim::CHLPeer peer;
-        ASSERT_TRUE(peer.Ok());
-        peer.SetRconPassword("right");
-        std::vector<std::string> args{"--hl", Address(peer) + ",rcon=wrong"};
-        if (!sound) args.push_back("--no-sound");
-        HeadlessProcess p(args);
-        ASSERT_TRUE(p.Started());
-        std::vector<std::string> console;
-        auto line = p.WaitForObject(
-            [&](const Json& j) {
-                for (auto& c : Console(j)) console.push_back(c);
-                return Has(console, "Orvane : Please re-enter the good rcon_password");
-            },
-            5s);
-        ASSERT_TRUE(line);
-        EXPECT_TRUE(Has(console, "Bad rcon_password."));
-        EXPECT_TRUE(Has(console,
-                        "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent "
-                        "being banned."));
-        EXPECT_EQ(line->at("state"), 2);
-        ::kill(p.Pid(), SIGTERM);
-        EXPECT_EQ(p.Wait(5s), 0);
-        EXPECT_EQ(p.Err().find("sound: badrcon.wav\n") != std::string::npos, sound) << p.Err();
-        EXPECT_EQ(Json::parse(p.lines.front()).at("sound"), sound);
-    }
-}
-
-TEST(HeadlessRun, StrangeBytesFromTheWireAreWrittenAsUtf8) {
-    sim::CHLPeer peer;
-    ASSERT_TRUE(peer.Ok());
-    peer.SetServerName("Caf\xE9 \xFF\x01");  // Latin-1, not UTF-8, and a control byte
-    peer.SetMap("d\xC3\xA9p\xC3\xB4t");      // valid UTF-8 is kept
-    HeadlessProcess p({"--hl", Address(peer)});
-    ASSERT_TRUE(p.Started());
-    auto line = p.WaitForObject([](const Json& j) { return j.at("state") == 2; }, 5s);  // parse would throw
-    ASSERT_TRUE(line);
-    EXPECT_EQ(line->at("serverName"), "Caf\xC3\xA9 \xC3\xBF\x01");
-    EXPECT_EQ(line->at("map"), "d\xC3\xA9p\xC3\xB4t");
-    // A datagram without the out-of-band prefix is counted.
-    ASSERT_TRUE(peer.SendToClient("\xFF\xFF\xFF\xFE junk"));
-    EXPECT_TRUE(p.WaitForObject([](const Json& j) { return j.at("strays") == 1; }, 5s));
-}
-
-TEST(HeadlessRun, SigintEndsTheRunCleanlyBetweenTicks) {
-    HeadlessProcess p({"--hl", "127.0.0.1:9"});
-    ASSERT_TRUE(p.Started());
-    ASSERT_TRUE(p.ReadLine(5s));  // the document line of the first tick: the run is going
-    const auto before = SteadyClock::now();
-    ::kill(p.Pid(), SIGINT);
+    std::map<std::string, std::vector<Json>> seen;
+    std::map<std::string, Json> ready;
+    auto line = p.WaitForObject(
+        [&](const Json& j) {
+            seen[j["address"].get<std::string>()].push_back(j);
+            for (auto& r : rows) {
+                if (r.address != j["address"]) continue;
+                if (r.held && j["state"] == 2) *r.held = true;
+                if (j["state"] == 3 && r.ready(j)) ready.emplace(r.address, j);
+            }
+            return ready.size() == rows.size();
+        },
+        25s);
+    for (auto& r : rows)
+        if (!ready.count(r.address)) ADD_FAILURE() << r.kind << " never ready: " << seen[r.address].back().dump();
+    ASSERT_TRUE(line) << p.Err();
+    ::kill(p.Pid(), SIGTERM);
     EXPECT_EQ(p.Wait(5s), 0);
-    EXPECT_LT(SteadyClock::now() - before, 1s);  // not only at the next tick
-    EXPECT_EQ(p.Err().find("AddressSanitizer"), std::string::npos) << p.Err();
-    EXPECT_EQ(p.Err().find("LeakSanitizer"), std::string::npos) << p.Err();
-}
-
-TEST(HeadlessRun, ClosedStandardOutputEndsTheRunWithOne) {
-    HeadlessProcess p({"--hl", "127.0.0.1:9"});
-    ASSERT_TRUE(p.Started());
-    ASSERT_TRUE(p.ReadLine(5s));
-    p.CloseOutput();
-    EXPECT_EQ(p.Wait(5s), 1);  // at the next tick, not killed by SIGPIPE
-    EXPECT_EQ(p.Err().find("AddressSanitizer"), std::string::npos) << p.Err();
-}
-
-TEST(HeadlessLayout, SavesTheLayoutItRanAndOpensItAgain) {
-    char tmpl[] = "/tmp/orvane-headless-XXXXXX";
-    const std::string dir = ::mkdtemp(tmpl);
-    const std::string path = dir + "/run.orv";
-    {
-        HeadlessProcess p({"--hl", "127.0.0.1:9,rcon=pw", "--limit", "20480", "--seconds", "0", "--save", path});
-        ASSERT_TRUE(p.Started());
-        EXPECT_EQ(p.Wait(10s), 0) << p.Err();
+    for (auto& r : rows) {
+        const auto& lines = seen[r.address];
+        EXPECT_EQ(std::tuple(lines.front()["tick"], lines.front()["state"], lines.front()["kind"]),
+                  std::tuple(0, 1, r.kind));
+        std::vector<int> states;
+        for (auto& j : lines) states.push_back(j["state"]);
+        EXPECT_TRUE(std::is_sorted(states.begin(), states.end()) && (!r.held || *r.held))
+            << r.kind << testing::PrintToString(states);
+        const Json want = expected(r.fields);
+        for (auto& [key, value] : want.items()) EXPECT_EQ(ready[r.address][key], value) << r.kind << " " << key;
     }
+    // Each console line is reported once, on the line after it came; the --rcon command went out once.
+    int once = 0;
+    for (auto& j : seen[hlAddress])
+        for (auto& c : j["console"]) once += c == "only-once-line";
+    EXPECT_EQ(once, 1);
+    const auto accepted = hl.AcceptedCommands();
+    EXPECT_EQ(std::count(accepted.begin(), accepted.end(), "echo once"), 1);
+    EXPECT_NE(p.Err().find("sound: MatchStarted.wav\nsound: MatchStarted.wav\n"), std::string::npos) << p.Err();
+    // One tick a second of the steady clock.
+    std::vector<Json> ticks;
+    for (auto& text : p.lines)
+        if (!Json::parse(text).contains("kind")) ticks.push_back(Json::parse(text));
+    const Json &first = ticks.front(), &last = ticks.back();
+    EXPECT_NEAR(last["time"].get<double>() - first["time"].get<double>(), last["tick"].get<double>(), 1.0);
+}
+
+TEST(HeadlessRun, SavedLayoutOpensAgainAndExitCodes) {
+    test::TempDir dir{"orvane-headless"};
+    const std::string path = (dir.path / "run.orv").string();
     {
-        // The opened layout brings its object and its limit; a command-line object is added to it.
-        HeadlessProcess p({"--open", path, "--hl", "127.0.0.1:7", "--seconds", "0"});
-        ASSERT_TRUE(p.Started());
+        HeadlessProcess p({"--hl", "127.0.0.1:9,rcon=pw", "--hl", "127.0.0.1:9", "--hltv",
+                           "127.0.0.1:8,proxypw=relay\\,pw", "--q3", "127.0.0.1:7", "--gtv", "127.0.0.1", "--limit",
+                           "20480", "--no-sound", "--seconds", "0", "--save", path});
         EXPECT_EQ(p.Wait(10s), 0) << p.Err();
-        ASSERT_EQ(p.lines.size(), 3u);
+        EXPECT_NE(p.Err().find("This Object already exists\nGroup : Servers\nZone : LAN Local\n"), std::string::npos);
+        ASSERT_EQ(p.lines.size(), 5u);
         const Json doc = Json::parse(p.lines[0]);
-        EXPECT_EQ(doc.at("objects"), 2);
-        EXPECT_EQ(doc.at("limit"), 20480);
-        EXPECT_EQ(Json::parse(p.lines[1]).at("address"), "127.0.0.1:9");
-        EXPECT_EQ(Json::parse(p.lines[2]).at("address"), "127.0.0.1:7");
+        EXPECT_EQ(std::tuple(doc["tick"], doc["limit"], doc["objects"], doc["sound"]), std::tuple(0, 20480, 4, false));
+        EXPECT_GE(doc["queue"].get<int>() + doc["sent"].get<int>(), 2);  // the Half-Life kinds' details, by the tick
+        for (size_t i = 1; i < 5; ++i)
+            EXPECT_EQ(
+                Json::parse(p.lines[i])["address"],
+                (std::vector<std::string>{"", "127.0.0.1:9", "127.0.0.1:8", "127.0.0.1:7", "127.0.0.1:27970"}[i]));
+    }
+    test::TestPlatform tp;
+    COrvaneDoc saved(tp.platform);
+    ASSERT_TRUE(saved.Open(path));
+    std::vector<std::string> groups;
+    for (auto& o : saved.objects) groups.push_back(o->group ? o->group->name : "");
+    EXPECT_EQ(groups, (std::vector<std::string>{"Servers", "Local TV", "Servers", "Internet TV"}));
+    EXPECT_EQ(dynamic_cast<CHLTV&>(*saved.objects[1]).proxyPassword, "relay,pw");
+    {
+        // The opened layout brings its objects and limit; a command-line object is added after them.
+        HeadlessProcess p({"--open", path, "--hl", "127.0.0.1:6", "--seconds", "0"});
+        EXPECT_EQ(p.Wait(10s), 0) << p.Err();
+        ASSERT_EQ(p.lines.size(), 6u);
+        EXPECT_EQ(std::tuple(Json::parse(p.lines[0])["objects"], Json::parse(p.lines[0])["limit"],
+                             Json::parse(p.lines[5])["address"]),
+                  std::tuple(5, 20480, "127.0.0.1:6"));
     }
     {
-        // --limit given with --open wins over the file's.
-        HeadlessProcess p({"--open", path, "--limit", "40960", "--seconds", "0"});
+        HeadlessProcess p({"--open", path, "--limit", "40960", "--seconds", "0"});  // --limit wins over the file's
         EXPECT_EQ(p.Wait(10s), 0);
         ASSERT_FALSE(p.lines.empty());
-        EXPECT_EQ(Json::parse(p.lines[0]).at("limit"), 40960);
+        EXPECT_EQ(Json::parse(p.lines[0])["limit"], 40960);
     }
     {
-        // A file that is not a layout: the message, exit code 1, nothing monitored.
-        std::ofstream(dir + "/bad.orv") << "not a layout";
-        HeadlessProcess p({"--open", dir + "/bad.orv", "--seconds", "0"});
+        test::WriteFile(dir.path / "bad.orv", "not a layout");
+        HeadlessProcess p({"--open", (dir.path / "bad.orv").string(), "--seconds", "0"});
         EXPECT_EQ(p.Wait(10s), 1);
         EXPECT_NE(p.Err().find("Unexpected file format."), std::string::npos) << p.Err();
         EXPECT_TRUE(p.lines.empty());
     }
-    std::system(("rm -rf " + dir).c_str());
+    {
+        HeadlessProcess p({"--hl", "127.0.0.1:9"});
+        ASSERT_TRUE(p.ReadLine(5s));  // the first tick's document line: the run is going
+        const auto before = std::chrono::steady_clock::now();
+        ::kill(p.Pid(), SIGINT);
+        EXPECT_EQ(p.Wait(5s), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);  // between ticks, not at the next one
+        EXPECT_EQ(p.Err().find("Sanitizer"), std::string::npos) << p.Err();
+    }
+    {
+        HeadlessProcess p({"--hl", "127.0.0.1:9"});
+        ASSERT_TRUE(p.ReadLine(5s));
+        p.CloseOutput();
+        EXPECT_EQ(p.Wait(5s), 1);  // at the next tick, not killed by SIGPIPE
+        EXPECT_EQ(p.Err().find("Sanitizer"), std::string::npos) << p.Err();
+    }
+}
+
+// A layout opened with --open enables the status page toward a loopback FTP server (--ftp-port) and
+// holds a GTV proxy; the program runs in the folder that holds web_template.html.
+TEST(HeadlessRun, OpenedLayoutPublishesTheStatusPage) {
+    test::TempDir tmp{"orvane-headless-page"};
+    test::FtpServer server{tmp.path / "ftp"};
+    ASSERT_GT(server.port, 0) << "the test FTP server did not start";
+    fs::create_directories(server.home / "www");
+    sim::CGTVPeer gtv;
+    gtv.SetClients(7, 64);
+    sim::GTVPeerRoom room;
+    room.hubNumber = 1;
+    room.description = "Grand final";
+    room.following = 2;
+    room.players = {{2, "^1Al^7pha"}, {5, "Bravo"}};
+    gtv.SetRooms({room});
+    const fs::path layout = tmp.path / "page.orv";
+    {
+        test::TestPlatform tp;
+        COrvaneDoc doc(tp.platform);
+        doc.New();
+        CObjectValues values;
+        values.host = "127.0.0.1";
+        values.port = static_cast<std::uint32_t>(gtv.Port());
+        values.group = doc.groups[2];
+        values.externalHost = "gtv.example.org";
+        values.externalPort = 27970;
+        values.exportToWeb = 1;
+        ASSERT_NE(doc.AddObjectOfKind(CObjectKind::GTV, values), nullptr);
+        doc.vuzuVed.enabled = 1;
+        doc.vuzuVed.interval = 2;
+        doc.vuzuVed.server = "127.0.0.1";
+        doc.vuzuVed.login = test::FtpServer::kUser;
+        doc.vuzuVed.password = test::FtpServer::kPassword;
+        doc.vuzuVed.remoteFilename = "/www/status.html";
+        ASSERT_TRUE(doc.Save(layout.string()));
+    }
+    test::WriteFile(
+        tmp.path / "web_template.html",
+        "<html>\n[SECTION_ALWAYS]<h1>Live</h1>[/SECTION_ALWAYS]\n[SECTION_GTV]<ul>[SECTION_GTV_LOOP]\n"
+        "<li>[#HOSTNAME]|[#IP]|[#NBSPEC]/[#NBSPECMAX]|[#INFO]</li>\n[/SECTION_GTV_LOOP]</ul>[/SECTION_GTV]\n"
+        "[SECTION_STATS]<p>[#TOTAL_GTV_SLOTS_PEAK]</p>[/SECTION_STATS]\n"
+        "[SECTION_ALWAYS]<small>[#SIGN]</small>[/SECTION_ALWAYS]\n</html>\n");
+    // Ticks 0 to 7: uploads on ticks 1, 3, 5 and 7; the proxy has answered its manager and hub queries well
+    // before the last one (five-tick cycle).
+    HeadlessProcess p({"--open", layout.string(), "--ftp-port", std::to_string(server.port), "--seconds", "7"},
+                      tmp.path.string());
+    ASSERT_EQ(p.Wait(30s), 0) << p.Err();
+    EXPECT_EQ(p.Err(), "");
+    EXPECT_EQ(server.Stores(), std::vector<std::string>(4, "/www/status.html"));
+    const auto page = test::ReadFile(server.home / "www" / "status.html");
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(std::regex_match(
+        *page,
+        std::regex("<h1>Live</h1><ul><li>Orvane GTV\\|gtv\\.example\\.org:27970\\|7/64\\|Room #1 : Grand final, "
+                   "POV : Alpha<br></li></ul><p>7</p><small>Auto-Generated by <a "
+                   "href='https://www\\.example\\.org/orvane/'>Orvane</a> \\(VuzuVed module\\) on [A-Z][a-z]+day, "
+                   "[A-Z][a-z]+ [0-9]{2}, [0-9]{4} at [0-9]{2}:[0-9]{2}:[0-9]{2}<br>Made by Dalvek, Gfx by "
+                   "Muro\\.</small>")))
+        << *page;
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 using headless_test::HeadlessProcess;
-using headless_test::Json;
+using Json = nlohmann::json;
 
 std::string Framed(const std::string& text) {
     return std::string(4, '\xFF') + text + '\0';

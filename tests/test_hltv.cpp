@@ -1,51 +1,27 @@
-// The HLTV proxy monitor against a loopback HLTV proxy (real sockets, fake clock): its six-phase cycle
-// and wire bytes, the challenge and console answers and the proxy's console rules, links resolved by the
-// document, drops, the relay-chain walk, recording names, automatic recording of a relayed AdminBot
-// match end to end, the document's proxy commands and the layout-file record.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <chrono>
+// The HLTV proxy monitor against a loopback HLTV proxy (real sockets, fake clock): the challenge and
+// console answers and the proxy's console rules, links resolved by the document, drops, the relay-chain
+// walk, recording names, automatic recording of a relayed AdminBot match end to end, the document's proxy
+// commands.
 #include <cmath>
 #include <ctime>
 #include <limits>
-#include <string>
-#include <vector>
+#include <sstream>
 
-#include "base/archive.h"
-#include "document/document.h"
-#include "base/strutil.h"
-#include "fakes.h"
+#include "monitor_fixture.h"
 #include "monitors/halflife/hlserver.h"
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/q3server.h"
 #include "sim/hlpeer.h"
 #include "sim/hltvpeer.h"
-#include "sim/udppeer.h"
 
 namespace orv {
 namespace {
 
-using namespace std::chrono_literals;
-using namespace std::string_literals;
+using namespace test;
 
-const std::string kOob("\xFF\xFF\xFF\xFF", 4);
-
-// FF FF FF FF + text + the zero byte every outgoing datagram ends with.
-std::string Framed(const std::string& text) {
-    return kOob + text + std::string(1, '\0');
-}
 // A console print answer as the proxy sends it.
 std::string Print(const std::string& console) {
     return kOob + "l" + console + std::string(1, '\0');
-}
-
-std::span<const std::uint8_t> Bytes(const std::string& s) {
-    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
-}
-
-std::vector<std::string> Console(const CCommonObject& o) {
-    return {o.consoleLog.text.begin(), o.consoleLog.text.begin() + o.consoleLog.count};
 }
 
 // Records every rcon command, whatever happens to it on the wire.
@@ -59,7 +35,6 @@ public:
     std::vector<std::string> sent;
 };
 
-// A time in UTC (the fake clock's local time).
 Time Utc(int year, int month, int day, int hour, int minute, int second = 0) {
     std::tm t{};
     t.tm_year = year - 1900;
@@ -71,416 +46,142 @@ Time Utc(int year, int month, int day, int hour, int minute, int second = 0) {
     return static_cast<Time>(::timegm(&t));
 }
 
-struct HLTVFixture : ::testing::Test {
-    test::TestPlatform tp;
-    COrvaneDoc doc{tp.platform};
+const std::string kInternalError = "CHLTV::CheckAutoRecord() : Internal error, report this bug to the author";
+
+struct HLTVTest : DocFixture {
     sim::CHLTVPeer peer;
-    int flushes = 0;
-
-    HLTVFixture() {
-        doc.New();
-        doc.output.SetLimit(1'000'000);
-        // The test runs the queue's windows itself (Settle), so nothing waits for the worker's pace.
-        doc.output.Stop();
+    CHLTV* AddProxy(const std::string& rcon = "secret") {
+        return Add<CHLTV>("127.0.0.1", peer.Port(), "Local TV", rcon);
     }
-
-    CGroup* Group(const std::string& name) {
-        for (auto& g : doc.groups)
-            if (g->name == name) return g.get();
-        return nullptr;
-    }
-
-    template <class T>
-    T* Add(const std::string& host, int port, const std::string& group, const std::string& rcon = "") {
-        auto o = std::make_unique<T>(tp.platform);
-        o->host = host;
-        o->port = static_cast<std::uint32_t>(port);
-        o->rconPassword = rcon;
-        auto* added = static_cast<T*>(doc.AddObject(std::move(o), Group(group)));
-        EXPECT_NE(added, nullptr);
-        return added;
-    }
-    // The proxy that talks to the peer.
-    template <class T = CHLTV>
-    T* AddProxy(const std::string& rcon = "secret") {
-        return Add<T>("127.0.0.1", peer.Port(), "Local TV", rcon);
-    }
-
-    // Everything queued has reached the peers and every answer has been handled, the answers' own
-    // queries included.
-    void Settle(const std::vector<std::pair<CCommonObject*, const sim::CHLPeer*>>& pairs) {
-        for (int round = 0; round < 8; ++round) {
-            std::vector<std::string> markers;
-            for (auto& [o, p] : pairs) {
-                markers.push_back("flush " + std::to_string(++flushes));
-                o->SendOutOfBand(markers.back());
-            }
-            while (doc.output.Count() > 0) doc.output.RunWindow();
-            for (size_t i = 0; i < pairs.size(); ++i) {
-                const std::string m = Framed(markers[i]);
-                ASSERT_TRUE(pairs[i].second->WaitFor(
-                    [&](const std::vector<std::string>& r) { return std::find(r.begin(), r.end(), m) != r.end(); }, 3s))
-                    << markers[i];
-            }
-            while (tp.loop.RunOnce(0ms) > 0) {
-            }
-            if (doc.output.Count() == 0) return;
-        }
-        FAIL() << "the exchange did not settle";
-    }
-    void Settle(CCommonObject* o) { Settle({{o, &peer.Base()}}); }
-
-    // What reached a peer, markers left out.
-    static std::vector<std::string> Sent(const sim::CHLPeer& p) {
-        std::vector<std::string> out;
-        for (auto& d : p.Received())
-            if (!BeginsWith(d, kOob + "flush ")) out.push_back(d);
-        return out;
-    }
-    std::vector<std::string> Sent() { return Sent(peer.Base()); }
-
+    void Deliver(CCommonObject* o, const std::string& bytes) { o->OnPacket(Bytes(bytes)); }
     // One tick of the proxy alone, settled; what it sent.
     std::vector<std::string> TickProxy(CHLTV* tv) {
         peer.ClearReceived();
         tp.clock.Advance(1);
         tv->Tick();
-        Settle(tv);
-        return Sent();
+        Settle(*tv, peer);
+        return Sent(peer);
     }
-
-    // Brings the proxy to state 3 through the peer: details, challenge, status.
-    void Authenticate(CHLTV* tv) {
-        tv->pollPhase = 0;
-        TickProxy(tv);
-        ASSERT_EQ(tv->state, 3);
-        ASSERT_EQ(tv->challenge, peer.Base().ExpectedChallenge());
-    }
-
     std::string Rcon(const std::string& command) {
         return Framed("rcon " + std::to_string(peer.Base().ExpectedChallenge()) + " \"secret\" " + command);
     }
-
-    void Deliver(CCommonObject* o, const std::string& bytes) { o->OnPacket(Bytes(bytes)); }
 };
 
-// ---- construction, the cycle, the wire -------------------------------------------------------------
-
-TEST_F(HLTVFixture, ConstructionDefaults) {
-    CHLTV tv(tp.platform);
-    EXPECT_STREQ(tv.ClassName(), "CHLTV");
-    EXPECT_EQ(tv.Schema(), 101);
-    EXPECT_EQ(tv.icon, 153u);
-    EXPECT_EQ(tv.pollPhase, 0);
-    EXPECT_EQ(tv.state, 1);
-    EXPECT_EQ(tv.linkNotBefore, 0);
-    EXPECT_EQ(tv.autoRecord, 0);
-    EXPECT_EQ(tv.delay, -1.0f);
-    EXPECT_EQ(tv.exportToWeb, 1);
-    EXPECT_EQ(tv.externalPort, 0);
-    EXPECT_EQ(tv.externalHost, "");
-    EXPECT_EQ(tv.proxyPassword, "");
-    EXPECT_EQ(tv.linkedServer, nullptr);
-    EXPECT_EQ(tv.serverAddress, "");
-    EXPECT_EQ(tv.spectatorSlots, 0);
-    EXPECT_EQ(tv.spectators, 0);
-    EXPECT_EQ(tv.outgoingBandwidth, -1.0f);
-    EXPECT_EQ(tv.recordingFile, "");
-    EXPECT_EQ(tv.stopRecordingAt, 0);
-    EXPECT_TRUE(tv.CanRecord());
-    EXPECT_FALSE(tv.IsGameServer());
-    EXPECT_FALSE(tv.RconAccepted());
-    tv.state = 3;
-    EXPECT_TRUE(tv.RconAccepted());
-}
-
-TEST_F(HLTVFixture, SixPhasesWithExactBytes) {
+TEST_F(HLTVTest, ChallengeAnswerAsksForStatusAndLeavesTheState) {
     peer.SetSilent(true);
-    CHLTV* tv = AddProxy("secret");
-    ASSERT_EQ(tv->pollPhase, 0);
-    const std::vector<std::vector<std::string>> expected = {
-        {Framed("details"), Framed("TSource Engine Query")},  // A2S_INFO until an answer tells the dialect
-        {},
-        {Framed("players")},
-        {Framed("challenge rcon")},
-        {Framed("rcon 0 \"secret\" delay")},  // the delay is not known yet
-        {}};
-    for (int cycle = 0; cycle < 2; ++cycle)
-        for (size_t phase = 0; phase < 6; ++phase) EXPECT_EQ(TickProxy(tv), expected[phase]) << cycle << "/" << phase;
-    EXPECT_EQ(tv->pollPhase, 0);
-    EXPECT_EQ(tv->state, 1);
-
-    // Without an rcon password the challenge is still asked for every cycle; "delay" is not sent.
-    tv->rconPassword.clear();
-    const std::vector<std::vector<std::string>> quiet = {
-        {Framed("details"), Framed("TSource Engine Query")}, {}, {Framed("players")}, {Framed("challenge rcon")}, {}, {}};
-    for (size_t phase = 0; phase < 6; ++phase) EXPECT_EQ(TickProxy(tv), quiet[phase]) << phase;
-
-    // Phase 1 renews the challenge of an answering proxy that has a password but no rcon yet.
-    tv->rconPassword = "secret";
+    CHLTV* tv = AddProxy();
     tv->state = 2;
-    tv->lastAnswerTime = tp.clock.now;
+    tv->lastAnswerTime = tp.clock.now + 1;
+    Deliver(tv, kOob + "challenge rcon 4242\n");
+    Deliver(tv, kOob + "challenge rcon \n");  // no number: the challenge stays, the status is asked again
+    EXPECT_EQ(std::tuple(tv->challenge, tv->state, tv->lastAnswerTime), std::tuple(4242u, 2, tp.clock.now));
+    Settle(*tv, peer);
+    EXPECT_EQ(Sent(peer), std::vector<std::string>(2, Framed("rcon 4242 \"secret\" status")));
+    // Phase 1 renews the challenge of an answering proxy with a password but no rcon yet.
     tv->pollPhase = 1;
     EXPECT_EQ(TickProxy(tv), std::vector<std::string>{Framed("challenge rcon")});
-    EXPECT_EQ(tv->state, 2);
     tv->state = 3;
     tv->pollPhase = 1;
     EXPECT_EQ(TickProxy(tv), std::vector<std::string>{});
 }
 
-TEST_F(HLTVFixture, ChallengeAnswerAsksForStatusAndLeavesTheState) {
-    peer.SetSilent(true);
-    CHLTV* tv = AddProxy("secret");
-    for (std::int32_t state : {1, 2}) {
-        SCOPED_TRACE(state);
-        tv->state = state;
-        tp.clock.Advance(1);
-        Deliver(tv, kOob + "challenge rcon 4242\n"s);
-        EXPECT_EQ(tv->challenge, 4242u);
-        EXPECT_EQ(tv->state, state);
-        EXPECT_EQ(tv->lastAnswerTime, tp.clock.now);
-        peer.ClearReceived();
-        Settle(tv);
-        EXPECT_EQ(Sent(), std::vector<std::string>{Framed("rcon 4242 \"secret\" status")});
-    }
-    // An answer without a number keeps the challenge.
-    Deliver(tv, kOob + "challenge rcon \n"s);
-    EXPECT_EQ(tv->challenge, 4242u);
+// What the console rules fill: spectators/slots, delay, bandwidth, [relayed address], [recording file].
+std::string Fields(const CHLTV& tv) {
+    std::ostringstream s;
+    s << tv.spectators << "/" << tv.spectatorSlots << " " << tv.delay << " " << tv.outgoingBandwidth << " ["
+      << tv.serverAddress << "] [" << tv.recordingFile << "]";
+    return s.str();
 }
 
-TEST_F(HLTVFixture, DetailsKeepTheProxyIconAndEveryDatagramStampsTheView) {
+TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
     CHLTV* tv = AddProxy("");
-    const std::string details = kOob + ("m127.0.0.1:27020\0Proxy\0de_nuke\0cstrike\0HLTV\0\x05\x10\x2F"s);
-    tp.clock.Advance(5);
-    Deliver(tv, details);
-    EXPECT_EQ(tv->icon, 153u);
-    EXPECT_EQ(tv->serverName, "Proxy");
-    EXPECT_EQ(tv->map, "de_nuke");
-    EXPECT_EQ(tv->gameDirectory, "cstrike");
-    EXPECT_EQ(tv->state, 2);
-    EXPECT_EQ(tv->viewStamp, tp.clock.now);
-    Deliver(tv, kOob + ("CProxy\0Other\0de_inferno\0cstrike\0HLTV\0"s));
-    EXPECT_EQ(tv->icon, 153u);
-    EXPECT_EQ(tv->map, "de_inferno");
-
-    // A ping answer and a stray refresh the view stamp but not the answer time.
-    const Time answered = tv->lastAnswerTime;
-    tp.clock.Advance(3);
-    Deliver(tv, kOob + "j"s);
-    EXPECT_EQ(tv->viewStamp, tp.clock.now);
-    tp.clock.Advance(3);
-    Deliver(tv, kOob + "zzz"s);
-    EXPECT_EQ(tv->viewStamp, tp.clock.now);
-    EXPECT_EQ(tv->strayDatagrams, 1u);
-    EXPECT_EQ(tv->lastAnswerTime, answered);
-}
-
-// ---- console answers -------------------------------------------------------------------------------
-
-TEST_F(HLTVFixture, StatusBlockFromThePeerFillsTheProxyFields) {
-    peer.SetSlots(128);
+    tv->state = 2;
+    tv->password = "kept";
+    peer.SetRecording("match1");
+    peer.SetConnectedTo("127.0.0.5:27015");
     peer.SetSpectators(10);
     peer.SetProxies(2);
-    peer.SetBandwidth(3.5f, 15.0f);
-    peer.SetConnectedTo("127.0.0.5:27015");
-    peer.SetRecording("match1");
-    CHLTV* tv = AddProxy("secret");
-    Authenticate(tv);
-    EXPECT_EQ(tv->spectatorSlots, 128);
-    EXPECT_EQ(tv->spectators, 12);
-    EXPECT_EQ(tv->outgoingBandwidth, 15.0f);
-    EXPECT_EQ(tv->serverAddress, "127.0.0.5:27015");
-    EXPECT_EQ(tv->recordingFile, "match1.dem");
-    EXPECT_EQ(tv->serverName, "Orvane HLTV");
-    const auto lines = Console(*tv);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "----- Status -----"), lines.end());
-    // The green gauge is 12/128 full; bandwidth 15 fills log10 15 / log10 1500 (about 37 %) of the red one.
-    EXPECT_EQ(tv->SpectatorGaugeFill(128), 12);
-    EXPECT_EQ(tv->SpectatorGaugeFill(48), 4);
-    EXPECT_EQ(tv->BandwidthGaugeFill(100), 37);
-
-    // The proxy stops recording: the next status block has no recording line.
-    peer.SetRecording("");
-    tv->QueryStatus();
-    Settle(tv);
-    EXPECT_EQ(tv->recordingFile, "");
-}
-
-TEST_F(HLTVFixture, RecordingFileFollowsStatusBlocksOnly) {
-    CHLTV* tv = AddProxy("");
-    Deliver(tv, Print("----- Status -----\nRecording to final.dem (3 seconds)\n"));
-    EXPECT_EQ(tv->recordingFile, "final.dem");
-    // A delay line alone does not touch it.
-    Deliver(tv, Print("Client delay is 12.5 seconds.\n"));
-    EXPECT_EQ(tv->recordingFile, "final.dem");
-    EXPECT_EQ(tv->delay, 12.5f);
-    // A recording line without ".dem (" still means recording: ".dem".
-    Deliver(tv, Print("----- Status -----\nRecording to final\n"));
-    EXPECT_EQ(tv->recordingFile, ".dem");
-    // The flags hold per datagram: a status block here, its recording line in the next one.
-    Deliver(tv, Print("----- Status -----\n"));
-    EXPECT_EQ(tv->recordingFile, "");
-    Deliver(tv, Print("Recording to again.dem (1 seconds)\n"));
-    EXPECT_EQ(tv->recordingFile, "again.dem");
-    // An unterminated last line is dropped, so it does not count as a status block.
-    Deliver(tv, Print("Client delay is 5\n----- Status -----"));
-    EXPECT_EQ(tv->recordingFile, "again.dem");
-    EXPECT_EQ(tv->delay, 5.0f);
-}
-
-TEST_F(HLTVFixture, ConsoleRulesTakeWhatTheyMatch) {
-    CHLTV* tv = AddProxy("");
-    struct Case {
-        std::string line;
-        std::string serverAddress;
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {peer.StatusText(), "12/128 -1 15 [127.0.0.5:27015] [match1.dem]"},  // the proxy's own status block
+        {"----- Status -----\nRecording to final.dem (3 seconds)\n", "12/128 -1 15 [127.0.0.5:27015] [final.dem]"},
+        {"Client delay is 12.5 seconds.\n", "12/128 12.5 15 [127.0.0.5:27015] [final.dem]"},  // the file stays
+        {"----- Status -----\nRecording to final\n", "12/128 12.5 15 [127.0.0.5:27015] [.dem]"},
+        {"----- Status -----\n", "12/128 12.5 15 [127.0.0.5:27015] []"},  // the flags hold per datagram
+        {"Recording to again.dem (1 seconds)\n", "12/128 12.5 15 [127.0.0.5:27015] [again.dem]"},
+        {"Client delay is 5\n----- Status -----",
+         "12/128 5 15 [127.0.0.5:27015] [again.dem]"},  // unterminated: dropped
+        {"HLTV proxy connected to 127.0.0.2:27015, delay 30.0 s\n", "12/128 5 15 [127.0.0.2:27015] [again.dem]"},
+        {"HLTV proxy connected to 127.0.0.2:27015\n", "12/128 5 15 [] [again.dem]"},  // no comma: empty
+        {"Connected to Game Server (127.0.0.3:27015)\n", "12/128 5 15 [127.0.0.3:27015] [again.dem]"},
+        {"Connected to nothing\n", "12/128 5 15 [] [again.dem]"},
+        {"Source Game Server 127.0.0.4:27016, Delay 30\n", "12/128 5 15 [127.0.0.4:27016] [again.dem]"},
+        {"Source HLTV Proxy 127.0.0.5:27020, ready\n", "12/128 5 15 [127.0.0.5:27020, ready] [again.dem]"},
+        {"Source HLTV Proxy\n", "12/128 5 15 [Source HLTV Proxy] [again.dem]"},  // no blank: the whole line
+        {"HLTV proxy disconnected.\n", "12/128 5 15 [] [again.dem]"},
+        {"Connected to (a)\nNot connected.\n", "12/128 5 15 [] [again.dem]"},
+        {"Name Cup TV, Clients 7/64\n", "7/64 5 15 [] [again.dem]"},
+        {"Local Slots 128, Spectators 10, Proxies 2\nCurrent spectator delay is 45.5 seconds\n",
+         "12/128 45.5 15 [] [again.dem]"},
+        // Both "Local IP " rules, in order: the second one's reading wins when it finds both numbers.
+        {"Local IP 127.0.0.1:27020, Network In 2.0, Out 7.5, Loss 0\n", "12/128 45.5 7.5 [] [again.dem]"},
+        {"Local IP 127.0.0.1:27020, Network In 3.0 Out 9.0, Out 5.0\n", "12/128 45.5 9 [] [again.dem]"},
+        {"Local IP 127.0.0.1:27020, Network In 3.0  Out  11.25\n", "12/128 45.5 11.25 [] [again.dem]"},
+        // Reads that find no number, or no finite one, leave the fields; a first number alone is taken.
+        {"Name Cup TV, Clients many\nName Cup TV\nLocal Slots plenty\nClient delay is unknown\nCurrent spectator delay "
+         "is\n"
+         "Local IP 127.0.0.1:27020, Out fast\nLocal IP 127.0.0.1, Network In x Out 3\nClient delay is -nan\n"
+         "Current spectator delay is inf seconds\nLocal IP 127.0.0.1:27020, Network In 1.0, Out 1e99\n"
+         "Local IP 127.0.0.1:27020, Network In inf Out 3.0, Out NAN\n",
+         "12/128 45.5 11.25 [] [again.dem]"},
+        {"Name Cup TV, Clients 9/\nLocal Slots 64, Spectators 3\n", "9/64 45.5 11.25 [] [again.dem]"},
+        {"Local Slots 1, Spectators 2147483647, Proxies 5\n",
+         "2147483647/1 45.5 11.25 [] [again.dem]"},  // held to 32 bits
+        {"Local Slots 1, Spectators -2147483648, Proxies -5\n", "-2147483648/1 45.5 11.25 [] [again.dem]"},
     };
-    const std::vector<Case> addresses = {
-        {"HLTV proxy connected to 127.0.0.2:27015, delay 30.0 s", "127.0.0.2:27015"},
-        {"HLTV proxy connected to 127.0.0.2:27015", ""},  // no comma: empty
-        {"Connected to Game Server (127.0.0.3:27015)", "127.0.0.3:27015"},
-        {"Connected to nothing", ""},
-        {"Source Game Server 127.0.0.4:27016, Delay 30", "127.0.0.4:27016"},
-        {"Source HLTV Proxy 127.0.0.5:27020, ready", "127.0.0.5:27020, ready"},
-        {"Source HLTV Proxy", "Source HLTV Proxy"},  // without the blank: the whole line
-    };
-    for (const Case& c : addresses) {
-        tv->serverAddress = "before";
-        Deliver(tv, Print(c.line + "\n"));
-        EXPECT_EQ(tv->serverAddress, c.serverAddress) << c.line;
+    for (auto& [text, fields] : rows) {
+        Deliver(tv, Print(text));
+        EXPECT_EQ(Fields(*tv), fields) << text;
     }
-    for (const std::string line : {"HLTV proxy disconnected.", "Not connected."}) {
-        tv->serverAddress = "before";
-        Deliver(tv, Print(line + "\n"));
-        EXPECT_EQ(tv->serverAddress, "") << line;
-    }
-
-    Deliver(tv, Print("Name Cup TV, Clients 7/64\n"));
-    EXPECT_EQ(tv->spectators, 7);
-    EXPECT_EQ(tv->spectatorSlots, 64);
-    Deliver(tv, Print("Local Slots 128, Spectators 10, Proxies 2\n"));
-    EXPECT_EQ(tv->spectatorSlots, 128);
-    EXPECT_EQ(tv->spectators, 12);
-    Deliver(tv, Print("Current spectator delay is 45.5 seconds\n"));
-    EXPECT_EQ(tv->delay, 45.5f);
-    Deliver(tv, Print("Local IP 127.0.0.1:27020, Network In 2.0, Out 7.5, Loss 0\n"));
-    EXPECT_EQ(tv->outgoingBandwidth, 7.5f);
-    // Both "Local IP " rules, in order: the second one's reading wins when it finds both numbers.
-    Deliver(tv, Print("Local IP 127.0.0.1:27020, Network In 3.0 Out 9.0, Out 5.0\n"));
-    EXPECT_EQ(tv->outgoingBandwidth, 9.0f);
-    Deliver(tv, Print("Local IP 127.0.0.1:27020, Network In 3.0  Out  11.25\n"));
-    EXPECT_EQ(tv->outgoingBandwidth, 11.25f);
-}
-
-TEST_F(HLTVFixture, ReadsThatFindNoNumberLeaveTheFields) {
-    CHLTV* tv = AddProxy("");
-    tv->spectators = 5;
-    tv->spectatorSlots = 6;
-    tv->delay = 7.0f;
-    tv->outgoingBandwidth = 8.0f;
-    Deliver(tv, Print("Name Cup TV, Clients many\n"
-                      "Name Cup TV\n"
-                      "Local Slots plenty\n"
-                      "Client delay is unknown\n"
-                      "Current spectator delay is\n"
-                      "Local IP 127.0.0.1:27020, Out fast\n"
-                      "Local IP 127.0.0.1, Network In x Out 3\n"));
-    EXPECT_EQ(tv->spectators, 5);
-    EXPECT_EQ(tv->spectatorSlots, 6);
-    EXPECT_EQ(tv->delay, 7.0f);
-    EXPECT_EQ(tv->outgoingBandwidth, 8.0f);
-    // A read that finds its first number only takes that one.
-    Deliver(tv, Print("Name Cup TV, Clients 9/\nLocal Slots 64, Spectators 3\n"));
-    EXPECT_EQ(tv->spectators, 9);
-    EXPECT_EQ(tv->spectatorSlots, 64);
-    // The sum of spectators and proxies is held to 32 bits.
-    Deliver(tv, Print("Local Slots 1, Spectators 2147483647, Proxies 5\n"));
-    EXPECT_EQ(tv->spectators, std::numeric_limits<std::int32_t>::max());
-    Deliver(tv, Print("Local Slots 1, Spectators -2147483648, Proxies -5\n"));
-    EXPECT_EQ(tv->spectators, std::numeric_limits<std::int32_t>::min());
-}
-
-TEST_F(HLTVFixture, NonFiniteFiguresLeaveDelayAndBandwidth) {
-    CHLTV* tv = AddProxy("");
-    Deliver(tv, Print("Client delay is nan\n"
-                      "Current spectator delay is inf seconds\n"
-                      "Local IP 127.0.0.1:27020, Network In 1.0, Out 1e99\n"
-                      "Local IP 127.0.0.1:27020, Network In 1.0 Out -infinity\n"));
-    // The delay is still unknown, so it is asked for again; the bandwidth was never reported.
-    EXPECT_EQ(tv->delay, -1.0f);
-    EXPECT_EQ(tv->outgoingBandwidth, -1.0f);
-    tv->delay = 30.0f;
-    tv->outgoingBandwidth = 15.0f;
-    Deliver(tv, Print("Client delay is -nan\nLocal IP 127.0.0.1:27020, Network In inf Out 3.0, Out NAN\n"));
-    EXPECT_EQ(tv->delay, 30.0f);
-    EXPECT_EQ(tv->outgoingBandwidth, 15.0f);
-}
-
-TEST_F(HLTVFixture, AnyPrintMeansRconInUseAndRefusalsAreOnlyLogged) {
-    CHLTV* tv = AddProxy("");
-    tv->state = 2;
-    Deliver(tv, Print("Unknown command: x\n"));
-    EXPECT_EQ(tv->state, 3);  // even without an rcon password
-
-    // No bad-password protection of its own: the proxy keeps its password and keeps sending.
-    tv->rconPassword = "wrong";
-    tv->state = 2;
-    tp.clock.Advance(2);
-    Deliver(tv, Print("Bad rcon_password.\n"));
-    EXPECT_EQ(tv->rconPassword, "wrong");
-    EXPECT_EQ(tv->state, 3);
-    EXPECT_EQ(tv->lastAnswerTime, tp.clock.now);
-    EXPECT_EQ(Console(*tv).back(), "Bad rcon_password.");
-    EXPECT_TRUE(tp.sound.played.empty());
-    // The server's rules do not apply to a proxy.
-    tv->password = "kept";
+    // Any print means rcon in use; the server's own rules do not apply to a proxy.
     Deliver(tv, Print("\"sv_password\" is \"other\"\nnxn_match_report = \"A;B;0;0;0;0;2;1;0;0;0\"\n"));
-    EXPECT_EQ(tv->password, "kept");
-    EXPECT_EQ(tv->matchRunning, 0);
-    EXPECT_EQ(tv->teamAName, "?");
+    EXPECT_EQ(std::tuple(tv->state, tv->password, tv->matchRunning, tv->teamAName), std::tuple(3, "kept", 0, "?"));
+    // Details keep the proxy's icon; a ping answer and a stray refresh the view stamp, not the answer time.
+    tp.clock.Advance(5);
+    Deliver(tv, kOob + "m127.0.0.1:27020\0Proxy\0de_nuke\0cstrike\0HLTV\0\x05\x10\x2F"s);
+    EXPECT_EQ(std::tuple(tv->icon, tv->serverName, tv->map, tv->viewStamp),
+              std::tuple(153u, "Proxy", "de_nuke", tp.clock.now));
+    const Time answered = tv->lastAnswerTime;
+    for (auto d : {"j", "zzz"}) {
+        tp.clock.Advance(3);
+        Deliver(tv, kOob + d);
+        EXPECT_EQ(tv->viewStamp, tp.clock.now);
+    }
+    EXPECT_EQ(std::tuple(tv->strayDatagrams, tv->lastAnswerTime), std::tuple(1u, answered));
 }
 
-TEST_F(HLTVFixture, DelayIsAskedEverySixSecondsUntilItIsKnown) {
-    peer.SetSilent(true);
+TEST_F(HLTVTest, DelayIsAskedEveryCycleUntilItIsKnown) {
     peer.SetDelay(30.0f);
-    CHLTV* tv = AddProxy("secret");
-    auto delaysInACycle = [&] {
-        int n = 0;
-        for (int i = 0; i < 6; ++i)
-            for (auto& d : TickProxy(tv)) n += d.ends_with("\" delay"s + '\0') ? 1 : 0;
-        return n;
-    };
-    EXPECT_EQ(delaysInACycle(), 1);
-    EXPECT_EQ(delaysInACycle(), 1);
-    EXPECT_EQ(tv->delay, -1.0f);
-    peer.SetSilent(false);
-    EXPECT_EQ(delaysInACycle(), 1);  // answered this time
-    EXPECT_EQ(tv->delay, 30.0f);
-    EXPECT_EQ(Console(*tv).back(), "Client delay is 30.0 seconds.");
-    EXPECT_EQ(delaysInACycle(), 0);
-    EXPECT_EQ(delaysInACycle(), 0);
+    CHLTV* tv = AddProxy();
+    int delays = 0;
+    for (int i = 0; i < 18; ++i)
+        for (auto& d : TickProxy(tv)) delays += d.ends_with("\" delay"s + '\0') ? 1 : 0;
+    EXPECT_EQ(std::tuple(delays, tv->delay, Has(Console(*tv), "Client delay is 30.0 seconds.")),
+              std::tuple(1, 30.0f, true));
 }
 
-// ---- links -----------------------------------------------------------------------------------------
-
-TEST_F(HLTVFixture, DocumentLinksTheReportedServerWithinSixTicks) {
+TEST_F(HLTVTest, DocumentLinksTheReportedServerWithinSixTicks) {
     CHLTV* tv = AddProxy("");
     Deliver(tv, Print("HLTV proxy connected to 127.0.0.3:27015, delay 30.0 s\n"));
-    for (int i = 0; i < 12; ++i) {
-        tp.clock.Advance(1);
-        doc.Tick();
-    }
+    for (int i = 0; i < 12; ++i) doc.Tick();
     EXPECT_EQ(tv->linkedServer, nullptr);  // nobody matches: retried every sixth tick
     auto* server = Add<CHLServer>("127.0.0.3", 27015, "Servers");
-    ASSERT_EQ(server->AddressString(), "127.0.0.3:27015");
     int ticks = 0;
-    while (!tv->linkedServer && ticks < 12) {
-        tp.clock.Advance(1);
-        doc.Tick();
-        ++ticks;
-    }
+    for (; !tv->linkedServer && ticks < 12; ++ticks) doc.Tick();
     EXPECT_EQ(tv->linkedServer, server);
     EXPECT_LE(ticks, 6);
-
-    // A change of the reported address keeps the link; deleting the server clears it.
+    // A change of the reported address keeps the link, even to another monitored server; deleting the
+    // linked server clears it.
+    Add<CHLServer>("127.0.0.9", 27015, "Servers");
     Deliver(tv, Print("HLTV proxy connected to 127.0.0.9:27015, delay 30.0 s\n"));
     for (int i = 0; i < 6; ++i) doc.Tick();
     EXPECT_EQ(tv->linkedServer, server);
@@ -489,107 +190,41 @@ TEST_F(HLTVFixture, DocumentLinksTheReportedServerWithinSixTicks) {
     EXPECT_EQ(tv->linkedServer, nullptr);
 }
 
-TEST_F(HLTVFixture, ResolutionRulesAndTheObjectNearerTheHead) {
-    // Objects without sockets: their address strings come from the resolved address.
-    auto make = [&](auto* raw, const std::string& resolved, std::uint32_t port) {
-        raw->resolvedAddress = resolved;
-        raw->port = port;
-        return std::unique_ptr<CCommonObject>(raw);
-    };
-    auto* relay = new CHLTV(tp.platform);
-    relay->externalHost = "127.0.0.3";
-    relay->externalPort = 27015;
-    auto* server = new CHLServer(tp.platform);
-    CObjectList headRelay;
-    headRelay.Append(make(relay, "127.0.0.4", 27020));
-    headRelay.Append(make(server, "127.0.0.3", 27015));
-    EXPECT_TRUE(relay->Matches("127.0.0.4:27020"));
-    EXPECT_TRUE(relay->Matches("127.0.0.3:27015"));
-    EXPECT_FALSE(relay->Matches("127.0.0.3:27020"));
-    EXPECT_EQ(relay->ExternalAddressString(), "127.0.0.3:27015");
-
-    CHLTV tv(tp.platform);
-    tv.serverAddress = "127.0.0.3:27015";
-    tv.ResolveLinks(headRelay);
-    EXPECT_EQ(tv.linkedServer, relay);
-
-    CObjectList headServer;
-    auto* server2 = new CHLServer(tp.platform);
-    auto* relay2 = new CHLTV(tp.platform);
-    relay2->externalHost = "127.0.0.3";
-    relay2->externalPort = 27015;
-    headServer.Append(make(server2, "127.0.0.3", 27015));
-    headServer.Append(make(relay2, "127.0.0.4", 27020));
-    tv.linkedServer = nullptr;
-    tv.ResolveLinks(headServer);
-    EXPECT_EQ(tv.linkedServer, server2);
-
-    // An existing link stays; an empty address links nothing; link not before must lie in the past.
-    tv.ResolveLinks(headRelay);
-    EXPECT_EQ(tv.linkedServer, server2);
-    tv.linkedServer = nullptr;
-    tv.serverAddress.clear();
-    tv.ResolveLinks(headRelay);
-    EXPECT_EQ(tv.linkedServer, nullptr);
-    tv.serverAddress = "127.0.0.3:27015";
-    tv.linkNotBefore = tp.clock.now;
-    tv.ResolveLinks(headRelay);
-    EXPECT_EQ(tv.linkedServer, nullptr);
-    tp.clock.Advance(1);
-    tv.ResolveLinks(headRelay);
-    EXPECT_EQ(tv.linkedServer, relay);
-    // Deleting another object leaves the link.
-    tv.OnObjectDeleted(server);
-    EXPECT_EQ(tv.linkedServer, relay);
-    tv.OnObjectDeleted(relay);
-    EXPECT_EQ(tv.linkedServer, nullptr);
-}
-
-TEST_F(HLTVFixture, LinkLineStyles) {
-    CHLTV tv(tp.platform);
+TEST_F(HLTVTest, LinkLineStyles) {
+    CHLTV tv(tp.platform), upstream(tp.platform);
     CHLServer server(tp.platform);
     server.resolvedAddress = "127.0.0.3";
     server.port = 27015;
-    CHLTV upstream(tp.platform);
     upstream.resolvedAddress = "127.0.0.4";
     upstream.port = 27020;
     upstream.externalHost = "127.0.0.5";
     upstream.externalPort = 27021;
     tv.iconRect = {36, 0, 84, 48};
     server.iconRect = {10, 500, 58, 548};
-
+    using S = CHLTVLinkStyle;
     tv.state = 2;
-    EXPECT_EQ(tv.LinkLine().style, CHLTVLinkStyle::None);  // no link
+    EXPECT_EQ(tv.LinkLine().style, S::None);  // no link
     tv.linkedServer = &server;
     tv.state = 1;
-    EXPECT_EQ(tv.LinkLine().style, CHLTVLinkStyle::None);  // no answer
+    EXPECT_EQ(tv.LinkLine().style, S::None);  // no answer
     tv.state = 2;
-    auto line = tv.LinkLine();
-    EXPECT_EQ(line.style, CHLTVLinkStyle::DashDot);  // dropped, not confirmed
-    EXPECT_EQ(line.target, &server);
-    EXPECT_EQ(std::make_pair(line.fromX, line.fromY), std::make_pair(60, 24));
-    EXPECT_EQ(std::make_pair(line.toX, line.toY), std::make_pair(34, 524));
-    tv.serverAddress = "127.0.0.3:27015";
-    EXPECT_EQ(tv.LinkLine().style, CHLTVLinkStyle::Solid);
-    tv.serverAddress = "127.0.0.3:27016";
-    EXPECT_EQ(tv.LinkLine().style, CHLTVLinkStyle::DashDot);
-
-    tv.linkedServer = &upstream;
-    tv.serverAddress = "127.0.0.4:27020";
-    EXPECT_EQ(tv.LinkLine().style, CHLTVLinkStyle::Solid);
-    tv.serverAddress = "127.0.0.5:27021";
-    EXPECT_EQ(tv.LinkLine().style, CHLTVLinkStyle::Solid);  // through its external address
-    tv.serverAddress = "127.0.0.6:27020";
-    EXPECT_EQ(tv.LinkLine().style, CHLTVLinkStyle::None);
-    tv.serverAddress.clear();
-    EXPECT_EQ(tv.LinkLine().style, CHLTVLinkStyle::DashDot);
+    const auto line = tv.LinkLine();
+    EXPECT_EQ(std::tuple(line.style, line.target, line.fromX, line.fromY, line.toX, line.toY),
+              std::tuple(S::DashDot, static_cast<CCommonObject*>(&server), 60, 24, 34, 524));
+    const std::vector<std::tuple<CCommonObject*, std::string, S>> rows = {
+        {&server, "127.0.0.3:27015", S::Solid},   {&server, "127.0.0.3:27016", S::DashDot},
+        {&upstream, "127.0.0.4:27020", S::Solid}, {&upstream, "127.0.0.5:27021", S::Solid},  // its external address
+        {&upstream, "127.0.0.6:27020", S::None},  {&upstream, "", S::DashDot}};
+    for (auto& [target, address, style] : rows) {
+        tv.linkedServer = target;
+        tv.serverAddress = address;
+        EXPECT_EQ(tv.LinkLine().style, style) << address;
+    }
 }
 
-// ---- drops -----------------------------------------------------------------------------------------
-
-TEST_F(HLTVFixture, DropConnectsTheProxyToItsTarget) {
-    CHLTV* tv = AddProxy("secret");  // in Local TV, zone LAN Local
-    Authenticate(tv);
+TEST_F(HLTVTest, DropConnectsTheProxyToItsTarget) {
+    CHLTV* tv = AddProxy();  // in Local TV, zone LAN Local
+    TickProxy(tv);
     auto* otherZone = Add<CHLTV>("127.0.0.6", 27020, "Internet TV");
     otherZone->proxyPassword = "relay pw";
     otherZone->externalHost = "127.0.0.7";
@@ -600,136 +235,88 @@ TEST_F(HLTVFixture, DropConnectsTheProxyToItsTarget) {
     auto* server = Add<CHLServer>("127.0.0.9", 27015, "Servers");
     server->password = "match";
     auto* q3 = Add<CQ3Server>("127.0.0.10", 27960, "Servers");
-
-    auto dropAndTake = [&](CCommonObject* target) {
+    auto drop = [&](CCommonObject* target) {
         peer.ClearReceived();
+        tv->serverAddress = "before";
         tv->OnDrop(target);
-        Settle(tv);
-        return Sent();
+        Settle(*tv, peer);
+        EXPECT_EQ(tv->linkedServer, target);
+        return std::pair(Sent(peer), tv->serverAddress);
     };
-    tv->serverAddress = "before";
-    EXPECT_EQ(dropAndTake(nullptr), std::vector<std::string>{});
-    EXPECT_EQ(tv->linkedServer, nullptr);
-    EXPECT_EQ(tv->serverAddress, "before");
-
-    // Another zone: the target's proxy password, then its external address.
-    EXPECT_EQ(dropAndTake(otherZone),
-              (std::vector<std::string>{Rcon("serverpassword relay pw"), Rcon("connect 127.0.0.7:27021")}));
-    EXPECT_EQ(tv->linkedServer, otherZone);
-    EXPECT_EQ(tv->serverAddress, "");  // cleared, then whatever the proxy prints
-
-    // The same zone, no proxy password: no serverpassword, its own address.
-    tv->serverAddress = "before";
-    EXPECT_EQ(dropAndTake(sameZone), std::vector<std::string>{Rcon("connect 127.0.0.8:27020")});
-    EXPECT_EQ(tv->linkedServer, sameZone);
-    EXPECT_EQ(tv->serverAddress, "");
-
+    using R = std::pair<std::vector<std::string>, std::string>;
+    tv->linkedServer = nullptr;
+    EXPECT_EQ(drop(nullptr), R({}, "before"));
+    // Another zone: the target's proxy password, then its external address; the address is cleared.
+    EXPECT_EQ(drop(otherZone), R({Rcon("serverpassword relay pw"), Rcon("connect 127.0.0.7:27021")}, ""));
+    EXPECT_EQ(drop(sameZone), R({Rcon("connect 127.0.0.8:27020")}, ""));  // the same zone: its own address
     // A game server: its password and its address; the reported address stays.
-    tv->serverAddress = "before";
-    EXPECT_EQ(dropAndTake(server),
-              (std::vector<std::string>{Rcon("serverpassword match"), Rcon("connect 127.0.0.9:27015")}));
-    EXPECT_EQ(tv->linkedServer, server);
-    EXPECT_EQ(tv->serverAddress, "before");
+    EXPECT_EQ(drop(server), R({Rcon("serverpassword match"), Rcon("connect 127.0.0.9:27015")}, "before"));
     server->password.clear();
-    EXPECT_EQ(dropAndTake(server), std::vector<std::string>{Rcon("connect 127.0.0.9:27015")});
-
-    // Any other kind: connect, and the reported address is cleared.
-    tv->serverAddress = "before";
-    EXPECT_EQ(dropAndTake(q3), std::vector<std::string>{Rcon("connect 127.0.0.10:27960")});
-    EXPECT_EQ(tv->linkedServer, q3);
-    EXPECT_EQ(tv->serverAddress, "");
-
-    EXPECT_EQ(peer.Connects(), (std::vector<std::string>{"127.0.0.7:27021", "127.0.0.8:27020", "127.0.0.9:27015",
-                                                         "127.0.0.9:27015", "127.0.0.10:27960"}));
+    EXPECT_EQ(drop(server), R({Rcon("connect 127.0.0.9:27015")}, "before"));
+    EXPECT_EQ(drop(q3), R({Rcon("connect 127.0.0.10:27960")}, ""));  // any other kind
+    sameZone->group = nullptr;                                       // no group lies in no zone: the external address
+    EXPECT_EQ(drop(sameZone), R({Rcon("connect 127.0.0.8:1")}, ""));
     EXPECT_EQ(peer.ServerPasswords(), (std::vector<std::string>{"relay pw", "match"}));
     EXPECT_TRUE(tp.prompter.messages.empty());  // no "Drop on" message
-
-    // A proxy without a group lies in no zone: the external address.
-    sameZone->group = nullptr;
-    EXPECT_EQ(dropAndTake(sameZone), std::vector<std::string>{Rcon("connect 127.0.0.8:1")});
 }
 
-// ---- relay chain, names, automatic recording ---------------------------------------------------------
-
-TEST_F(HLTVFixture, RelayChainWalkEndsOnCyclesAndReportsOtherKinds) {
+TEST_F(HLTVTest, RelayChainWalkEndsOnCyclesAndReportsOtherKinds) {
     CHLTV a(tp.platform), b(tp.platform), c(tp.platform);
     CHLServer server(tp.platform);
     CQ3Server q3(tp.platform);
-
     EXPECT_EQ(a.GameServer(true), nullptr);  // no link
-    a.linkedServer = &server;
-    EXPECT_EQ(a.GameServer(true), &server);
     a.linkedServer = &b;
     b.linkedServer = &c;
     c.linkedServer = &server;
     EXPECT_EQ(a.GameServer(true), &server);  // through two proxies
     c.linkedServer = nullptr;
-    EXPECT_EQ(a.GameServer(true), nullptr);  // a missing link
-
-    b.linkedServer = &a;  // A -> B -> A
     EXPECT_EQ(a.GameServer(true), nullptr);
-    EXPECT_EQ(b.GameServer(true), nullptr);
-    b.linkedServer = &c;  // A -> B -> C -> B
-    c.linkedServer = &b;
-    EXPECT_EQ(a.GameServer(true), nullptr);
-    a.linkedServer = &a;  // A -> A
-    EXPECT_EQ(a.GameServer(true), nullptr);
+    for (auto [from, to] : {std::pair{&b, &a}, {&c, &b}, {&a, &a}}) {  // A-B-A, A-B-C-B, A-A
+        from->linkedServer = to;
+        if (from == &c) b.linkedServer = &c;
+        EXPECT_EQ(a.GameServer(true), nullptr);
+    }
     EXPECT_TRUE(tp.prompter.messages.empty());
-
-    // A chain ending at another kind: the internal-error message, and no game server.
+    // A chain ending at another kind: the internal-error message when asked for, and no game server.
     a.linkedServer = &b;
+    b.linkedServer = &c;
     c.linkedServer = &q3;
     EXPECT_EQ(a.GameServer(false), nullptr);
     EXPECT_TRUE(tp.prompter.messages.empty());
     EXPECT_EQ(a.GameServer(true), nullptr);
-    EXPECT_EQ(tp.prompter.messages,
-              std::vector<std::string>{"CHLTV::CheckAutoRecord() : Internal error, report this bug to the author"});
-
-    // A cycle walked by the automatic recording step sends nothing and says nothing.
+    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{kInternalError});
+    // The automatic recording step: a cycle sends and says nothing; another kind says it every sixth tick.
     ProbeHLTV p(tp.platform), q(tp.platform);
     p.autoRecord = 1;
     p.linkedServer = &q;
     q.linkedServer = &p;
     p.pollPhase = 5;
     p.Tick();
-    EXPECT_TRUE(p.sent.empty());
+    ProbeHLTV odd(tp.platform);
+    odd.linkedServer = &q3;
+    for (int i = 0; i < 12; ++i) odd.Tick();  // auto record off
     EXPECT_EQ(tp.prompter.messages.size(), 1u);
+    odd.autoRecord = 1;
+    for (int i = 0; i < 12; ++i) odd.Tick();
+    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>(3, kInternalError));
+    EXPECT_TRUE(p.sent.empty());
+    EXPECT_TRUE(std::none_of(odd.sent.begin(), odd.sent.end(), [](auto& s) { return BeginsWith(s, "record"); }));
 }
 
-TEST_F(HLTVFixture, InternalErrorOnEverySixthTickWhileAutoRecordIsOn) {
-    ProbeHLTV tv(tp.platform);
-    CQ3Server q3(tp.platform);
-    tv.linkedServer = &q3;
-    for (int i = 0; i < 12; ++i) tv.Tick();  // auto record off
-    EXPECT_TRUE(tp.prompter.messages.empty());
-    tv.autoRecord = 1;
-    for (int i = 0; i < 12; ++i) tv.Tick();
-    EXPECT_EQ(tp.prompter.messages,
-              std::vector<std::string>(2, "CHLTV::CheckAutoRecord() : Internal error, report this bug to the author"));
-    EXPECT_TRUE(std::none_of(tv.sent.begin(), tv.sent.end(), [](auto& s) { return BeginsWith(s, "record"); }));
-}
-
-TEST_F(HLTVFixture, RecordingFileNames) {
-    std::string text = "2004-05-12_21h05_de_dust2_CD|y, [AB]x";
-    CHLTV::CleanFileName(text);
-    EXPECT_EQ(text, "2004-05-12_21h05_de_dust2_CDy[AB]x");
-    text = "()-_={}[]!+@azAZ09 ,|./\\:*?\"<>;'#$%^&~`\t\xE9\x80";
+TEST_F(HLTVTest, RecordingFileNames) {
+    std::string text = "()-_={}[]!+@azAZ09 ,|./\\:*?\"<>;'#$%^&~`\t\xE9\x80";
     CHLTV::CleanFileName(text);
     EXPECT_EQ(text, "()-_={}[]!+@azAZ09");
-
     tp.clock.now = Utc(2004, 5, 12, 21, 5, 42);
-    CHLTV tv(tp.platform);
+    CHLTV tv(tp.platform), relay(tp.platform);
     tv.map = "de_dust2";
     const std::vector<std::string> names = {"CD|y1",  "CD|y2",  "CD|y3",  "CD|y4",  "CD|y5",
                                             "[AB]x1", "[AB]x2", "[AB]x3", "[AB]x4", "[AB]x5"};
     std::copy(names.begin(), names.end(), tv.playerNames.begin());
     tv.playerNameCount = 10;
     tv.DetectTeamTags();
-    EXPECT_EQ(tv.TeamTags(), "CD|y, [AB]x");
     EXPECT_EQ(tv.RecordingFileName(), "2004-05-12_21h05_de_dust2_CDy[AB]x");
-
     // The relayed match's team names, through a relaying proxy, while the match runs.
-    CHLTV relay(tp.platform);
     CHLServer server(tp.platform);
     server.teamAName = "Alpha";
     server.teamBName = "Beta";
@@ -737,12 +324,11 @@ TEST_F(HLTVFixture, RecordingFileNames) {
     relay.linkedServer = &server;
     EXPECT_EQ(tv.RecordingFileName(), "2004-05-12_21h05_de_dust2_CDy[AB]x");  // no match running
     server.matchRunning = 1;
-    EXPECT_EQ(tv.RecordingFileName(), "2004-05-12_21h05_de_dust2_Alpha_Beta");
     server.teamAName = "A/B c";
     EXPECT_EQ(tv.RecordingFileName(), "2004-05-12_21h05_de_dust2_ABc_Beta");
 }
 
-TEST_F(HLTVFixture, StopDelayRule) {
+TEST_F(HLTVTest, StopDelayRule) {
     tp.clock.now = Utc(2004, 5, 12, 21, 5);
     ProbeHLTV tv(tp.platform);
     CHLServer server(tp.platform);
@@ -750,110 +336,72 @@ TEST_F(HLTVFixture, StopDelayRule) {
     server.teamBName = "Beta";
     tv.linkedServer = &server;
     tv.autoRecord = 1;
+    tv.state = 3;
     tv.recordingFile = "x.dem";
-    struct Case {
-        float delay;
-        Time after;
-    };
-    const std::vector<Case> cases = {{-1.0f, 40},
-                                     {30.0f, 40},
-                                     {30.9f, 40},
-                                     {0.0f, 10},
-                                     {-0.5f, 40},
-                                     {std::nanf(""), 40},
-                                     {std::numeric_limits<float>::infinity(), 10 + 2147483647LL},
-                                     {1e30f, 10 + 2147483647LL}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.delay);
-        tv.delay = c.delay;
+    const Time forever = 10 + 2147483647LL;
+    for (auto [delay, after] : {std::pair{-1.0f, Time{40}},
+                                {30.0f, 40},
+                                {30.9f, 40},
+                                {0.0f, 10},
+                                {-0.5f, 40},
+                                {std::nanf(""), 40},
+                                {std::numeric_limits<float>::infinity(), forever},
+                                {1e30f, forever},
+                                {30.0f, 40}}) {
+        tv.delay = delay;
         tv.stopRecordingAt = 0;
         tv.CheckAutoRecord();
-        EXPECT_EQ(tv.stopRecordingAt, tp.clock.now + c.after);
+        EXPECT_EQ(tv.stopRecordingAt, tp.clock.now + after) << delay;
     }
-    EXPECT_TRUE(tv.sent.empty());
-
-    tv.delay = 30.0f;
-    tv.stopRecordingAt = 0;
-    tv.CheckAutoRecord();
     const Time due = tv.stopRecordingAt;
-    EXPECT_TRUE(tv.StopPending());
-    tv.state = 3;
-    EXPECT_EQ(tv.RecordingMark(), 173u);
+    EXPECT_EQ(std::tuple(tv.StopPending(), tv.RecordingMark()), std::tuple(true, 173u));
     tp.clock.now = due;
-    tv.CheckAutoRecord();
-    EXPECT_TRUE(tv.sent.empty());  // not later than the due time yet
-    // A match that starts again while a stop is pending changes nothing...
-    server.matchRunning = 1;
+    tv.CheckAutoRecord();     // not later than the due time yet
+    server.matchRunning = 1;  // a match that starts again while a stop is pending changes nothing...
     tp.clock.now = due + 5;
     tv.CheckAutoRecord();
-    EXPECT_TRUE(tv.sent.empty());
-    EXPECT_EQ(tv.stopRecordingAt, due);
-    // ...and its end stops the recording at once.
-    server.matchRunning = 0;
+    EXPECT_EQ(std::tuple(tv.sent.size(), tv.stopRecordingAt), std::tuple(0u, due));
+    server.matchRunning = 0;  // ...and its end stops the recording at once
     tv.CheckAutoRecord();
-    EXPECT_EQ(tv.sent, (std::vector<std::string>{"stoprecord", "stoprecording"}));
-    EXPECT_EQ(tv.stopRecordingAt, 0);
-    EXPECT_EQ(tv.RecordingMark(), 151u);
-
-    // Not recording and no match: nothing. A running match and no recording: "record" on every call
-    // until the proxy reports its recording.
+    EXPECT_EQ(std::tuple(tv.sent, tv.stopRecordingAt, tv.RecordingMark()),
+              std::tuple(std::vector<std::string>{"stoprecord", "stoprecording"}, 0, 151u));
+    // A running match and no recording: "record" on every call; not recording and no match: nothing.
     tv.sent.clear();
     tv.recordingFile.clear();
     tv.CheckAutoRecord();
-    EXPECT_TRUE(tv.sent.empty());
     EXPECT_EQ(tv.RecordingMark(), 155u);
     server.matchRunning = 1;
     tv.map = "de_nuke";
     tv.CheckAutoRecord();
     tv.CheckAutoRecord();
-    ASSERT_EQ(tv.sent.size(), 2u);
-    EXPECT_EQ(tv.sent[0], "record 2004-05-12_21h05_de_nuke_Alpha_Beta");
-    EXPECT_EQ(tv.sent[1], tv.sent[0]);
-    EXPECT_EQ(tv.stopRecordingAt, 0);
     tv.autoRecord = 0;
     tv.CheckAutoRecord();
-    EXPECT_EQ(tv.sent.size(), 2u);
-    EXPECT_EQ(tv.RecordingMark(), 0u);
-    tv.state = 2;
-    tv.recordingFile = "x.dem";
-    EXPECT_EQ(tv.RecordingMark(), 0u);  // marks only in state 3
+    EXPECT_EQ(std::tuple(tv.sent, tv.RecordingMark()),
+              std::tuple(std::vector<std::string>(2, "record 2004-05-12_21h05_de_nuke_Alpha_Beta"), 0u));
 }
-
-TEST_F(HLTVFixture, GaugeFills) {
+TEST_F(HLTVTest, GaugeFills) {
     CHLTV tv(tp.platform);
     tv.playerNameCount = 20;
-    EXPECT_EQ(tv.PlayerGaugeFill(48), 0);  // no relayed server reported
+    EXPECT_EQ(std::tuple(tv.PlayerGaugeFill(48), tv.ShowsSpectatorGauge()), std::tuple(0, false));  // nothing relayed
     tv.serverAddress = "127.0.0.3:27015";
-    EXPECT_EQ(tv.PlayerGaugeFill(48), 48);
-    tv.playerNameCount = 7;
-    EXPECT_EQ(tv.PlayerGaugeFill(48), 24);
-
-    EXPECT_FALSE(tv.ShowsSpectatorGauge());
-    EXPECT_EQ(tv.SpectatorGaugeFill(48), 0);
     tv.spectatorSlots = 128;
-    tv.spectators = 12;
-    EXPECT_TRUE(tv.ShowsSpectatorGauge());
-    EXPECT_EQ(tv.SpectatorGaugeFill(48), 4);
-    tv.spectators = 2147483647;  // more than the slots: held to the gauge
-    EXPECT_EQ(tv.SpectatorGaugeFill(48), 48);
-    tv.spectators = -5;
-    EXPECT_EQ(tv.SpectatorGaugeFill(48), 0);
-
-    for (float b : {-1.0f, 0.0f, 0.5f, 1.0f, std::nanf("")}) {
-        tv.outgoingBandwidth = b;
-        EXPECT_EQ(tv.BandwidthGaugeFill(48), 0) << b;
+    for (auto [players, spectators, bandwidth, fills] : {std::tuple{20, 12, 15.0f, std::array{48, 4, 17}},
+                                                         {7, 2147483647, 1500.0f, {24, 48, 48}},
+                                                         {7, -5, std::numeric_limits<float>::infinity(), {24, 0, 48}},
+                                                         {7, 0, 1.0f, {24, 0, 0}},
+                                                         {7, 0, std::nanf(""), {24, 0, 0}},
+                                                         {7, 0, -1.0f, {24, 0, 0}}}) {
+        tv.playerNameCount = players;
+        tv.spectators = spectators;
+        tv.outgoingBandwidth = bandwidth;
+        EXPECT_EQ((std::array{tv.PlayerGaugeFill(48), tv.SpectatorGaugeFill(48), tv.BandwidthGaugeFill(48)}), fills);
     }
     tv.outgoingBandwidth = 15.0f;
-    EXPECT_EQ(tv.BandwidthGaugeFill(1000), 370);
-    tv.outgoingBandwidth = 1500.0f;
-    EXPECT_EQ(tv.BandwidthGaugeFill(48), 48);
-    tv.outgoingBandwidth = std::numeric_limits<float>::infinity();
-    EXPECT_EQ(tv.BandwidthGaugeFill(48), 48);
+    EXPECT_EQ(std::tuple(tv.BandwidthGaugeFill(1000), tv.ShowsSpectatorGauge()), std::tuple(370, true));
 }
-
-// The proxy relays a Half-Life server whose AdminBot match starts and stops; both are monitored by
-// the document, ticked by a fake clock.
-TEST_F(HLTVFixture, AutoRecordsTheRelayedMatchEndToEnd) {
+// The proxy relays a Half-Life server whose AdminBot match starts and stops; both are monitored by the
+// document, ticked by the fake clock.
+TEST_F(HLTVTest, AutoRecordsTheRelayedMatchEndToEnd) {
     sim::CHLPeer game;
     game.SetRconPassword("secret");
     game.SetMatchReport({"Alpha", "Beta", 2, 0, 0, 0, 0});
@@ -861,349 +409,124 @@ TEST_F(HLTVFixture, AutoRecordsTheRelayedMatchEndToEnd) {
     peer.SetConnectedTo(gameAddress);
     peer.SetDelay(30.0f);
     tp.clock.now = Utc(2004, 5, 12, 21, 4, 0);
-
     auto* server = Add<CHLServer>("127.0.0.1", game.Port(), "Servers", "secret");
-    CHLTV* tv = AddProxy("secret");
+    CHLTV* tv = AddProxy();
     tv->autoRecord = 1;
-    ASSERT_EQ(server->pollPhase, 0);
-    ASSERT_EQ(tv->pollPhase, 0);
     const std::uint32_t challenge = game.ExpectedChallenge();
     auto rcon = [&](const std::string& c) { return Framed("rcon " + std::to_string(challenge) + " \"secret\" " + c); };
-
-    // Ticks 1..n; the proxy's datagrams of each tick.
-    std::vector<std::vector<std::string>> sentAt(1);
+    std::vector<std::vector<std::string>> sentAt(1);  // the proxy's datagrams of ticks 1..n
     auto run = [&](int ticks) {
         for (int i = 0; i < ticks; ++i) {
             peer.ClearReceived();
             tp.clock.Advance(1);
             doc.Tick();
-            Settle({{server, &game}, {tv, &peer.Base()}});
-            sentAt.push_back(Sent());
+            for (int k = 0; k < 2; ++k) {
+                Settle(*server, game);
+                Settle(*tv, peer);
+            }
+            sentAt.push_back(Sent(peer));
         }
     };
     run(12);
-    EXPECT_EQ(server->matchRunning, 1);
-    EXPECT_EQ(tv->linkedServer, server);  // linked on tick 6, after the proxy's own phase 5
-    EXPECT_EQ(tv->serverAddress, gameAddress);
-    EXPECT_EQ(tv->delay, 30.0f);
-    // Tick 12 is phase 5: the match runs and nothing is recorded yet.
+    EXPECT_EQ(std::tuple(server->matchRunning, tv->linkedServer, tv->serverAddress, tv->delay),
+              std::tuple(1, static_cast<CCommonObject*>(server), gameAddress, 30.0f));
+    // Tick 12 is phase 5: the match runs and the recording starts.
     const std::string name = "2004-05-12_21h04_de_dust2_Alpha_Beta";
     EXPECT_EQ(sentAt[12], std::vector<std::string>{rcon("record " + name)});
-    EXPECT_EQ(peer.Recording(), name);
-
-    run(12);  // tick 16: its status reports the recording
+    run(12);  // its status reports the recording; "record" went out once
     EXPECT_EQ(tv->recordingFile, name + ".dem");
-    EXPECT_EQ(peer.Recordings(), std::vector<std::string>{name});  // "record" went out once
-
-    // The match stops (between the sets); the server learns it on its phase 3 (tick 28), the proxy
-    // notes it on its phase 5 (tick 30) and stops 40 seconds later: on tick 72, the first phase-5
-    // tick later than tick 70.
+    // The match stops; the server learns it on its phase 3 (tick 28), the proxy notes it on its phase 5
+    // (tick 30) and stops 40 seconds later: on tick 72, the first phase-5 tick later than tick 70.
     game.SetMatchReport({"Alpha", "Beta", 3, 7, 0, 5, 0});
     run(6);
-    EXPECT_EQ(server->matchRunning, 0);
-    EXPECT_EQ(tv->stopRecordingAt, tp.clock.now + 40);
-    const Time due = tv->stopRecordingAt;
+    EXPECT_EQ(std::tuple(server->matchRunning, tv->stopRecordingAt), std::tuple(0, tp.clock.now + 40));
     run(42);
-    EXPECT_EQ(tp.clock.now, due + 2);
     for (int t = 1; t < static_cast<int>(sentAt.size()); ++t) {
         const bool stops = std::any_of(sentAt[t].begin(), sentAt[t].end(),
                                        [](auto& d) { return d.find("stoprecord") != std::string::npos; });
         EXPECT_EQ(stops, t == 72) << "tick " << t;
     }
     EXPECT_EQ(sentAt[72], (std::vector<std::string>{rcon("stoprecord"), rcon("stoprecording")}));
-    EXPECT_EQ(tv->stopRecordingAt, 0);
-    EXPECT_EQ(peer.Recording(), "");
-    run(6);  // tick 76: the status has no recording line
+    EXPECT_EQ(std::tuple(tv->stopRecordingAt, peer.Recording()), std::tuple(0, ""));
+    run(6);  // the status has no recording line
     EXPECT_EQ(tv->recordingFile, "");
     EXPECT_EQ(peer.Recordings(), std::vector<std::string>{name});
     EXPECT_EQ(tp.sound.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav"}));
     EXPECT_TRUE(tp.prompter.messages.empty());
 }
 
-// ---- the document ----------------------------------------------------------------------------------
-
-TEST_F(HLTVFixture, DocumentProxyCommands) {
-    CHLTV* tv = AddProxy("secret");
-    Authenticate(tv);
+TEST_F(HLTVTest, DocumentProxyCommands) {
+    CHLTV* tv = AddProxy();
+    TickProxy(tv);
     doc.selectedObject = tv;
+    auto& pr = tp.prompter;
+    auto command = [&](void (COrvaneDoc::*f)(), std::optional<std::string> answer, std::optional<bool> yes = {}) {
+        pr.inputAnswers = {answer};
+        if (yes) pr.yesNoAnswers = {*yes};
+        peer.ClearReceived();
+        (doc.*f)();
+        Settle(*tv, peer);
+        return Sent(peer);
+    };
+    // Rcon Password: prefilled; stored, the challenge forgotten and asked for anew.
     doc.SetModifiedFlag(false);
-
-    // Rcon Password: prefilled; cancel changes nothing.
-    tp.prompter.inputAnswers = {std::nullopt};
-    doc.HLTVRconPassword();
-    EXPECT_EQ(tp.prompter.prompts, std::vector<std::string>{"Try another rcon password:"});
-    EXPECT_EQ(tp.prompter.initials, std::vector<std::string>{"secret"});
-    EXPECT_EQ(tv->rconPassword, "secret");
-    EXPECT_FALSE(doc.IsModified());
-    // OK: stored, challenge forgotten, a new challenge asked for at once.
-    tp.prompter.inputAnswers = {"other"};
-    peer.ClearReceived();
-    doc.HLTVRconPassword();
-    EXPECT_EQ(tv->rconPassword, "other");
-    EXPECT_EQ(tv->challenge, 0u);
-    EXPECT_EQ(tv->state, 2);
-    EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(doc.output.Count(), 1);
-    while (doc.output.Count() > 0) doc.output.RunWindow();
-    ASSERT_TRUE(peer.WaitForCount(1, 3s));
-    EXPECT_EQ(peer.Received()[0], Framed("challenge rcon"));
-    while (tp.loop.RunOnce(200ms) > 0 && tv->challenge == 0) {
-    }
-    EXPECT_EQ(tv->challenge, peer.Base().ExpectedChallenge());
+    const std::string status = "rcon " + std::to_string(peer.Base().ExpectedChallenge()) + " \"other\" status";
+    EXPECT_EQ(command(&COrvaneDoc::HLTVRconPassword, "other"),
+              (std::vector<std::string>{Framed("challenge rcon"), Framed(status)}));
+    EXPECT_EQ(std::tuple(pr.prompts.back(), pr.initials.back(), tv->rconPassword, doc.IsModified()),
+              std::tuple("Try another rcon password:", "secret", "other", true));
     tv->rconPassword = "secret";
-    Settle(tv);
-
-    // Spec Password: empty input box, rcon with the quoted text.
-    tp.prompter.prompts.clear();
-    tp.prompter.initials.clear();
-    tp.prompter.inputAnswers = {"spec pw"};
-    doc.SetModifiedFlag(false);
-    peer.ClearReceived();
-    doc.HLTVSpecPassword();
-    Settle(tv);
-    EXPECT_EQ(tp.prompter.prompts, std::vector<std::string>{"Change the remote spectator password (will use rcon)"});
-    EXPECT_EQ(tp.prompter.initials, std::vector<std::string>{""});
-    EXPECT_EQ(Sent(), std::vector<std::string>{Rcon("spectatorpassword \"spec pw\"")});
-    EXPECT_EQ(peer.SpectatorPassword(), "spec pw");
-    EXPECT_FALSE(doc.IsModified());
-
-    // Proxy Password in state 3: stored, then the question; Yes sends it by rcon.
-    ASSERT_EQ(tv->state, 3);
-    const std::string question =
-        "Local Proxy password changed. Do you want to change remote proxy password also by rcon ?";
-    tp.prompter.prompts.clear();
-    tp.prompter.inputAnswers = {"proxy pw"};
-    tp.prompter.yesNoAnswers = {true};
-    peer.ClearReceived();
-    doc.HLTVProxyPassword();
-    Settle(tv);
-    EXPECT_EQ(tp.prompter.prompts, std::vector<std::string>{"Enter proxy password"});
-    EXPECT_EQ(tp.prompter.questions, std::vector<std::string>{question});
-    EXPECT_EQ(tv->proxyPassword, "proxy pw");
-    EXPECT_EQ(Sent(), std::vector<std::string>{Rcon("proxypassword \"proxy pw\"")});
-    EXPECT_EQ(peer.ProxyPassword(), "proxy pw");
-    EXPECT_TRUE(doc.IsModified());
-    // No: stored only.
-    tp.prompter.inputAnswers = {"second"};
-    tp.prompter.yesNoAnswers = {false};
-    peer.ClearReceived();
-    doc.HLTVProxyPassword();
-    Settle(tv);
-    EXPECT_EQ(tv->proxyPassword, "second");
-    EXPECT_EQ(tp.prompter.questions.size(), 2u);
-    EXPECT_TRUE(Sent().empty());
-    // Below state 3: no question.
-    tv->state = 2;
-    tp.prompter.inputAnswers = {"third"};
-    doc.HLTVProxyPassword();
-    EXPECT_EQ(tv->proxyPassword, "third");
-    EXPECT_EQ(tp.prompter.questions.size(), 2u);
-    tv->state = 3;
-
-    // Disconnect: rcon, no link for ten seconds.
-    auto* server = Add<CHLServer>("127.0.0.3", 27015, "Servers");
-    tv->linkedServer = server;
+    // Spec Password: an empty box, rcon with the quoted text. Proxy Password: stored, then the question.
+    EXPECT_EQ(command(&COrvaneDoc::HLTVSpecPassword, "spec pw"),
+              std::vector<std::string>{Rcon("spectatorpassword \"spec pw\"")});
+    EXPECT_EQ(std::tuple(pr.prompts.back(), pr.initials.back(), peer.SpectatorPassword()),
+              std::tuple("Change the remote spectator password (will use rcon)", "", "spec pw"));
+    EXPECT_EQ(command(&COrvaneDoc::HLTVProxyPassword, "proxy pw", true),
+              std::vector<std::string>{Rcon("proxypassword \"proxy pw\"")});
+    EXPECT_TRUE(command(&COrvaneDoc::HLTVProxyPassword, "second", false).empty());
+    EXPECT_EQ(std::tuple(pr.prompts.back(), pr.questions.back(), tv->proxyPassword, peer.ProxyPassword()),
+              std::tuple("Enter proxy password",
+                         "Local Proxy password changed. Do you want to change remote proxy password also by rcon ?",
+                         "second", "proxy pw"));
+    // Disconnect: rcon, and no link for ten seconds.
+    tv->linkedServer = Add<CHLServer>("127.0.0.3", 27015, "Servers");
+    EXPECT_EQ(command(&COrvaneDoc::HLTVDisconnect, std::nullopt), std::vector<std::string>{Rcon("disconnect")});
+    EXPECT_EQ(std::tuple(tv->linkedServer, tv->linkNotBefore, tv->serverAddress),
+              std::tuple(nullptr, tp.clock.now + 10, ""));
     tv->serverAddress = "127.0.0.3:27015";
-    peer.ClearReceived();
-    doc.HLTVDisconnect();
-    Settle(tv);
-    EXPECT_EQ(Sent(), std::vector<std::string>{Rcon("disconnect")});
-    EXPECT_EQ(peer.ConnectedTo(), "");
+    tp.clock.Advance(10);
+    tv->ResolveLinks(doc.objects);  // the hold-off must lie in the past
     EXPECT_EQ(tv->linkedServer, nullptr);
-    EXPECT_EQ(tv->linkNotBefore, tp.clock.now + 10);
-    EXPECT_EQ(tv->serverAddress, "");  // the proxy printed "HLTV proxy disconnected."
-    tv->serverAddress = "127.0.0.3:27015";
+    tp.clock.Advance(1);
     tv->ResolveLinks(doc.objects);
-    EXPECT_EQ(tv->linkedServer, nullptr);
-    tp.clock.Advance(11);
-    tv->ResolveLinks(doc.objects);
-    EXPECT_EQ(tv->linkedServer, server);
-
-    // Any other selection: no prompt, nothing sent.
-    const size_t prompts = tp.prompter.prompts.size();
-    for (CCommonObject* selected : {static_cast<CCommonObject*>(server), static_cast<CCommonObject*>(nullptr)}) {
-        doc.selectedObject = selected;
-        doc.HLTVRconPassword();
-        doc.HLTVSpecPassword();
-        doc.HLTVProxyPassword();
-        doc.HLTVDisconnect();
-    }
-    EXPECT_EQ(tp.prompter.prompts.size(), prompts);
-    EXPECT_EQ(doc.output.Count(), 0);
+    EXPECT_EQ(tv->linkedServer, doc.objects[1]);
 }
-
-TEST_F(HLTVFixture, AddPropertiesAndLayoutFileThroughTheDocument) {
+TEST_F(HLTVTest, PropertiesAndLoadedObjectsAskForDetailsOnTheSameTick) {
     CObjectValues values;
-    values.host = "127.0.0.4";
-    values.port = 27020;
+    values.host = "127.0.0.1";
+    values.port = static_cast<std::uint32_t>(peer.Port());
     values.group = Group("Local TV");
-    values.rconPassword = "rc";
+    auto* tv = dynamic_cast<CHLTV*>(doc.AddObjectOfKind(CObjectKind::HLTV, values));
+    doc.selectedObject = tv;
     values.proxyPassword = "pp";
     values.externalHost = "127.0.0.5";
-    values.externalPort = 27021;
+    values.externalPort = 27022;
     values.exportToWeb = 0;
     values.autoRecord = 1;
-    auto* tv = dynamic_cast<CHLTV*>(doc.AddObjectOfKind(CObjectKind::HLTV, values));
-    ASSERT_NE(tv, nullptr);
-    EXPECT_EQ(tv->proxyPassword, "pp");
-    EXPECT_EQ(tv->ExternalAddressString(), "127.0.0.5:27021");
-    EXPECT_EQ(tv->exportToWeb, 0);
-    EXPECT_EQ(tv->autoRecord, 1);
-    EXPECT_EQ(tv->icon, 153u);
-
-    doc.selectedObject = tv;
-    values.proxyPassword = "changed";
-    values.autoRecord = 0;
-    values.exportToWeb = 1;
-    values.externalPort = 27022;
     doc.ApplyObjectProperties(values);
-    EXPECT_EQ(tv->proxyPassword, "changed");
-    EXPECT_EQ(tv->autoRecord, 0);
-    EXPECT_EQ(tv->exportToWeb, 1);
-    EXPECT_EQ(tv->externalPort, 27022);
-
-    tv->password = "pw";
-    tv->delay = 30.0f;  // learnt, not saved
-    const std::string bytes = doc.SaveToBytes();
-    COrvaneDoc other(tp.platform);
-    std::string reason;
-    ASSERT_TRUE(other.LoadFromBytes(Bytes(bytes), &reason)) << reason;
-    ASSERT_EQ(other.objects.size(), 1u);
-    auto* loaded = dynamic_cast<CHLTV*>(other.objects[0]);
-    ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(loaded->host, "127.0.0.4");
-    EXPECT_EQ(loaded->port, 27020u);
-    EXPECT_EQ(loaded->rconPassword, "rc");
-    EXPECT_EQ(loaded->password, "pw");
-    EXPECT_EQ(loaded->proxyPassword, "changed");
-    EXPECT_EQ(loaded->externalHost, "127.0.0.5");
-    EXPECT_EQ(loaded->externalPort, 27022);
-    EXPECT_EQ(loaded->exportToWeb, 1);
-    EXPECT_EQ(loaded->autoRecord, 0);
-    EXPECT_EQ(loaded->delay, -1.0f);
-    ASSERT_NE(loaded->group, nullptr);
-    EXPECT_EQ(loaded->group->name, "Local TV");
-}
-
-TEST_F(HLTVFixture, LoadedHalfLifeObjectsAskForDetailsOnTheSameTick) {
+    EXPECT_EQ(std::tuple(tv->proxyPassword, tv->ExternalAddressString(), tv->exportToWeb, tv->autoRecord),
+              std::tuple("pp", "127.0.0.5:27022", 0, 1));
+    // After a load, a Half-Life server and a proxy both start at phase 0: details on the same tick.
     sim::CHLPeer game;
     game.SetSilent(true);
     peer.SetSilent(true);
     Add<CHLServer>("127.0.0.1", game.Port(), "Servers");
-    AddProxy("");
-    const std::string bytes = doc.SaveToBytes();
-    std::string reason;
-    ASSERT_TRUE(doc.LoadFromBytes(Bytes(bytes), &reason)) << reason;
-    ASSERT_EQ(doc.objects.size(), 2u);
-    for (size_t i = 0; i < doc.objects.size(); ++i) EXPECT_EQ(doc.objects[i]->pollPhase, 0);
-    tp.clock.Advance(1);
+    ASSERT_TRUE(doc.LoadFromBytes(Bytes(doc.SaveToBytes())));
     doc.Tick();
-    Settle({{doc.objects[0], &game}, {doc.objects[1], &peer.Base()}});
-    EXPECT_EQ(Sent(game), (std::vector<std::string>{Framed("details"), Framed("TSource Engine Query")}));
-    EXPECT_EQ(Sent(), (std::vector<std::string>{Framed("details"), Framed("TSource Engine Query")}));
+    Settle(*doc.objects[0], peer);
+    Settle(*doc.objects[1], game);
+    const std::vector<std::string> first{Framed("details"), Framed("TSource Engine Query")};
+    EXPECT_EQ(std::tuple(Sent(game), Sent(peer)), std::tuple(first, first));
 }
-
-TEST_F(HLTVFixture, SerializeRecordAndSecondSocket) {
-    CHLTV tv(tp.platform);
-    tv.host = "127.0.0.1";
-    tv.port = 70000;
-    tv.rconPassword = "rc";
-    tv.password = "pw";
-    tv.exportToWeb = 0;
-    tv.externalHost = "tv.lan";
-    tv.externalPort = 27021;
-    tv.proxyPassword = "relay";
-    tv.autoRecord = 1;
-    tv.spectators = 9;  // learnt, not saved
-    CArchive out;
-    tv.Serialize(out);
-    const std::string& bytes = out.Data();
-    EXPECT_TRUE(bytes.ends_with(std::string(4, '\0') + "\x06tv.lan" + std::string("\x8D\x69\x00\x00", 4) + "\x05relay" +
-                                std::string("\x01\x00\x00\x00", 4)));
-    CArchive base;
-    CHLServer server(tp.platform);
-    server.host = tv.host;
-    server.port = tv.port;
-    server.rconPassword = tv.rconPassword;
-    server.password = tv.password;
-    server.Serialize(base);
-    EXPECT_TRUE(bytes.starts_with(base.Data()));
-    EXPECT_EQ(bytes.size(), base.Data().size() + 4 + 7 + 4 + 6 + 4);
-
-    CHLTV loaded(tp.platform);
-    CArchive in(Bytes(bytes));
-    loaded.Serialize(in);
-    EXPECT_FALSE(in.Failed());
-    EXPECT_TRUE(in.AtEnd());
-    EXPECT_EQ(loaded.host, "127.0.0.1");
-    EXPECT_EQ(loaded.port, 70000u);
-    EXPECT_EQ(loaded.rconPassword, "rc");
-    EXPECT_EQ(loaded.password, "pw");
-    EXPECT_EQ(loaded.exportToWeb, 0);
-    EXPECT_EQ(loaded.externalHost, "tv.lan");
-    EXPECT_EQ(loaded.externalPort, 27021);
-    EXPECT_EQ(loaded.proxyPassword, "relay");
-    EXPECT_EQ(loaded.autoRecord, 1);
-    EXPECT_EQ(loaded.spectators, 0);
-    // The socket is created after the shared fields and again after the proxy's own.
-    EXPECT_EQ(tp.prompter.messages,
-              (std::vector<std::string>{"Connect failed for 127.0.0.1:70000", "Connect failed for 127.0.0.1:70000"}));
-
-    // A truncated record fails and creates no second socket.
-    CHLTV cut(tp.platform);
-    const std::string truncated = bytes.substr(0, bytes.size() - 2);
-    CArchive shortIn(Bytes(truncated));
-    cut.Serialize(shortIn);
-    EXPECT_TRUE(shortIn.Failed());
-    EXPECT_EQ(tp.prompter.messages.size(), 3u);
-}
-
-// ---- the peer itself ----------------------------------------------------------------------------------
-
-TEST(HLTVPeer, AnswersLikeAProxyAndFallsQuietAfterItsLifetime) {
-    sim::CUdpPeer client;
-    ASSERT_TRUE(client.Ok());
-    {
-        sim::CHLTVPeer live;
-        ASSERT_TRUE(client.SendTo(live.Port(), sim::OutOfBand("details") + std::string(1, '\0')));
-        const auto answer = client.Receive(3000ms);
-        ASSERT_TRUE(answer);
-        EXPECT_TRUE(BeginsWith(answer->bytes, kOob + "m" + live.Address() + std::string(1, '\0') + "Orvane HLTV"));
-        // A refused rcon command gets the server's refusal and is not run.
-        ASSERT_TRUE(client.SendTo(live.Port(), sim::OutOfBand("rcon 1 \"secret\" record x") + std::string(1, '\0')));
-        const auto refusal = client.Receive(3000ms);
-        ASSERT_TRUE(refusal);
-        EXPECT_EQ(refusal->bytes, Print("Bad challenge.\n"));
-        EXPECT_TRUE(live.Recordings().empty());
-    }
-    sim::CHLTVPeer expired(std::chrono::seconds(0));
-    ASSERT_TRUE(client.SendTo(expired.Port(), sim::OutOfBand("details") + std::string(1, '\0')));
-    ASSERT_TRUE(expired.WaitForCount(1, 3s));  // received and recorded...
-    EXPECT_FALSE(client.Receive(100ms));       // ...but not answered
-}
-
-// ---- bounded parsing ---------------------------------------------------------------------------------
-
-TEST_F(HLTVFixture, EveryPrefixOfRealAnswersStaysInsideTheDatagram) {
-    peer.SetConnectedTo("127.0.0.3:27015");
-    peer.SetRecording("demo");
-    const std::vector<std::string> answers = {
-        Print(peer.StatusText()),
-        Print("Client delay is 30.0 seconds.\nLocal IP 1, Network In 1 Out 2\n"),
-        Print("Local Slots 128, Spectators 10, Proxies 2\nName x, Clients 1/2\nConnected to (a)\n"),
-        kOob + "challenge rcon 123\n"s,
-        peer.Base().DetailsAnswer(),
-        peer.Base().PlayersAnswer()};
-    CHLTV tv(tp.platform);
-    for (const auto& a : answers) {
-        for (size_t n = 0; n <= a.size(); ++n) {
-            std::vector<std::uint8_t> heap(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n));
-            tv.OnPacket(std::span<const std::uint8_t>(heap.data(), heap.size()));
-        }
-    }
-    EXPECT_EQ(tv.icon, 153u);
-    EXPECT_EQ(tv.serverAddress, "a");  // the last whole status-like answer said "Connected to (a)"
-}
-
 }  // namespace
 }  // namespace orv

@@ -1,14 +1,6 @@
-// The Quake 3 server monitor against a loopback OSP server: queries and rcon on the wire, states, the
-// console rules (password, Score_Time, no rcon password) and the status answer's player list.
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <string>
-#include <vector>
-
-#include "document/document.h"
-#include "base/strutil.h"
-#include "fakes.h"
+// The Quake 3 server monitor against a loopback OSP server: states, kick, the console rules (password,
+// Score_Time) and the status and info answers.
+#include "monitor_fixture.h"
 #include "monitors/quake3/q3parse.h"
 #include "monitors/quake3/q3server.h"
 #include "sim/q3peer.h"
@@ -16,406 +8,167 @@
 namespace orv {
 namespace {
 
-using namespace std::chrono_literals;
+using namespace test;
 
-const std::string kOob("\xFF\xFF\xFF\xFF", 4);
-
-std::string Framed(const std::string& text) {
-    return kOob + text + std::string(1, '\0');
-}
-
-struct Q3Fixture : ::testing::Test {
-    test::TestPlatform tp;
-    COrvaneDoc doc{tp.platform};
+struct Q3Test : DocFixture {
     sim::CQ3Peer peer;
-    int flushes = 0;
-
-    Q3Fixture() {
-        doc.New();
-        doc.output.SetLimit(1'000'000);
-        // The test runs the queue's windows itself (Settle), so nothing waits for the worker's pace.
-        doc.output.Stop();
-    }
-
-    // Added as the document adds it, polling from phase 0; the peer learns the object's address.
-    CQ3Server* Add(const std::string& rconPassword) {
-        auto o = std::make_unique<CQ3Server>(tp.platform);
-        o->host = "127.0.0.1";
-        o->port = static_cast<std::uint32_t>(peer.Port());
-        o->rconPassword = rconPassword;
-        auto* server = static_cast<CQ3Server*>(doc.AddObject(std::move(o), doc.groups[0]));
-        EXPECT_NE(server, nullptr);
-        server->pollPhase = 0;
-        Settle(*server);
+    CQ3Server* s = nullptr;
+    CQ3Server* AddServer(const std::string& rcon) {
+        s = Add<CQ3Server>("127.0.0.1", peer.Port(), "Servers", rcon);
+        Settle();  // the peer learns the object's address
         peer.ClearReceived();
-        return server;
+        return s;
     }
-
-    // Everything the object queued has reached the peer, and every answer the peer gave to it has been
-    // handled by the object.
-    void Settle(CCommonObject& o) {
-        const std::string marker = "flush " + std::to_string(++flushes);
-        o.SendOutOfBand(marker);
-        while (doc.output.Count() > 0) doc.output.RunWindow();
-        ASSERT_TRUE(peer.WaitForText(marker, 3s)) << marker;
-        while (tp.loop.RunOnce(0ms) > 0) {
-        }
+    void Settle() { DocFixture::Settle(*s, peer); }
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i) s->Tick();
+        Settle();
     }
-
-    // A datagram from the peer, handled by the object before this returns.
-    void Deliver(const std::string& text) {
+    void Deliver(const std::string& text) {  // handled before this returns
         ASSERT_TRUE(peer.SendToClient(kOob + text));
         ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
     }
-
-    // The texts the peer received, without the flush markers.
-    std::vector<std::string> Sent() {
-        std::vector<std::string> out;
-        for (auto& t : peer.ReceivedTexts())
-            if (!BeginsWith(t, "flush ")) out.push_back(t);
-        return out;
-    }
-
-    std::vector<std::string> Console(const CCommonObject& o) {
-        return {o.consoleLog.text.begin(), o.consoleLog.text.begin() + o.consoleLog.count};
-    }
 };
 
-TEST_F(Q3Fixture, ConstructionDefaults) {
-    CQ3Server s(tp.platform);
-    EXPECT_STREQ(s.ClassName(), "CQ3Server");
-    EXPECT_EQ(s.Schema(), 10);
-    EXPECT_EQ(s.icon, 159u);
-    EXPECT_EQ(s.matchRunning, 0);
-    EXPECT_EQ(s.state, 1);
-    EXPECT_TRUE(s.IsGameServer());
-    EXPECT_FALSE(s.IsGTV());
-    EXPECT_GE(s.pollPhase, 0);
-    EXPECT_LE(s.pollPhase, 4);
-}
-
-TEST_F(Q3Fixture, SixPhaseCycleWithExactBytesOnTheWire) {
-    CQ3Server* s = Add("secret");
-    s->Tick();  // 0: getstatus
-    Settle(*s);
-    EXPECT_EQ(s->state, 2);
-    s->Tick();  // 1: nothing
-    s->Tick();  // 2: password
-    s->Tick();  // 3: score_time
-    s->Tick();  // 4: getinfo
-    s->Tick();  // 5: nothing
-    Settle(*s);
-    EXPECT_EQ(s->pollPhase, 0);
-
-    std::vector<std::string> wire;
-    for (auto& d : peer.Received())
-        if (d.find("flush") == std::string::npos) wire.push_back(d);
-    ASSERT_EQ(wire.size(), 4u);
-    EXPECT_EQ(wire[0], Framed("getstatus"));
-    EXPECT_EQ(wire[0].size(), 14u);
-    // An rcon password of n = 6 and a command of m characters: n + m + 13 bytes.
-    EXPECT_EQ(wire[1], Framed("rcon \"secret\" password"));
-    EXPECT_EQ(wire[1].size(), 6u + 8u + 13u);
-    EXPECT_EQ(wire[2], Framed("rcon \"secret\" score_time"));
-    EXPECT_EQ(wire[2].size(), 6u + 10u + 13u);
-    EXPECT_EQ(wire[3], Framed("getinfo"));
-    EXPECT_EQ(wire[3].size(), 12u);
-    EXPECT_EQ(s->state, 3);  // the console answers proved the rcon password
-
+TEST_F(Q3Test, StatesPasswordQueryAndKick) {
+    AddServer("secret");
+    peer.SetPassword("^1join^7me");
+    Ticks(1);  // getstatus
+    EXPECT_EQ(std::tuple(s->state, s->serverName, s->maxPlayers), std::tuple(2, "Orvane Q3 Server", 16));
+    Ticks(2);  // phase 2 in state 2: password
+    EXPECT_EQ(std::tuple(s->state, s->password, Console(*s)),
+              std::tuple(3, "joinme", std::vector<std::string>{"\"password\" is:\"joinme\" default:\"\""}));
+    EXPECT_EQ(Sent(peer, true), (std::vector<std::string>{"getstatus", "rcon \"secret\" password"}));
     peer.ClearReceived();
     s->Kick("^1Al pha");
-    Settle(*s);
-    EXPECT_EQ(Sent(), std::vector<std::string>{"rcon \"secret\" kick \"^1Al pha\""});
-}
-
-TEST_F(Q3Fixture, QueriesLeaveThroughTheDocumentsWorker) {
-    CQ3Server* s = Add("secret");
-    doc.output.Start();
-    s->Tick();
-    ASSERT_TRUE(peer.WaitForText("getstatus", 3s));
-    ASSERT_TRUE(tp.loop.RunUntil([&] { return s->state == 2; }, 3s));
-    EXPECT_EQ(s->serverName, "Orvane Q3 Server");
-}
-
-TEST_F(Q3Fixture, StatesGoOneTwoThreeAndBackToOneAfterElevenSilentSeconds) {
-    CQ3Server* s = Add("secret");
-    EXPECT_EQ(s->state, 1);
-    s->pollPhase = 4;
-    s->Tick();  // getinfo
-    Settle(*s);
-    EXPECT_EQ(s->state, 2);
-    EXPECT_EQ(s->serverName, "Orvane Q3 Server");
-    EXPECT_EQ(s->maxPlayers, 16);
-    s->SendRcon("status");
-    Settle(*s);
-    EXPECT_EQ(s->state, 3);
-    // A later info or status answer keeps state 3.
-    s->pollPhase = 0;
-    s->Tick();
-    Settle(*s);
-    EXPECT_EQ(s->state, 3);
-
-    peer.SetSilent(true);
-    tp.clock.Advance(10);
-    s->Tick();
-    EXPECT_EQ(s->state, 3);  // ten seconds: still answering
-    tp.clock.Advance(1);
-    s->Tick();
-    EXPECT_EQ(s->state, 1);
-    Settle(*s);
-    // Queries go on while silent, "score_time" included; "password" waits for state 2.
-    peer.ClearReceived();
-    for (int i = 0; i < 6; ++i) s->Tick();
-    Settle(*s);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"rcon \"secret\" score_time", "getinfo", "getstatus"}));
-}
-
-TEST_F(Q3Fixture, EmptyRconPasswordSendsNoRconAndNeverReachesStateThree) {
-    CQ3Server* s = Add("");
-    for (int i = 0; i < 12; ++i) {
-        s->Tick();
-        Settle(*s);
-    }
-    s->Kick("Alpha");
-    s->SendRcon("status");
-    Settle(*s);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"getstatus", "getinfo", "getstatus", "getinfo"}));
-    EXPECT_EQ(s->state, 2);
-    Deliver("print\nsomething\n");
-    EXPECT_EQ(s->state, 2);
-    EXPECT_EQ(Console(*s), std::vector<std::string>{"something"});
-}
-
-TEST_F(Q3Fixture, PasswordLineSetsThePasswordWithoutColourCodes) {
-    CQ3Server* s = Add("secret");
-    peer.SetPassword("^1join^7me");
-    s->pollPhase = 0;
-    s->Tick();
-    Settle(*s);
-    s->Tick();
-    s->Tick();  // phase 2, in state 2 now
-    Settle(*s);
-    EXPECT_EQ(s->password, "joinme");
-    EXPECT_EQ(Console(*s), std::vector<std::string>{"\"password\" is:\"joinme\" default:\"\""});
-
-    // The value ends at the next double quote; an empty one clears the password.
+    Settle();
+    EXPECT_EQ(Sent(peer, true), std::vector<std::string>{"rcon \"secret\" kick \"^1Al pha\""});
+    // The value ends at the next double quote; an empty one clears it; a line that only starts like it
+    // does not count.
     Deliver("print\n\"password\" is:\"\" default:\"old^7\"\n");
-    EXPECT_EQ(s->password, "");
-    EXPECT_EQ(s->consoleLog.text[1], "\"password\" is:\"\" default:\"old\"");
-    // A line that only starts like it does not count.
+    EXPECT_EQ(std::tuple(s->password, Console(*s).back()), std::tuple("", "\"password\" is:\"\" default:\"old\""));
     s->password = "kept";
     Deliver("print\n\"password\" is: \"x\"\n password\" is:\"y\"\n");
     EXPECT_EQ(s->password, "kept");
-}
-
-TEST_F(Q3Fixture, ScoreTimeStartsAndStopsTheMatchWithOneSoundPerChange) {
-    CQ3Server* s = Add("secret");
-    peer.SetScoreTime("12:31");
-    s->SendRcon("score_time");
-    Settle(*s);
-    EXPECT_EQ(s->matchRunning, 1);
-    EXPECT_EQ(tp.sound.played, std::vector<std::string>{"MatchStarted.wav"});
-    EXPECT_EQ(s->consoleLog.text[0], "\"Score_Time\" is:\"12:31\" default:\"\"");
-
-    peer.SetScoreTime("12:35");
-    s->SendRcon("score_time");
-    Settle(*s);
-    EXPECT_EQ(tp.sound.played.size(), 1u);  // equal values play nothing
-
-    peer.SetScoreTime("Waiting for Players");
-    s->SendRcon("score_time");
-    Settle(*s);
-    EXPECT_EQ(s->matchRunning, 0);
-    EXPECT_EQ(tp.sound.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav"}));
-    s->SendRcon("score_time");
-    Settle(*s);
-    EXPECT_EQ(tp.sound.played.size(), 2u);
-
-    // The other idle words, anywhere in the rest of the line (the default part included).
-    struct Row {
-        const char* line;
-        int match;
-    };
-    for (const Row& r : {Row{"\"Score_Time\" is:\"20:00\"", 1}, Row{"\"Score_Time\" is:\"Timelimit hit^7\"", 0},
-                         Row{"\"Score_Time\" is:\"3:00\"", 1}, Row{"\"Score_Time\" is:\"Red Win: 10-3\"", 0},
-                         Row{"\"Score_Time\" is:\"1:00\" default:\"Waiting for Players\"", 0},
-                         Row{"\"Score_Time\" is:\"Win:10\"", 1}}) {
-        Deliver(std::string("print\n") + r.line + "\n");
-        EXPECT_EQ(s->matchRunning, r.match) << r.line;
-    }
-    EXPECT_EQ(tp.sound.played.size(), 7u);
-
-    // With sound off the value still changes.
-    doc.sound.sound.enabled = 0;
-    Deliver("print\n\"Score_Time\" is:\"Timelimit\"\n");
-    EXPECT_EQ(s->matchRunning, 0);
-    EXPECT_EQ(tp.sound.played.size(), 7u);
-    // Not reset on time-out.
-    Deliver("print\n\"Score_Time\" is:\"5:00\"\n");
-    tp.clock.Advance(60);
-    s->Tick();
-    EXPECT_EQ(s->state, 1);
-    EXPECT_EQ(s->matchRunning, 1);
-}
-
-TEST_F(Q3Fixture, NoRconPasswordOnTheServerDisablesRconForGood) {
-    CQ3Server* s = Add("secret");
-    peer.SetRconPassword("");
-    s->pollPhase = 0;
-    s->Tick();  // getstatus: state 2
-    Settle(*s);
-    s->Tick();
-    s->Tick();  // password
-    Settle(*s);
-    EXPECT_EQ(s->rconPassword, "");
-    EXPECT_EQ(s->state, 2);
-    EXPECT_EQ(Console(*s), (std::vector<std::string>{"No rconpassword set on the server.", CQ3Server::kNoRconLine1,
-                                                     CQ3Server::kNoRconLine2}));
-    EXPECT_EQ(peer.RefusedCommands(), std::vector<std::string>{"password"});
-
-    peer.ClearReceived();
-    for (int i = 0; i < 18; ++i) s->Tick();
-    s->Kick("Alpha");
-    s->SendRcon("status");
-    Settle(*s);
-    for (auto& t : Sent()) EXPECT_FALSE(BeginsWith(t, "rcon")) << t;
-    EXPECT_EQ(Sent().size(), 6u);  // three getstatus, three getinfo
-    EXPECT_EQ(s->state, 2);
-
-    // A new rcon password from the operator brings rcon back.
-    peer.SetRconPassword("secret");
-    s->rconPassword = "secret";
-    s->SendRcon("status");
-    Settle(*s);
-    EXPECT_EQ(s->state, 3);
-}
-
-TEST_F(Q3Fixture, StatusAnswerReadsThePlayersFromTheOspAuthValue) {
-    CQ3Server* s = Add("");
-    peer.SetMaxClients(12);
-    peer.SetPlayers({{5, 50, "^2Alpha"}, {0, 999, "Bravo"}});
-    s->Tick();
-    Settle(*s);
-    EXPECT_EQ(s->serverName, "Orvane Q3 Server");
-    EXPECT_EQ(s->maxPlayers, 12);
-    ASSERT_EQ(s->playerNameCount, 2);
-    EXPECT_EQ(s->playerNames[0], "Alpha");
-    EXPECT_EQ(s->playerNames[1], "Bravo");
-    EXPECT_EQ(s->state, 2);
-
-    // The key not last: one empty name.
-    peer.SetOspAuth("1", false);
-    s->pollPhase = 0;
-    s->Tick();
-    Settle(*s);
-    ASSERT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->playerNames[0], "");
-
-    // No players connected: the value holds no double quote either.
-    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\1\n");
-    EXPECT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->playerNames[0], "");
-
-    // Without the key, or with an empty value, the list stays as it was.
-    Deliver("statusResponse\n\\sv_hostname\\X\\sv_maxclients\\4\n0 0 \"Zed\"\n");
-    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\\n0 0 \"Zed\"\n");
-    EXPECT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->maxPlayers, 0);
-
-    // An unclosed first name reads empty.
-    Deliver("statusResponse\n\\server_ospauth\\1\n1 2 \"^3Cut");
-    ASSERT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->playerNames[0], "");
-}
-
-TEST_F(Q3Fixture, MoreThanThirtyTwoNamesStopAtTheTable) {
-    CQ3Server* s = Add("");
-    std::vector<sim::Q3PeerPlayer> many;
-    for (int i = 0; i < 40; ++i) many.push_back({i, i, "p" + std::to_string(i)});
-    peer.SetPlayers(many);
-    s->Tick();
-    Settle(*s);
-    ASSERT_EQ(s->playerNameCount, 32);
-    EXPECT_EQ(s->playerNames[0], "p0");
-    EXPECT_EQ(s->playerNames[31], "p31");
-}
-
-TEST_F(Q3Fixture, InfoAnswerUsesHostnameNotSvHostname) {
-    CQ3Server* s = Add("");
-    Deliver("infoResponse\n\\sv_hostname\\Wrong\\sv_maxclients\\8x");
-    EXPECT_EQ(s->serverName, "");
-    EXPECT_EQ(s->maxPlayers, 8);
-    EXPECT_EQ(s->state, 2);
-    Deliver("infoResponse\n\\hostname\\^1Right\\sv_maxclients\\-3");
-    EXPECT_EQ(s->serverName, "^1Right");  // the server name keeps its colour codes
-    EXPECT_EQ(s->maxPlayers, -3);
-}
-
-TEST_F(Q3Fixture, ConsoleAnswerEdges) {
-    CQ3Server* s = Add("secret");
-    // No line feed after the word: no line, but rcon is proved.
-    Deliver("print");
-    EXPECT_EQ(s->consoleLog.count, 0);
-    EXPECT_EQ(s->state, 3);
-    // A last line without a line feed is not handled; empty lines are skipped; colour codes go.
-    Deliver("print\n\n^1first^7 line\n\nlast");
-    EXPECT_EQ(Console(*s), std::vector<std::string>{"first line"});
-    // "Bad rconpassword." is shown like any other line and proves nothing more than any console line.
-    Deliver("print\nBad rconpassword.\n");
-    EXPECT_EQ(s->consoleLog.text[1], "Bad rconpassword.");
-    EXPECT_EQ(s->state, 3);
-    EXPECT_EQ(s->rconPassword, "secret");
-    // Other answers, and text before the keyword, are ignored.
-    const Time before = s->lastAnswerTime;
-    tp.clock.Advance(3);
-    Deliver("disconnect");
-    Deliver(" print\nx\n");
-    Deliver("getstatus");
-    EXPECT_EQ(s->lastAnswerTime, before);
-    EXPECT_EQ(s->consoleLog.count, 2);
-    // A console answer is consumed by its lines: a trailing keyword is no second answer.
-    Deliver("printinfoResponse\n\\hostname\\Nope\\sv_maxclients\\9\n");
-    EXPECT_EQ(s->serverName, "");
-    EXPECT_EQ(s->consoleLog.text[2], "infoResponse");
-}
-
-TEST_F(Q3Fixture, DatagramsArePrefixedAndAnswersEndAtTheFirstZero) {
-    CQ3Server* s = Add("");
-    ASSERT_TRUE(peer.SendToClient("infoResponse\n\\hostname\\NoPrefix"));
-    ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
-    EXPECT_EQ(s->strayDatagrams, 1u);
-    EXPECT_EQ(s->state, 1);
-    Deliver(std::string("infoResponse\n\\hostname\\Cut") + std::string(1, '\0') + "\\sv_maxclients\\8");
-    EXPECT_EQ(s->serverName, "Cut");
-    EXPECT_EQ(s->maxPlayers, 0);
-}
-
-// The shared text helpers, as these parsers rely on them.
-TEST(Q3Text, InfoStringAndColourHelpers) {
-    EXPECT_EQ(InfoValue("\\sv_hostname\\A\\hostname\\B", "hostname"), "B");
-    EXPECT_EQ(InfoValue("x\\hostname\\tail", "hostname"), "tail");
-    EXPECT_EQ(InfoValue("\\hostname", "hostname"), "");
-    EXPECT_EQ(InfoNumber("\\n\\-12abc", "n"), -12);
-    EXPECT_EQ(InfoNumber("\\n\\+7", "n"), 7);
-    EXPECT_EQ(InfoNumber("\\n\\ 7", "n"), 0);
-    EXPECT_EQ(InfoNumber("\\n\\", "n"), 0);
-    EXPECT_EQ(StripColours("^1A^^22B^a^9"), "A^2B^a");
-    EXPECT_EQ(CleanFileName("2003-05-04_21h30_q3dm17_(A l.p/h\\a)_B@{x}[y]!+=:"),
-              "2003-05-04_21h30_q3dm17_(Alpha)_B@{x}[y]!+=");
-}
-
-TEST(Q3Parse, ConsoleLinesFollowTokenize) {
-    EXPECT_EQ(ConsoleLines("print\na\n\nb\nc"), (std::vector<std::string>{"a", "b"}));
-    EXPECT_TRUE(ConsoleLines("print").empty());
-    std::int32_t match = -1;
-    EXPECT_FALSE(ParseQ3ScoreLine("\"Score_Time\" is", match));
-    EXPECT_EQ(match, -1);
     std::string pw = "x";
     EXPECT_TRUE(ParseQ3PasswordLine("\"password\" is:\"^1abc", pw));  // no closing quote: empty
     EXPECT_EQ(pw, "");
+}
+
+TEST_F(Q3Test, EmptyRconPasswordSendsNoRconAndNeverReachesStateThree) {
+    AddServer("");
+    Ticks(6);
+    Ticks(6);
+    s->Kick("Alpha");
+    s->SendRcon("status");
+    Settle();
+    EXPECT_EQ(Sent(peer, true), (std::vector<std::string>{"getstatus", "getinfo", "getstatus", "getinfo"}));
+    Deliver("print\nsomething\n");
+    EXPECT_EQ(std::tuple(s->state, Console(*s)), std::tuple(2, std::vector<std::string>{"something"}));
+    // A new rcon password from the operator brings rcon and state 3.
+    s->rconPassword = "secret";
+    s->SendRcon("status");
+    Settle();
+    EXPECT_EQ(s->state, 3);
+}
+
+TEST_F(Q3Test, ScoreTimeStartsAndStopsTheMatchWithOneSoundPerChange) {
+    AddServer("secret");
+    for (auto [clock, match] :
+         {std::pair{"12:31", 1}, {"12:35", 1}, {"Waiting for Players", 0}, {"Waiting for Players", 0}}) {
+        peer.SetScoreTime(clock);
+        s->SendRcon("score_time");
+        Settle();
+        EXPECT_EQ(s->matchRunning, match) << clock;
+    }
+    EXPECT_EQ(Console(*s)[0], "\"Score_Time\" is:\"12:31\" default:\"\"");
+    EXPECT_EQ(tp.sound.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav"}));
+    // The other idle words, anywhere in the rest of the line (the default part included).
+    for (auto [line, match] : {std::pair{"\"Score_Time\" is:\"20:00\"", 1},
+                               {"\"Score_Time\" is:\"Timelimit hit^7\"", 0},
+                               {"\"Score_Time\" is:\"3:00\"", 1},
+                               {"\"Score_Time\" is:\"Red Win: 10-3\"", 0},
+                               {"\"Score_Time\" is:\"1:00\" default:\"Waiting for Players\"", 0},
+                               {"\"Score_Time\" is:\"Win:10\"", 1}}) {
+        Deliver("print\n"s + line + "\n");
+        EXPECT_EQ(s->matchRunning, match) << line;
+    }
+    EXPECT_EQ(tp.sound.played.size(), 7u);
+    doc.sound.sound.enabled = 0;  // with the sound off the value still changes
+    Deliver("print\n\"Score_Time\" is:\"Timelimit\"\n");
+    EXPECT_EQ(std::tuple(s->matchRunning, tp.sound.played.size()), std::tuple(0, 7u));
+    Deliver("print\n\"Score_Time\" is:\"5:00\"\n");
+    tp.clock.Advance(60);
+    s->Tick();
+    EXPECT_EQ(std::tuple(s->state, s->matchRunning), std::tuple(1, 1));  // not reset on time-out
+    std::int32_t match = -1;
+    EXPECT_FALSE(ParseQ3ScoreLine("\"Score_Time\" is", match));
+    EXPECT_EQ(match, -1);
+}
+
+TEST_F(Q3Test, StatusAnswerReadsThePlayersFromTheOspAuthValue) {
+    AddServer("");
+    peer.SetMaxClients(12);
+    peer.SetPlayers({{5, 50, "^2Alpha"}, {0, 999, "Bravo"}});
+    Ticks(1);
+    EXPECT_EQ(std::tuple(s->maxPlayers, s->playerNameCount, s->playerNames[0], s->playerNames[1]),
+              std::tuple(12, 2, "Alpha", "Bravo"));
+    peer.SetOspAuth("1", false);  // the key not last: one empty name
+    s->pollPhase = 0;
+    Ticks(1);
+    EXPECT_EQ(std::tuple(s->playerNameCount, s->playerNames[0]), std::tuple(1, ""));
+    // Without the key, or with an empty value, the list stays; an unclosed first name reads empty.
+    Deliver("statusResponse\n\\sv_hostname\\X\\sv_maxclients\\4\n0 0 \"Zed\"\n");
+    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\\n0 0 \"Zed\"\n");
+    EXPECT_EQ(std::tuple(s->playerNameCount, s->maxPlayers), std::tuple(1, 0));
+    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\1\n");  // nobody: no double quote either
+    EXPECT_EQ(std::tuple(s->playerNameCount, s->playerNames[0]), std::tuple(1, ""));
+    s->playerNames[0] = "kept";
+    Deliver("statusResponse\n\\server_ospauth\\1\n1 2 \"^3Cut");
+    EXPECT_EQ(std::tuple(s->playerNameCount, s->playerNames[0]), std::tuple(1, ""));
+    std::vector<sim::Q3PeerPlayer> many;
+    for (int i = 0; i < 40; ++i) many.push_back({i, i, "p" + std::to_string(i)});
+    peer.SetPlayers(many);
+    peer.SetOspAuth("1", true);
+    s->pollPhase = 0;
+    Ticks(1);
+    EXPECT_EQ(std::tuple(s->playerNameCount, s->playerNames[0], s->playerNames[31]), std::tuple(32, "p0", "p31"));
+}
+
+TEST_F(Q3Test, InfoAndConsoleAnswerEdges) {
+    AddServer("secret");
+    Deliver("infoResponse\n\\sv_hostname\\Wrong\\sv_maxclients\\8x");
+    EXPECT_EQ(std::tuple(s->serverName, s->maxPlayers, s->state), std::tuple("", 8, 2));
+    Deliver("infoResponse\n\\hostname\\^1Right\\sv_maxclients\\-3");
+    EXPECT_EQ(std::tuple(s->serverName, s->maxPlayers), std::tuple("^1Right", -3));  // colour codes kept
+    Deliver("print");  // no line feed after the word: no line, but rcon is proved
+    EXPECT_EQ(std::tuple(s->consoleLog.count, s->state), std::tuple(0, 3));
+    // The last line without a line feed is dropped; empty lines are skipped; colour codes go.
+    Deliver("print\n\n^1first^7 line\n\nlast");
+    Deliver("print\nBad rconpassword.\n");  // a line like any other
+    EXPECT_EQ(Console(*s), (std::vector<std::string>{"first line", "Bad rconpassword."}));
+    EXPECT_EQ(std::tuple(s->state, s->rconPassword), std::tuple(3, "secret"));
+    // Other answers, and text before the keyword, are ignored; a console answer is consumed by its lines.
+    const Time before = s->lastAnswerTime;
+    tp.clock.Advance(3);
+    for (auto text : {"disconnect", " print\nx\n", "getstatus"}) Deliver(text);
+    EXPECT_EQ(std::tuple(s->lastAnswerTime, s->consoleLog.count), std::tuple(before, 2));
+    Deliver("printinfoResponse\n\\hostname\\Nope\\sv_maxclients\\9\n");
+    EXPECT_EQ(std::tuple(s->serverName, Console(*s)[2]), std::tuple("^1Right", "infoResponse"));
+    // Without the prefix: a stray; an answer ends at its first zero byte.
+    ASSERT_TRUE(peer.SendToClient("infoResponse\n\\hostname\\NoPrefix"));
+    ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
+    EXPECT_EQ(s->strayDatagrams, 1u);
+    Deliver("infoResponse\n\\hostname\\Cut\0\\sv_maxclients\\8"s);
+    EXPECT_EQ(std::tuple(s->serverName, s->maxPlayers), std::tuple("Cut", 0));
     const std::uint8_t bytes[] = {0xFF, 0xFF, 0xFF, 0xFF, 'p', 'r'};
-    EXPECT_EQ(AnswerText(bytes), "pr");
-    EXPECT_EQ(AnswerText(std::span<const std::uint8_t>(bytes, 4)), "");
+    EXPECT_EQ(std::tuple(AnswerText(bytes), AnswerText(std::span<const std::uint8_t>(bytes, 4))), std::tuple("pr", ""));
+}
+
+TEST(Q3Text, FileNamesAndConsoleLines) {
+    EXPECT_EQ(CleanFileName("2003-05-04_21h30_q3dm17_(A l.p/h\\a)_B@{x}[y]!+=:"),
+              "2003-05-04_21h30_q3dm17_(Alpha)_B@{x}[y]!+=");
+    EXPECT_EQ(ConsoleLines("print\na\n\nb\nc"), (std::vector<std::string>{"a", "b"}));
 }
 
 }  // namespace

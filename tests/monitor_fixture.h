@@ -1,0 +1,98 @@
+// What the monitor tests share: the datagram framing, the console log as lines, and a document on the
+// fake platform whose output queue the test drives itself, with objects added as the document adds them
+// and exchanges with loopback peers settled before the test looks.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/strutil.h"
+#include "document/document.h"
+#include "fakes.h"
+#include "testutil.h"
+
+namespace orv::test {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+inline const std::string kOob("\xFF\xFF\xFF\xFF", 4);
+// FF FF FF FF + text + the zero byte every outgoing datagram ends with.
+inline std::string Framed(const std::string& text) {
+    return kOob + text + std::string(1, '\0');
+}
+inline std::span<const std::uint8_t> Bytes(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+inline std::vector<std::string> Console(const CCommonObject& o) {
+    return {o.consoleLog.text.begin(), o.consoleLog.text.begin() + o.consoleLog.count};
+}
+inline bool Has(const std::vector<std::string>& list, const std::string& item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+// A datagram's text: the prefix and everything from the last zero byte on removed.
+inline std::string Unframed(const std::string& d) {
+    std::string t = BeginsWith(d, kOob) ? d.substr(4) : d;
+    if (!t.empty() && t.back() == '\0') t.pop_back();
+    return t;
+}
+
+struct DocFixture : ::testing::Test {
+    TestPlatform tp;
+    COrvaneDoc doc{tp.platform};
+    int flushes = 0;
+
+    DocFixture() {
+        doc.New();
+        doc.output.SetLimit(1'000'000);
+        doc.output.Stop();  // the test runs the queue's windows itself (Settle)
+    }
+    CGroup* Group(const std::string& name) {
+        for (auto& g : doc.groups)
+            if (g->name == name) return g.get();
+        return nullptr;
+    }
+    // Added as the document adds it, polling from phase 0.
+    template <class T>
+    T* Add(const std::string& host, int port, const std::string& group, const std::string& rcon = "") {
+        auto o = std::make_unique<T>(tp.platform);
+        o->host = host;
+        o->port = static_cast<std::uint32_t>(port);
+        o->rconPassword = rcon;
+        auto* added = static_cast<T*>(doc.AddObject(std::move(o), Group(group)));
+        EXPECT_NE(added, nullptr);
+        if (added) added->pollPhase = 0;
+        return added;
+    }
+    // Everything the object queued has reached the peer and every answer has been handled, the
+    // answers' own queries included.
+    template <class Peer>
+    void Settle(CCommonObject& o, const Peer& p) {
+        for (int round = 0; round < 8; ++round) {
+            const std::string marker = Framed("flush " + std::to_string(++flushes));
+            o.SendOutOfBand(Unframed(marker));
+            while (doc.output.Count() > 0) doc.output.RunWindow();
+            ASSERT_TRUE(WaitFor([&] { return Has(p.Received(), marker); }, 3s)) << Unframed(marker);
+            while (tp.loop.RunOnce(0ms) > 0) {
+            }
+            if (doc.output.Count() == 0) return;
+        }
+        FAIL() << "the exchange did not settle";
+    }
+    // What reached a peer, the markers left out: whole datagrams, or their texts.
+    template <class Peer>
+    static std::vector<std::string> Sent(const Peer& p, bool texts = false) {
+        std::vector<std::string> out;
+        for (auto& d : p.Received())
+            if (!BeginsWith(d, kOob + "flush ")) out.push_back(texts ? Unframed(d) : d);
+        return out;
+    }
+};
+
+}  // namespace orv::test
