@@ -385,6 +385,7 @@ TEST_F(HLServerFixture, TimeoutThenFirstAnswerRequestsAChallenge) {
     Authenticate();
     const Time answered = server->lastAnswerTime;
     peer.SetSilent(true);
+    peer.ClearReceived();
     server->pollPhase = 0;
     server->Tick();  // details, unanswered
     Flush();
