@@ -217,11 +217,14 @@ void CHLServer::OnChallenge(std::span<const std::uint8_t> datagram) {
 void CHLServer::OnPrint(std::span<const std::uint8_t> datagram) { OnPrintLines(CutConsoleLines(HLPrintText(datagram))); }
 
 void CHLServer::OnPrintLines(const std::vector<std::string>& lines) {
+    bool refused = false;
     for (const std::string& line : lines) {
         AppendConsole(line, 0);
         OnPrintLine(line);
+        refused = refused || BeginsWith(line, kBadRconLine);
     }
-    if (state < kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
+    // A refusal proves no control, even one that answers a command sent with an older password.
+    if (!refused && state < kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
     MarkAnswered();
 }
 
