@@ -59,6 +59,7 @@ void CCommonObject::DestroySocket() {
 void CCommonObject::CreateSocket() {
     DestroySocket();
     m_socket = std::make_unique<CObjectSocket>(*this, m_platform.sockets);
+    m_sendsSeen = 0;  // the new socket counts its sends from zero
     // A socket that could not be created is reported, and the connect below fails on it as well.
     if (!m_socket->Create()) m_platform.prompter.Message("Create failed");
     m_socket->StartWatching();

@@ -389,9 +389,9 @@ TEST_F(HLServerFixture, TimeoutThenFirstAnswerRequestsAChallenge) {
     peer.SetSilent(true);
     peer.ClearReceived();
     server->pollPhase = 0;
-    server->Tick();  // details, unanswered
+    server->Tick();  // details and A2S_INFO, unanswered
     Flush();
-    ASSERT_TRUE(peer.WaitForCount(1, 2s));
+    ASSERT_TRUE(peer.WaitForCount(2, 2s));
     server->pollPhase = 5;
     tp.clock.now = answered + 10;
     server->Tick();
