@@ -53,7 +53,8 @@ void CHLServer::SendA2SPlayers() {
 }
 
 void CHLServer::SendDatagram(const std::string& bytes) {
-    if (output && Socket()) output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), Socket());
+    if (output && Socket() && !LookupPending())
+        output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), Socket(), CPacketKind::Poll);
 }
 
 bool CHLServer::AdmitAnswer(std::uint8_t type) {
