@@ -22,10 +22,14 @@
 #include "ui/qtplatform.h"
 #include "ui/settings.h"
 
+// The icons are compiled into this static library: register them before the first use.
+static void InitOrvaneResources() { Q_INIT_RESOURCE(orvane); }
+
 namespace orv {
 
 CMainFrame::CMainFrame(COrvaneDoc& doc, CSettings& settings, bool demo, QWidget* parent)
     : QMainWindow(parent), m_doc(doc), m_settings(settings), m_demo(demo) {
+    InitOrvaneResources();
     setObjectName(QStringLiteral("mainFrame"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/orvane.svg")));
     setAcceptDrops(true);
