@@ -35,13 +35,9 @@ CMainFrame::CMainFrame(COrvaneDoc& doc, CSettings& settings, bool demo, QWidget*
     setAcceptDrops(true);
     m_splitter = new QSplitter(Qt::Vertical, this);
     m_splitter->setChildrenCollapsible(false);
-    m_layoutPane = new QLabel(m_splitter);
-    m_layoutPane->setObjectName(QStringLiteral("layoutPane"));
-    m_layoutPane->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    m_layoutPane->setMargin(8);
-    m_layoutPane->setFocusPolicy(Qt::StrongFocus);
-    m_layoutPane->setAutoFillBackground(true);
-    m_splitter->addWidget(m_layoutPane);
+    m_view = new COrvaneView(m_doc, m_splitter);
+    m_view->setObjectName(QStringLiteral("layoutView"));
+    m_splitter->addWidget(m_view);
     m_panel = new CControlView(m_doc, m_splitter);
     m_splitter->addWidget(m_panel);
     m_splitter->setStretchFactor(0, 1);
@@ -138,8 +134,11 @@ void CMainFrame::BuildMenus() {
     connect(addGroup, &QAction::triggered, this, &CMainFrame::AddGroup);
     QAction* screenshot = NewAction("actionTakeScreenshot", "Take &Screenshot", "Save a screenshot of the layout",
                                     "screenshot");
-    // Printing and the screenshot belong to the layout view; they are offered once it is in the window.
-    for (QAction* a : {print, printPreview, screenshot}) a->setEnabled(false);
+    // Printing and the screenshot are the layout view's.
+    connect(print, &QAction::triggered, m_view, &COrvaneView::Print);
+    connect(printPreview, &QAction::triggered, m_view, &COrvaneView::PrintPreview);
+    connect(screenshot, &QAction::triggered, m_view, &COrvaneView::TakeScreenshot);
+    connect(m_view, &COrvaneView::ObjectPropertiesRequested, this, &CMainFrame::ObjectProperties);
 
     struct KindActions {
         CObjectKind kind;
@@ -228,10 +227,7 @@ void CMainFrame::timerEvent(QTimerEvent* event) {
     else QMainWindow::timerEvent(event);
 }
 
-void CMainFrame::OnUpdate(int hint) {
-    RefreshLayoutPane();
-    UpdateTitle();
-}
+void CMainFrame::OnUpdate(int hint) { UpdateTitle(); }
 
 void CMainFrame::UpdateTitle() {
     const QString name = m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
@@ -239,24 +235,6 @@ void CMainFrame::UpdateTitle() {
     const QString title = QStringLiteral("%1[*] - %2").arg(name, program);
     if (windowTitle() != title) setWindowTitle(title);
     setWindowModified(m_doc.IsModified());
-}
-
-void CMainFrame::RefreshLayoutPane() {
-    // A list of the layout until the picture of it takes this pane.
-    QString text;
-    for (auto& zone : m_doc.zones) {
-        text += ToQString(zone->name) + QStringLiteral("\n");
-        for (auto& group : m_doc.groups) {
-            if (group->zone != zone.get()) continue;
-            text += QStringLiteral("    ") + ToQString(group->name) + QStringLiteral("\n");
-            for (auto& object : m_doc.objects)
-                if (object->group == group.get())
-                    text += QStringLiteral("        %1  %2  state %3\n")
-                                .arg(ToQString(object->AddressString()), ToQString(object->serverName))
-                                .arg(object->state);
-        }
-    }
-    if (m_layoutPane->text() != text) m_layoutPane->setText(text);
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {
@@ -271,8 +249,8 @@ void CMainFrame::PlaceSplitter() {
 }
 
 void CMainFrame::NextPane() {
-    if (m_layoutPane->isAncestorOf(focusWidget()) || m_layoutPane->hasFocus()) m_panel->CommandEdit()->setFocus();
-    else m_layoutPane->setFocus();
+    if (m_view->isAncestorOf(focusWidget()) || m_view->hasFocus()) m_panel->CommandEdit()->setFocus();
+    else m_view->setFocus();
 }
 
 void CMainFrame::PreviousPane() { NextPane(); }  // two panes: the previous is the next

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QBasicTimer>
-#include <QLabel>
 #include <QMainWindow>
 #include <QSplitter>
 #include <string>
@@ -13,6 +12,7 @@
 
 #include "document/document.h"
 #include "ui/dialogs/objectdialogs.h"
+#include "ui/view/orvaneview.h"
 
 class QAction;
 class QMenu;
@@ -43,7 +43,7 @@ public:
     // A menu or toolbar command by its object name ("actionFileSave", ...).
     QAction* Action(const QString& name) const;
     CControlView* ControlView() const { return m_panel; }
-    QWidget* LayoutPane() const { return m_layoutPane; }
+    COrvaneView* View() const { return m_view; }
     QSplitter* Splitter() const { return m_splitter; }
     // The top pane's height for a client area of height h.
     static int LayoutPaneHeight(int clientHeight) { return clientHeight >= 401 ? clientHeight - kPanelHeight : 100; }
@@ -82,7 +82,6 @@ private:
     // Asks "Save changes to %1?" for a modified layout; false when the operator cancels (or the save fails).
     bool SaveModified();
     void PlaceSplitter();
-    void RefreshLayoutPane();
 
     // What the dialogs show of the layout, and the way back from their indices.
     std::vector<std::string> GroupLabels() const;
@@ -98,7 +97,7 @@ private:
     QString m_path;
     QBasicTimer m_timer;
     QSplitter* m_splitter;
-    QLabel* m_layoutPane;
+    COrvaneView* m_view;
     CControlView* m_panel;
     QMenu* m_fileMenu = nullptr;
     QAction* m_recentSeparator = nullptr;

@@ -173,6 +173,7 @@ TEST(ControlView, GTVRecordsOnlyFromARoomInState3) {
     Window w(p.platform);
     auto* gtv = static_cast<CGTV*>(AddLoopback(w.doc, CObjectKind::GTV, 9, 2));
     gtv->state = CCommonObject::kStateRcon;
+    gtv->expanded = 1;  // a folded list has no selected room
     gtv->roomCount = 1;
     gtv->selectedRoom = &gtv->rooms[0];
     const struct {
@@ -181,6 +182,7 @@ TEST(ControlView, GTVRecordsOnlyFromARoomInState3) {
     } rows[] = {{2, false}, {4, false}, {3, true}};
     for (const auto& row : rows) {
         gtv->rooms[0].roomState = row.roomState;
+        gtv->selectedRoom = &gtv->rooms[0];
         Select(w.doc, gtv);
         EXPECT_EQ(w.panel.kick->text(), "Change POV");
         EXPECT_EQ(w.panel.startRecord->isEnabled(), row.canRecord) << row.roomState;
