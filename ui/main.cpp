@@ -1,6 +1,7 @@
 // Start-up: the command line, a display check, the document, the main window, the event loop.
 #include <QApplication>
 #include <QFileInfo>
+#include <QScreen>
 #include <cstdio>
 #include <cstdlib>
 
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
             rc = 1;
         } else {
             services.prompter.SetParentWindow(&frame);
+            // Maximised; where no window manager does that, the frame takes the screen's work area itself.
+            frame.setGeometry(frame.screen()->availableGeometry());
             frame.showMaximized();
             rc = app.exec();
             services.prompter.SetParentWindow(nullptr);

@@ -43,6 +43,8 @@ CMainFrame::CMainFrame(COrvaneDoc& doc, CSettings& settings, bool demo, QWidget*
     m_splitter->setStretchFactor(0, 1);
     m_splitter->setStretchFactor(1, 0);
     setCentralWidget(m_splitter);
+    // The panes keep the stated heights as the window changes size, until the operator moves the bar.
+    connect(m_splitter, &QSplitter::splitterMoved, this, [this] { m_operatorSplit = true; });
     BuildMenus();
     statusBar()->showMessage(QStringLiteral("Ready"));
     resize(1024, 768);
@@ -243,6 +245,7 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
 }
 
 void CMainFrame::PlaceSplitter() {
+    if (m_operatorSplit) return;
     const int h = m_splitter->height();
     const int top = LayoutPaneHeight(h);
     m_splitter->setSizes({top, std::max(h - top, 0)});
@@ -328,7 +331,6 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    m_settings.Set(CSettings::kWindowGeometry, saveGeometry());
     event->accept();
 }
 

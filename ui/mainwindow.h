@@ -102,7 +102,7 @@ private:
     QMenu* m_fileMenu = nullptr;
     QAction* m_recentSeparator = nullptr;
     std::vector<QAction*> m_recentActions;
-    bool m_splitterPlaced = false;
+    bool m_operatorSplit = false;
 };
 
 }  // namespace orv

@@ -1,9 +1,8 @@
-// The program's settings outside the layout file: the recent-file list and the window geometry, through
+// The program's settings outside the layout file (the recent-file list), through
 // named keys with their defaults. Kept in the usual per-user configuration place
 // (~/.config/Orvane/Orvane.ini), or in a file of the caller's choosing.
 #pragma once
 
-#include <QByteArray>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -21,7 +20,6 @@ class CSettings {
 public:
     static constexpr int kRecentFiles = 4;
     static inline const CSettingKey<QStringList> kRecentFileList{"RecentFiles/List", {}};
-    static inline const CSettingKey<QByteArray> kWindowGeometry{"Window/Geometry", {}};
 
     CSettings();
     explicit CSettings(const QString& iniFile);

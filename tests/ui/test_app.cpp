@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -369,6 +371,28 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     EXPECT_FALSE(doc.IsModified());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), opened);
+}
+
+TEST(App, ADroppedLayoutIsOpenedAfterTheSaveQuestion) {
+    UiPlatform p;
+    Window w(p.platform);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("dropped.orv");
+    ASSERT_TRUE(w.doc.Save(FromQString(path)));
+    w.doc.SetModifiedFlag();
+    QString question;
+    auto answer = OnNextModal<QMessageBox>([&](QMessageBox* box) {
+        question = box->text();
+        box->button(QMessageBox::No)->click();
+    });
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    // Straight to the window: outside a real drag, the application would not route a drop.
+    static_cast<QObject&>(w.frame).event(&drop);
+    ASSERT_TRUE(ProcessUntil([&] { return w.frame.FilePath() == path; }));
+    EXPECT_EQ(question, "Save changes to Untitled?");
+    EXPECT_EQ(w.frame.windowTitle(), "dropped.orv[*] - Orvane");
 }
 
 }  // namespace
