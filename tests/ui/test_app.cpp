@@ -164,10 +164,35 @@ TEST(ControlView, KickAsksThenReachesTheServer) {
         for (const auto& c : peer.AcceptedCommands())
             if (c == "kick \"Bob\"") return true;
         return false;
-    }));
+    }, 10000)) << testing::PrintToString(peer.AcceptedCommands()) << testing::PrintToString(peer.RefusedCommands());
     size_t kicks = 0;
     for (const auto& c : peer.AcceptedCommands()) kicks += c.rfind("kick", 0) == 0;
     EXPECT_EQ(kicks, 1u);  // the No sent nothing
+}
+
+TEST(ControlView, HLTVRecordsUnderACleanNameAndStopsBothWays) {
+    UiPlatform p;
+    Window w(p.platform);
+    sim::CHLTVPeer peer;
+    auto* hltv = static_cast<CHLTV*>(AddLoopback(w.doc, CObjectKind::HLTV, peer.Port(), 1));
+    Select(w.doc, hltv);
+    ASSERT_TRUE(ProcessUntil([&] {
+        if (w.doc.output.Count() == 0) w.doc.Tick();
+        return hltv->state == CCommonObject::kStateRcon;
+    }, 10000));
+    w.doc.UpdateAllViews(kHintRefresh);
+    EXPECT_FALSE(w.panel.kick->isEnabled());
+    ASSERT_TRUE(w.panel.startRecord->isEnabled());
+    p.prompter.inputAnswers = {std::string("final map/1!")};  // the blank and the slash go
+    w.panel.StartRecord();
+    ASSERT_EQ(p.prompter.prompts, std::vector<std::string>{"Enter file for recording"});
+    EXPECT_EQ(p.prompter.initials[0], hltv->RecordingFileName());
+    w.panel.StopRecording();
+    const auto sent = [&](const std::string& command) {
+        const auto accepted = peer.AcceptedCommands();
+        return std::find(accepted.begin(), accepted.end(), command) != accepted.end();
+    };
+    EXPECT_TRUE(ProcessUntil([&] { return sent("record finalmap1!") && sent("stoprecord") && sent("stoprecording"); }));
 }
 
 TEST(ControlView, GTVRecordsOnlyFromARoomInState3) {
