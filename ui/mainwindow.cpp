@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -46,7 +47,8 @@ CMainFrame::CMainFrame(COrvaneDoc& doc, CSettings& settings, bool demo, QWidget*
     // The panes keep the stated heights as the window changes size, until the operator moves the bar.
     connect(m_splitter, &QSplitter::splitterMoved, this, [this] { m_operatorSplit = true; });
     BuildMenus();
-    statusBar()->showMessage(QStringLiteral("Ready"));
+    // The idle text; each command's prompt covers it while the pointer is on the command.
+    statusBar()->addWidget(new QLabel(QStringLiteral("Ready"), statusBar()), 1);
     resize(1024, 768);
     m_doc.AddView(this);
     m_doc.UpdateAllViews(kHintLayoutChanged);

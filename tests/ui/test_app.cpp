@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -332,6 +334,24 @@ TEST(Dialogs, PropertiesKeepAddressAndPortAndStoreTheRest) {
     EXPECT_EQ(hltv->rconPassword, "other");
     EXPECT_EQ(hltv->group, w.doc.groups[2]);
     EXPECT_EQ(static_cast<CHLTV*>(hltv)->ExternalAddressString(), "203.0.113.7:27099");
+}
+
+TEST(App, EveryMenuCommandHasItsOwnMnemonic) {
+    UiPlatform p;
+    Window w(p.platform);
+    QString bar;
+    for (QAction* menuAction : w.frame.menuBar()->actions()) {
+        bar += menuAction->text().section('&', 1).left(1).toLower();
+        QString letters;
+        for (QAction* a : menuAction->menu()->actions()) {
+            if (a->isSeparator() || !a->isVisible()) continue;  // unused recent-file places
+            const QString letter = a->text().section('&', 1).left(1).toLower();
+            EXPECT_FALSE(letter.isEmpty()) << FromQString(a->text());
+            EXPECT_FALSE(letters.contains(letter)) << FromQString(a->text());
+            letters += letter;
+        }
+    }
+    EXPECT_EQ(bar, "felomvh");
 }
 
 TEST(App, CommandLine) {
