@@ -24,7 +24,9 @@
 #include "ui/settings.h"
 
 // The icons are compiled into this static library: register them before the first use.
-static void InitOrvaneResources() { Q_INIT_RESOURCE(orvane); }
+static void InitOrvaneResources() {
+    Q_INIT_RESOURCE(orvane);
+}
 
 namespace orv {
 
@@ -56,7 +58,9 @@ CMainFrame::CMainFrame(COrvaneDoc& doc, CSettings& settings, bool demo, QWidget*
     m_timer.start(kTimerPeriodMs, this);
 }
 
-CMainFrame::~CMainFrame() { m_doc.RemoveView(this); }
+CMainFrame::~CMainFrame() {
+    m_doc.RemoveView(this);
+}
 
 QAction* CMainFrame::NewAction(const QString& name, const QString& text, const QString& tip, const QString& icon) {
     auto* action = new QAction(text, this);
@@ -82,7 +86,8 @@ void CMainFrame::BuildMenus() {
     QAction* print = NewAction("actionFilePrint", "&Print...", "Print the layout", "print");
     print->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     QAction* printPreview = NewAction("actionFilePrintPreview", "Print Pre&view", "Display the layout as printed");
-    QAction* printSetup = NewAction("actionFilePrintSetup", "P&rint Setup...", "Change the printer and printing options");
+    QAction* printSetup =
+        NewAction("actionFilePrintSetup", "P&rint Setup...", "Change the printer and printing options");
     printSetup->setEnabled(false);
     QAction* preferences = NewAction("actionPreferences", "Pre&ferences...", "General preferences");
     connect(preferences, &QAction::triggered, this, &CMainFrame::Preferences);
@@ -120,7 +125,8 @@ void CMainFrame::BuildMenus() {
     QAction* cut = NewAction("actionEditCut", "Cu&t", "Cut the selection of the command line to the clipboard", "cut");
     cut->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
     connect(cut, &QAction::triggered, command, &QLineEdit::cut);
-    QAction* copy = NewAction("actionEditCopy", "&Copy", "Copy the selection of the command line to the clipboard", "copy");
+    QAction* copy =
+        NewAction("actionEditCopy", "&Copy", "Copy the selection of the command line to the clipboard", "copy");
     copy->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
     connect(copy, &QAction::triggered, command, &QLineEdit::copy);
     QAction* paste = NewAction("actionEditPaste", "&Paste", "Insert the clipboard into the command line", "paste");
@@ -136,8 +142,8 @@ void CMainFrame::BuildMenus() {
     connect(addZone, &QAction::triggered, this, &CMainFrame::AddZone);
     QAction* addGroup = NewAction("actionAddGroup", "Add &Group...", "Add a group to a zone", "addgroup");
     connect(addGroup, &QAction::triggered, this, &CMainFrame::AddGroup);
-    QAction* screenshot = NewAction("actionTakeScreenshot", "Take &Screenshot", "Save a screenshot of the layout",
-                                    "screenshot");
+    QAction* screenshot =
+        NewAction("actionTakeScreenshot", "Take &Screenshot", "Save a screenshot of the layout", "screenshot");
     // Printing and the screenshot are the layout view's.
     connect(print, &QAction::triggered, m_view, &COrvaneView::Print);
     connect(printPreview, &QAction::triggered, m_view, &COrvaneView::PrintPreview);
@@ -224,14 +230,20 @@ void CMainFrame::BuildMenus() {
     addActions({nextPane, previousPane});
 }
 
-QAction* CMainFrame::Action(const QString& name) const { return findChild<QAction*>(name); }
-
-void CMainFrame::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_timer.timerId()) m_doc.Tick();
-    else QMainWindow::timerEvent(event);
+QAction* CMainFrame::Action(const QString& name) const {
+    return findChild<QAction*>(name);
 }
 
-void CMainFrame::OnUpdate(int hint) { UpdateTitle(); }
+void CMainFrame::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_timer.timerId())
+        m_doc.Tick();
+    else
+        QMainWindow::timerEvent(event);
+}
+
+void CMainFrame::OnUpdate(int hint) {
+    UpdateTitle();
+}
 
 void CMainFrame::UpdateTitle() {
     const QString name = m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
@@ -254,11 +266,15 @@ void CMainFrame::PlaceSplitter() {
 }
 
 void CMainFrame::NextPane() {
-    if (m_view->isAncestorOf(focusWidget()) || m_view->hasFocus()) m_panel->CommandEdit()->setFocus();
-    else m_view->setFocus();
+    if (m_view->isAncestorOf(focusWidget()) || m_view->hasFocus())
+        m_panel->CommandEdit()->setFocus();
+    else
+        m_view->setFocus();
 }
 
-void CMainFrame::PreviousPane() { NextPane(); }  // two panes: the previous is the next
+void CMainFrame::PreviousPane() {
+    NextPane();
+}  // two panes: the previous is the next
 
 // ---- Layout files ----
 
@@ -278,8 +294,9 @@ void CMainFrame::UpdateRecentMenu() {
 bool CMainFrame::SaveModified() {
     if (!m_doc.IsModified()) return true;
     const QString name = m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
-    const auto answer = QMessageBox::question(this, QStringLiteral("Orvane"), QStringLiteral("Save changes to %1?").arg(name),
-                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const auto answer =
+        QMessageBox::question(this, QStringLiteral("Orvane"), QStringLiteral("Save changes to %1?").arg(name),
+                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::Cancel) return false;
     if (answer == QMessageBox::No) return true;
     return FileSave();
@@ -294,7 +311,8 @@ void CMainFrame::FileNew() {
 
 void CMainFrame::FileOpen() {
     if (!SaveModified()) return;
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QFileInfo(m_path).path(), kFileFilter);
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QFileInfo(m_path).path(), kFileFilter);
     if (!path.isEmpty()) OpenFile(path);
 }
 
@@ -318,7 +336,9 @@ bool CMainFrame::SaveFile(const QString& path) {
     return true;
 }
 
-bool CMainFrame::FileSave() { return m_path.isEmpty() ? FileSaveAs() : SaveFile(m_path); }
+bool CMainFrame::FileSave() {
+    return m_path.isEmpty() ? FileSaveAs() : SaveFile(m_path);
+}
 
 bool CMainFrame::FileSaveAs() {
     QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save As"),
@@ -347,7 +367,8 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     const QString path = urls.first().toLocalFile();
     // Opened once the drop has finished, so that the questions and messages are not inside it.
     QMetaObject::invokeMethod(
-        this, [this, path] {
+        this,
+        [this, path] {
             if (SaveModified()) OpenFile(path);
         },
         Qt::QueuedConnection);
@@ -382,7 +403,7 @@ int CMainFrame::GroupIndex(const CZone* group) const {
     return m_doc.groups.Find(static_cast<CGroup*>(const_cast<CZone*>(group)));
 }
 
-CObjectFieldStates CMainFrame::FieldStates(CObjectKind kind, bool properties) const {
+CObjectFieldStates CMainFrame::FieldStates(CObjectKind kind) const {
     CObjectFieldStates s;  // a game server: the rcon password only
     if (kind == CObjectKind::HLTV) {
         s.exportToWeb = s.external = s.proxyPassword = kFieldShown;
@@ -444,7 +465,7 @@ void CMainFrame::AddObject(CObjectKind kind) {
     CObjectDialogValues initial = KindDefaults(kind);
     initial.host = m_doc.lastAddress;
     initial.groupIndex = std::max(GroupIndex(m_doc.selectedZone), 0);
-    CObjectDialog dialog(GroupLabels(), initial, FieldStates(kind, false), false, m_doc.Prompter(), this);
+    CObjectDialog dialog(GroupLabels(), initial, FieldStates(kind), false, m_doc.Prompter(), this);
     const auto v = dialog.Run();
     if (!v) return;
     CGroup* group = GroupAt(v->groupIndex);
@@ -458,7 +479,7 @@ void CMainFrame::AddObject(CObjectKind kind) {
 
 void CMainFrame::AddRange(CObjectKind kind) {
     CRangeDialog dialog(GroupLabels(), GroupIndex(m_doc.selectedZone), m_doc.lastAddress, DefaultPort(kind),
-                        FieldStates(kind, false), KindDefaults(kind), m_doc.Prompter(), this);
+                        FieldStates(kind), KindDefaults(kind), m_doc.Prompter(), this);
     const auto v = dialog.Run();
     if (!v) return;
     CGroup* group = GroupAt(v->groupIndex);
@@ -494,7 +515,7 @@ void CMainFrame::ObjectProperties() {
         initial.exportToWeb = gtv->exportToWeb != 0;
         initial.autoRecord = gtv->autoRecord != 0;
     }
-    CObjectDialog dialog(GroupLabels(), initial, FieldStates(kind, true), true, m_doc.Prompter(), this);
+    CObjectDialog dialog(GroupLabels(), initial, FieldStates(kind), true, m_doc.Prompter(), this);
     const auto v = dialog.Run();
     // The object may have gone while the dialog was open.
     if (!v || m_doc.selectedObject != object || m_doc.objects.Find(object) < 0) return;

@@ -89,7 +89,7 @@ private:
     CGroup* GroupAt(int index) const;
     CZone* ZoneAt(int index) const;
     int GroupIndex(const CZone* group) const;
-    CObjectFieldStates FieldStates(CObjectKind kind, bool properties) const;
+    CObjectFieldStates FieldStates(CObjectKind kind) const;
 
     COrvaneDoc& m_doc;
     CSettings& m_settings;

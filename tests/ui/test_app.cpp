@@ -142,10 +142,12 @@ TEST(ControlView, KickAsksThenReachesTheServer) {
     peer.SetPlayers({"Alice", "Bob"});
     CCommonObject* server = AddLoopback(w.doc, CObjectKind::HLServer, peer.Port());
     Select(w.doc, server);
-    ASSERT_TRUE(ProcessUntil([&] {
-        if (w.doc.output.Count() == 0) w.doc.Tick();  // no backlog ahead of the kick
-        return server->state == CCommonObject::kStateRcon && server->GetPlayerNameCount() == 2;
-    }, 10000));
+    ASSERT_TRUE(ProcessUntil(
+        [&] {
+            if (w.doc.output.Count() == 0) w.doc.Tick();  // no backlog ahead of the kick
+            return server->state == CCommonObject::kStateRcon && server->GetPlayerNameCount() == 2;
+        },
+        10000));
     w.doc.UpdateAllViews(kHintRefresh);
     EXPECT_EQ(w.panel.mode->text(), "Rcon Controled");
     EXPECT_EQ(w.panel.kick->text(), "Kick");
@@ -162,11 +164,14 @@ TEST(ControlView, KickAsksThenReachesTheServer) {
     w.panel.KickOrFollow();
     ASSERT_EQ(p.prompter.questions.size(), 2u);
     EXPECT_EQ(p.prompter.questions[0], "Are you sure you want to kick Bob ?");
-    ASSERT_TRUE(ProcessUntil([&] {
-        for (const auto& c : peer.AcceptedCommands())
-            if (c == "kick \"Bob\"") return true;
-        return false;
-    }, 10000)) << testing::PrintToString(peer.AcceptedCommands()) << testing::PrintToString(peer.RefusedCommands());
+    ASSERT_TRUE(ProcessUntil(
+        [&] {
+            for (const auto& c : peer.AcceptedCommands())
+                if (c == "kick \"Bob\"") return true;
+            return false;
+        },
+        10000))
+        << testing::PrintToString(peer.AcceptedCommands()) << testing::PrintToString(peer.RefusedCommands());
     size_t kicks = 0;
     for (const auto& c : peer.AcceptedCommands()) kicks += c.rfind("kick", 0) == 0;
     EXPECT_EQ(kicks, 1u);  // the No sent nothing
@@ -178,10 +183,12 @@ TEST(ControlView, HLTVRecordsUnderACleanNameAndStopsBothWays) {
     sim::CHLTVPeer peer;
     auto* hltv = static_cast<CHLTV*>(AddLoopback(w.doc, CObjectKind::HLTV, peer.Port(), 1));
     Select(w.doc, hltv);
-    ASSERT_TRUE(ProcessUntil([&] {
-        if (w.doc.output.Count() == 0) w.doc.Tick();
-        return hltv->state == CCommonObject::kStateRcon;
-    }, 10000));
+    ASSERT_TRUE(ProcessUntil(
+        [&] {
+            if (w.doc.output.Count() == 0) w.doc.Tick();
+            return hltv->state == CCommonObject::kStateRcon;
+        },
+        10000));
     w.doc.UpdateAllViews(kHintRefresh);
     EXPECT_FALSE(w.panel.kick->isEnabled());
     ASSERT_TRUE(w.panel.startRecord->isEnabled());
@@ -229,9 +236,17 @@ TEST(Dialogs, RangeChecksAddressesAndPortsAndReportsBoth) {
         {"10.0.0.5", "10.0.0.5", "27015", "27015", true, {}},
         {"10.0.0.9", "10.0.0.5", "27015", "27015", false, {"Invalid address range. Only the last byte may differ"}},
         {"10.0.1.5", "10.0.0.9", "27015", "27015", false, {"Invalid address range. Only the last byte may differ"}},
-        {"10.0.0.1", "10.0.0.3", "27020", "27015", false,
+        {"10.0.0.1",
+         "10.0.0.3",
+         "27020",
+         "27015",
+         false,
          {"Invalid port specification. PortFROM must be lower than PortTO"}},
-        {"10.0.1.5", "10.0.0.9", "27020", "27015", false,
+        {"10.0.1.5",
+         "10.0.0.9",
+         "27020",
+         "27015",
+         false,
          {"Invalid address range. Only the last byte may differ",
           "Invalid port specification. PortFROM must be lower than PortTO"}},
     };
@@ -402,11 +417,13 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     EXPECT_FALSE(frame.isWindowModified());
     EXPECT_EQ(settings.RecentFiles(), QStringList{path});
     ASSERT_EQ(doc.objects.size(), 4u);
-    ASSERT_TRUE(ProcessUntil([&] {
-        for (auto& o : doc.objects)
-            if (o->state != CCommonObject::kStateRcon) return false;
-        return true;
-    }, 30000));
+    ASSERT_TRUE(ProcessUntil(
+        [&] {
+            for (auto& o : doc.objects)
+                if (o->state != CCommonObject::kStateRcon) return false;
+            return true;
+        },
+        30000));
     for (auto& o : doc.objects) {
         Select(doc, o.get());
         EXPECT_EQ(frame.ControlView()->mode->text(), "Rcon Controled") << o->ClassName();

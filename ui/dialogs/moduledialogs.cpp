@@ -59,11 +59,11 @@ std::optional<CVuzuVedValues> CVuzuVedDialog::Collect() {
 CAdminBotDialog::CAdminBotDialog(bool enabledNow, QWidget* parent) : CValuesDialog(parent) {
     setWindowTitle(QStringLiteral("Adminbot module"));
     auto* top = new QVBoxLayout(this);
-    auto* text = new QLabel(
-        QStringLiteral("The AdminBot module need the HL servers to be controled by AdminBot-mx pluggin.\n\n"
-                       "Enabling it unlocks the auto-record options of the HLTV proxies and makes the "
-                       "VuzuVed information more accurate."),
-        this);
+    auto* text =
+        new QLabel(QStringLiteral("The AdminBot module need the HL servers to be controled by AdminBot-mx pluggin.\n\n"
+                                  "Enabling it unlocks the auto-record options of the HLTV proxies and makes the "
+                                  "VuzuVed information more accurate."),
+                   this);
     text->setWordWrap(true);
     top->addWidget(text);
     enabled = new QCheckBox(QStringLiteral("&Enable Adminbot module"), this);
@@ -141,7 +141,8 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
     auto* version = new QLabel(VersionLine(QStringLiteral(ORVANE_VERSION)), this);
     version->setObjectName(QStringLiteral("version"));
     texts->addWidget(version);
-    texts->addWidget(new QLabel(QStringLiteral("Made by the Orvane developers for the operators of e-sports broadcasts."), this));
+    texts->addWidget(
+        new QLabel(QStringLiteral("Made by the Orvane developers for the operators of e-sports broadcasts."), this));
     auto* link = new QLabel(QStringLiteral("<a href=\"https://orvane.example.org/\">orvane.example.org</a>"), this);
     link->setOpenExternalLinks(true);
     texts->addWidget(link);

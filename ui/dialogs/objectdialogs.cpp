@@ -85,8 +85,8 @@ CObjectDialog::CObjectDialog(const std::vector<std::string>& groupLabels, const 
     AddOkCancel(this);
 
     // The tab chain follows the rows as they are shown.
-    QWidget* chain[] = {common.proxyPassword, external, externalHost, externalPort, common.exportToWeb,
-                        common.autoRecord};
+    QWidget* chain[] = {common.proxyPassword, external,           externalHost,
+                        externalPort,         common.exportToWeb, common.autoRecord};
     for (size_t i = 1; i < std::size(chain); ++i) setTabOrder(chain[i - 1], chain[i]);
 
     ApplyCommonStates(common, states);

@@ -114,7 +114,9 @@ CControlView::CControlView(COrvaneDoc& doc, QWidget* parent) : QWidget(parent), 
     hostName->setText(QStringLiteral("---"));
 }
 
-CControlView::~CControlView() { m_doc.RemoveView(this); }
+CControlView::~CControlView() {
+    m_doc.RemoveView(this);
+}
 
 CCommonObject* CControlView::Selected() const {
     CCommonObject* selected = m_doc.selectedObject;
@@ -122,8 +124,8 @@ CCommonObject* CControlView::Selected() const {
 }
 
 void CControlView::SetControlsEnabled(bool on) {
-    for (QWidget* w : std::initializer_list<QWidget*>{chat, startRecord, stopRecording, m_command, send, mode,
-                                                      players, kick})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{chat, startRecord, stopRecording, m_command, send, mode, players, kick})
         w->setEnabled(on);
 }
 
@@ -151,21 +153,29 @@ void CControlView::Refresh() {
                 break;
             case CCommonObject::kStateRcon:
                 mode->setText(QStringLiteral("Rcon Controled"));
-                if (object->IsGameServer()) kick->setText(QStringLiteral("Kick"));
-                else if (object->IsGTV()) kick->setText(QStringLiteral("Change POV"));
-                else kick->setEnabled(false);
+                if (object->IsGameServer())
+                    kick->setText(QStringLiteral("Kick"));
+                else if (object->IsGTV())
+                    kick->setText(QStringLiteral("Change POV"));
+                else
+                    kick->setEnabled(false);
                 if (!object->CanRecord()) {
                     startRecord->setEnabled(false);
                     stopRecording->setEnabled(false);
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
         hostName->setText(ToQString(object->serverName));
-        if (showPlayers) ShowPlayers(object);
-        else ResizeRows(players, 0);
-        if (showConsole) ShowConsole(object);
-        else ResizeRows(chat, 0);
+        if (showPlayers)
+            ShowPlayers(object);
+        else
+            ResizeRows(players, 0);
+        if (showConsole)
+            ShowConsole(object);
+        else
+            ResizeRows(chat, 0);
     }
     ftpQueue->setText(QStringLiteral("FTP Queue : %1 jobs left").arg(m_doc.ftp.PendingCount()));
     cmdQueue->setText(QStringLiteral("Cmd Queue : %1").arg(m_doc.output.Count()));
@@ -208,18 +218,27 @@ void CControlView::HistoryUp() {
 
 void CControlView::HistoryDown() {
     if (m_cursor < m_history.count) ++m_cursor;
-    if (m_cursor < m_history.count) m_command->setText(ToQString(m_history.text[static_cast<size_t>(m_cursor)]));
-    else m_command->clear();
+    if (m_cursor < m_history.count)
+        m_command->setText(ToQString(m_history.text[static_cast<size_t>(m_cursor)]));
+    else
+        m_command->clear();
 }
 
 bool CControlView::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         switch (static_cast<QKeyEvent*>(event)->key()) {
             case Qt::Key_Return:
-            case Qt::Key_Enter: Send(); return true;
-            case Qt::Key_Up: HistoryUp(); return true;
-            case Qt::Key_Down: HistoryDown(); return true;
-            default: break;
+            case Qt::Key_Enter:
+                Send();
+                return true;
+            case Qt::Key_Up:
+                HistoryUp();
+                return true;
+            case Qt::Key_Down:
+                HistoryDown();
+                return true;
+            default:
+                break;
         }
     }
     return QWidget::eventFilter(watched, event);
