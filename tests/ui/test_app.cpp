@@ -155,6 +155,14 @@ TEST(ControlView, KickAsksThenReachesTheServer) {
     EXPECT_FALSE(w.panel.startRecord->isEnabled());  // a game server does not record
     EXPECT_FALSE(w.panel.stopRecording->isEnabled());
     ASSERT_EQ(w.panel.players->topLevelItemCount(), 2);
+    EXPECT_EQ(w.panel.neededBandwidth->text(),
+              QStringLiteral("Needed : %1 kbps").arg((w.doc.NeededRate() + 1023) / 1024));
+    EXPECT_TRUE(w.panel.neededBandwidth->toolTip().isEmpty());
+    w.doc.output.SetLimit(8);  // below what one server needs
+    w.doc.UpdateAllViews(kHintRefresh);
+    EXPECT_EQ(FromQString(w.panel.neededBandwidth->toolTip()), w.doc.OutputRateWarning());
+    EXPECT_FALSE(w.panel.neededBandwidth->toolTip().isEmpty());
+    w.doc.output.SetLimit(COutputSocketControl::kDefaultLimit);
 
     w.panel.KickOrFollow();  // no row chosen: nothing
     EXPECT_TRUE(p.prompter.questions.empty());

@@ -35,7 +35,7 @@ public:
     QPushButton* startRecord;
     QPushButton* stopRecording;
     QLabel* cmdQueue;
-    QLabel* neededBandwidth;
+    QLabel* neededBandwidth;  // the rate the layout needs, against the limit
     QLabel* ftpQueue;
     QTreeWidget* chat;
     QPushButton* send;
