@@ -436,6 +436,14 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
         Select(doc, o.get());
         EXPECT_EQ(frame.ControlView()->mode->text(), "Rcon Controled") << o->ClassName();
     }
+    // The console list stays at its newest line.
+    QTreeWidget* chat = frame.ControlView()->chat;
+    for (int i = 0; i < CConsoleLog::kCapacity; ++i) doc.objects[0]->AppendConsole("line " + std::to_string(i));
+    Select(doc, doc.objects[0]);
+    ASSERT_EQ(chat->topLevelItemCount(), CConsoleLog::kCapacity);
+    QApplication::processEvents();
+    const QRect last = chat->visualItemRect(chat->topLevelItem(chat->topLevelItemCount() - 1));
+    EXPECT_TRUE(chat->viewport()->rect().contains(last)) << last.y() << " " << chat->topLevelItemCount();
     doc.SetModifiedFlag();
     frame.Action("actionFileSave")->trigger();
     EXPECT_FALSE(doc.IsModified());
