@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPrinter>
+#include <QScrollBar>
 #include <QTimer>
 #include <filesystem>
 
@@ -101,6 +103,31 @@ TEST_F(ViewTest, PictureShowsGaugesStateIconsSelectedFrameAndRoomBands) {
     EXPECT_NE(icons[0], icons[2]);
 }
 
+TEST_F(ViewTest, RefreshGivesThePixelsOfAFullRepaint) {
+    auto* hl = Add<CHLServer>(0, CCommonObject::kStateMonitor);
+    auto* tv = Add<CHLTV>(1, CCommonObject::kStateRcon);
+    auto* gtv = Add<CGTV>(2, CCommonObject::kStateMonitor);
+    tv->linkedServer = hl;
+    doc.selectedObject = tv;
+    view::CLayoutPicture picture;
+    picture.Repaint(doc);
+    // The line goes, figures and the selection change, the layout stays.
+    tv->linkedServer = nullptr;
+    hl->playerNameCount = 9;
+    gtv->clientSlots = 10;
+    gtv->clients = 4;
+    doc.selectedObject = hl;
+    picture.Refresh(doc);
+    EXPECT_EQ(picture.Image(), view::RenderLayout(doc));
+    tv->linkedServer = hl;
+    picture.Refresh(doc);
+    EXPECT_EQ(picture.Image(), view::RenderLayout(doc));
+    hl->playerNameCount = 3;  // only the server's box, with the dash-dot line across it
+    tv->spectatorSlots = 8;
+    picture.Refresh(doc);
+    EXPECT_EQ(picture.Image(), view::RenderLayout(doc));
+}
+
 TEST_F(ViewTest, ClickSelectsObjectThenGroupThenZoneAndOnlyProxiesInControlDrag) {
     auto* hl = Add<CHLServer>(0, CCommonObject::kStateRcon);
     auto* tv = Add<CHLTV>(1, CCommonObject::kStateMonitor);
@@ -126,6 +153,23 @@ TEST_F(ViewTest, ClickSelectsObjectThenGroupThenZoneAndOnlyProxiesInControlDrag)
     ASSERT_TRUE(menu);
     for (QAction* a : menu->actions())
         EXPECT_EQ(a->isEnabled(), a->text() != "Spec Password" && a->text() != "Proxy Password" && a->text() != "Disconnect");
+}
+
+TEST_F(ViewTest, DragBeyondTheWindowScrollsAStepAtATime) {
+    for (int i = 0; i < 8; ++i) Add<CHLServer>(0, CCommonObject::kStateMonitor);
+    auto* tv = Add<CHLTV>(1, CCommonObject::kStateRcon);
+    Show();
+    view->resize(900, 300);
+    QScrollBar* bar = view->verticalScrollBar();
+    Mouse(QEvent::MouseButtonPress, Qt::LeftButton, tv->box.left + 5, tv->box.top + 5);
+    const int below = view->viewport()->height() + 10;
+    for (int expected : {70, 140}) {
+        Mouse(QEvent::MouseMove, Qt::NoButton, 50, below);
+        EXPECT_EQ(bar->value(), expected);
+    }
+    Mouse(QEvent::MouseMove, Qt::NoButton, 50, -10);
+    EXPECT_EQ(bar->value(), 70);
+    Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, 50, -10);
 }
 
 TEST_F(ViewTest, RightClickMenusRunDocumentCommandsAndEmptySpaceShowsNone) {
@@ -203,12 +247,27 @@ TEST_F(ViewTest, ScreenshotIsAWholeJpegOfTheLayoutOrNothing) {
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir.path.string())));
     EXPECT_TRUE(view->TakeScreenshot());
+    // A minute later the name is taken by a folder: the save fails and leaves nothing behind.
+    env.clock.now += 60;
+    std::filesystem::create_directory(dir.path / "Orvane2026-12-05_14h31.jpg");
+    EXPECT_FALSE(view->TakeScreenshot());
     QDir::setCurrent(previous);
     const QImage saved(QString::fromStdString((dir.path / "Orvane2026-12-05_14h30.jpg").string()));
     EXPECT_EQ(saved.size(), QSize(view->LayoutSize().width, view->LayoutSize().height));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
-    // Nobody may create a file in /proc: the save fails quietly.
-    EXPECT_FALSE(view->SaveScreenshot(QStringLiteral("/proc/Orvane.jpg")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path / "Orvane2026-12-05_14h31.jpg"));
+}
+
+TEST_F(ViewTest, PrintPutsThePictureOnThePage) {
+    Add<CHLServer>(0, CCommonObject::kStateMonitor);
+    Show();
+    test::TempDir dir;
+    const std::filesystem::path pdf = dir.path / "layout.pdf";
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf.string()));
+    view->PrintTo(&printer);
+    EXPECT_GT(std::filesystem::file_size(pdf), 1000u);
 }
 
 TEST(InputBox, ReturnsTheTextOnOkAndNothingOnCancel) {

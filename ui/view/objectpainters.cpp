@@ -1,5 +1,7 @@
 #include "ui/view/objectpainters.h"
 
+#include <type_traits>
+
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
 #include "monitors/quake3/q3server.h"
@@ -123,12 +125,53 @@ void PaintGTV(QPainter& p, const CGTV& o) {
     }
 }
 
-void DrawLinkLine(QPainter& p, bool solid, int x1, int y1, int x2, int y2) {
-    p.setPen(solid ? QPen(kBlack, 4, Qt::SolidLine) : QPen(kBlack, 1, Qt::DashDotLine));
-    p.drawLine(x1, y1, x2, y2);
+// Builds a drawn key: numbers as their bytes, texts with their length in front.
+class CKey {
+public:
+    template <class... T>
+    CKey& operator()(const T&... values) {
+        (Add(values), ...);
+        return *this;
+    }
+    std::string bytes;
+
+private:
+    void Add(const std::string& text) {
+        Add(text.size());
+        bytes += text;
+    }
+    void Add(const CRect& r) { (*this)(r.left, r.top, r.right, r.bottom); }
+    template <class T>
+    void Add(const T& value) {
+        static_assert(std::is_arithmetic_v<T> || std::is_enum_v<T>);
+        bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+};
+
+void KeyOfGTV(CKey& key, const CGTV& o) {
+    key(o.clients, o.clientSlots, o.expanded, o.expandBox, o.ShownRoomCount(), o.SelectedRoomIndex(), o.autoRecord);
+    for (int i = 0; i < o.roomCount && o.expanded; ++i) {
+        const CGTVRoom& room = o.rooms[static_cast<size_t>(i)];
+        key(room.roomState, room.band, room.hubNumber, room.description, o.FollowedPlayerName(room),
+            room.recordingName.empty(), room.roomNumber, room.anchor.x, room.anchor.y);
+    }
 }
 
 }  // namespace
+
+std::string DrawnKey(const CCommonObject& o, CBoxStyle style) {
+    CKey key;
+    key(style, o.box, o.iconRect, o.icon, o.AddressString(), o.state, o.serverName,
+        o.group ? o.group->colour : 0u);
+    const int height = o.iconRect.Height();
+    if (const auto* hltv = dynamic_cast<const CHLTV*>(&o))
+        key(hltv->PlayerGaugeFill(height), hltv->ShowsSpectatorGauge(), hltv->SpectatorGaugeFill(height),
+            hltv->BandwidthGaugeFill(height), hltv->RecordingMark());
+    else if (const auto* hl = dynamic_cast<const CHLServer*>(&o)) key(hl->GaugePlayers(), hl->ShowsMatchMark());
+    else if (const auto* q3 = dynamic_cast<const CQ3Server*>(&o)) key(q3->playerNameCount, q3->maxPlayers, q3->matchRunning);
+    else if (const auto* gtv = dynamic_cast<const CGTV*>(&o)) KeyOfGTV(key, *gtv);
+    return std::move(key.bytes);
+}
 
 std::uint32_t StateBitmap(std::int32_t state) {
     switch (state) {
@@ -154,15 +197,20 @@ void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style) {
     else if (const auto* gtv = dynamic_cast<const CGTV*>(&object)) PaintGTV(p, *gtv);
 }
 
-void PaintLinks(QPainter& p, const CCommonObject& object) {
+void AppendLinkSegments(const CCommonObject& object, std::vector<CLinkSegment>& out) {
     if (const auto* hltv = dynamic_cast<const CHLTV*>(&object)) {
         const CHLTVLinkLine line = hltv->LinkLine();
         if (line.style != CHLTVLinkStyle::None)
-            DrawLinkLine(p, line.style == CHLTVLinkStyle::Solid, line.fromX, line.fromY, line.toX, line.toY);
+            out.push_back({QLine(line.fromX, line.fromY, line.toX, line.toY), line.style == CHLTVLinkStyle::Solid});
     } else if (const auto* gtv = dynamic_cast<const CGTV*>(&object)) {
         for (const CGTVLinkLine& line : gtv->LinkLines())
-            DrawLinkLine(p, line.solid, line.from.x, line.from.y, line.to.x, line.to.y);
+            out.push_back({QLine(line.from.x, line.from.y, line.to.x, line.to.y), line.solid});
     }
+}
+
+void PaintLinkSegment(QPainter& p, const CLinkSegment& segment) {
+    p.setPen(segment.solid ? QPen(kBlack, 4, Qt::SolidLine) : QPen(kBlack, 1, Qt::DashDotLine));
+    p.drawLine(segment.line);
 }
 
 }  // namespace orv::view

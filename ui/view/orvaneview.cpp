@@ -21,7 +21,6 @@ namespace orv {
 
 COrvaneView::COrvaneView(COrvaneDoc& doc, QWidget* parent) : QAbstractScrollArea(parent), m_doc(doc) {
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-    viewport()->setMouseTracking(false);
     m_doc.AddView(this);
     Rebuild();
 }
@@ -33,21 +32,23 @@ void COrvaneView::OnUpdate(int hint) {
         m_updateAfterDrag = true;
         return;
     }
-    Rebuild();
+    // A changed layout (54) is painted anew; the periodic refresh and the selection (13) and plain
+    // redraws (0) repaint the objects over the kept picture while the layout's geometry is unchanged.
+    Rebuild(hint != kHintLayoutChanged);
 }
 
-void COrvaneView::Rebuild() {
-    m_image = view::RenderLayout(m_doc);
-    m_size = {m_image.width(), m_image.height()};
+void COrvaneView::Rebuild(bool refresh) {
+    if (refresh) m_picture.Refresh(m_doc);
+    else m_picture.Repaint(m_doc);
     UpdateScrollRange();
     viewport()->update();
 }
 
 void COrvaneView::UpdateScrollRange() {
     const QSize page = viewport()->size();
-    horizontalScrollBar()->setRange(0, std::max(0, m_size.width - page.width()));
+    horizontalScrollBar()->setRange(0, std::max(0, LayoutSize().width - page.width()));
     horizontalScrollBar()->setPageStep(page.width());
-    verticalScrollBar()->setRange(0, std::max(0, m_size.height - page.height()));
+    verticalScrollBar()->setRange(0, std::max(0, LayoutSize().height - page.height()));
     verticalScrollBar()->setPageStep(page.height());
 }
 
@@ -66,10 +67,10 @@ void COrvaneView::paintEvent(QPaintEvent*) {
     QPainter p(viewport());
     const QPoint offset(horizontalScrollBar()->value(), verticalScrollBar()->value());
     // Where the picture does not reach, the window's own background.
-    const QRect picture(-offset, m_image.size());
+    const QRect picture(-offset, Picture().size());
     const QRegion outside = QRegion(viewport()->rect()).subtracted(picture);
     for (const QRect& r : outside) p.fillRect(r, palette().window());
-    p.drawImage(picture.topLeft(), m_image);
+    p.drawImage(picture.topLeft(), Picture());
     if (!m_dragged) return;
     // The drag is drawn over the picture of its start: the dragged proxy and the target highlighted, and
     // the rubber line from the dragged proxy's icon to the pointer.
@@ -111,7 +112,7 @@ void COrvaneView::mouseMoveEvent(QMouseEvent* event) {
 
 void COrvaneView::AutoScroll(const QPoint& viewportPos) {
     // Only when the layout is taller than the window: a step up or down while the pointer is beyond it.
-    if (m_size.height <= viewport()->height()) return;
+    if (LayoutSize().height <= viewport()->height()) return;
     QScrollBar* bar = verticalScrollBar();
     if (viewportPos.y() < 0) bar->setValue(bar->value() - kAutoScrollStep);
     else if (viewportPos.y() >= viewport()->height()) bar->setValue(bar->value() + kAutoScrollStep);
@@ -130,10 +131,12 @@ void COrvaneView::EndDrag(const QPoint& at) {
     CCommonObject* dragged = m_dragged;
     CCommonObject* target = DropTargetAt(m_doc, dragged, at.x(), at.y());
     m_dragged = m_target = nullptr;
+    const bool missedUpdate = m_updateAfterDrag;
     m_updateAfterDrag = false;
     if (target && StillInLayout(dragged)) dragged->OnDrop(target);
-    // Updates refused during the drag are caught up here; the drop itself may have changed the picture.
-    Rebuild();
+    // An update refused during the drag is caught up with a whole new picture; otherwise the refresh
+    // repaints what the drop changed (the proxy's link line).
+    Rebuild(!missedUpdate);
 }
 
 QMenu* COrvaneView::CreateContextMenu() {
@@ -190,8 +193,9 @@ QMenu* COrvaneView::CreateContextMenu() {
         QAction* action = menu->addAction(QString::fromLatin1(item.text));
         action->setEnabled(item.enabled);
         if (item.command) {
+            COrvaneDoc* doc = &m_doc;
             const auto command = item.command;
-            connect(action, &QAction::triggered, this, [this, command] { (m_doc.*command)(); });
+            connect(action, &QAction::triggered, this, [doc, command](bool) { (doc->*command)(); });
         } else if (properties) {
             connect(action, &QAction::triggered, this, &COrvaneView::ObjectPropertiesRequested);
         }
@@ -216,7 +220,7 @@ bool COrvaneView::SaveScreenshot(const QString& path) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
     QImageWriter writer(&file, "jpg");
-    if (!writer.write(m_image)) {
+    if (!writer.write(Picture())) {
         file.cancelWriting();
         return false;
     }
@@ -225,12 +229,12 @@ bool COrvaneView::SaveScreenshot(const QString& path) {
 
 void COrvaneView::PrintTo(QPrinter* printer) {
     QPainter p(printer);
-    if (!p.isActive() || m_image.isNull()) return;
+    if (!p.isActive() || Picture().isNull()) return;
     const QRect page = p.viewport();
-    const QSize fitted = m_image.size().scaled(page.size(), Qt::KeepAspectRatio);
+    const QSize fitted = Picture().size().scaled(page.size(), Qt::KeepAspectRatio);
     p.setViewport(page.x(), page.y(), fitted.width(), fitted.height());
-    p.setWindow(m_image.rect());
-    p.drawImage(0, 0, m_image);
+    p.setWindow(Picture().rect());
+    p.drawImage(0, 0, Picture());
 }
 
 void COrvaneView::Print() {

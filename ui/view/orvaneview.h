@@ -11,6 +11,7 @@
 
 #include "document/document.h"
 #include "document/layoutpass.h"
+#include "ui/view/layoutpainter.h"
 
 class QMenu;
 class QPrinter;
@@ -29,8 +30,8 @@ public:
     void OnUpdate(int hint) override;
 
     // The off-screen picture as last painted, and the layout's size.
-    const QImage& Picture() const { return m_image; }
-    CLayoutSize LayoutSize() const { return m_size; }
+    const QImage& Picture() const { return m_picture.Image(); }
+    CLayoutSize LayoutSize() const { return m_picture.Size(); }
     bool Dragging() const { return m_dragged != nullptr; }
     // "Orvane" and the local time as "%Y-%m-%d_%Hh%M.jpg".
     QString ScreenshotFileName() const;
@@ -63,7 +64,8 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    void Rebuild();
+    // Lays out and paints: everything, or (a refresh) only what a tick can change.
+    void Rebuild(bool refresh = false);
     void UpdateScrollRange();
     QPoint ToLayout(const QPoint& viewportPos) const;
     void EndDrag(const QPoint& layoutPos);
@@ -71,8 +73,7 @@ private:
     bool StillInLayout(const CCommonObject* object) const;
 
     COrvaneDoc& m_doc;
-    QImage m_image;
-    CLayoutSize m_size;
+    view::CLayoutPicture m_picture;
     // Drag state: the dragged proxy (none when idle), the object under the pointer, the rubber line's end.
     CCommonObject* m_dragged = nullptr;
     CCommonObject* m_target = nullptr;

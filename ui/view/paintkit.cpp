@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QHash>
+#include <QStaticText>
 #include <QSvgRenderer>
 #include <map>
 #include <memory>
@@ -42,7 +43,9 @@ int BitmapSize(std::uint32_t id) {
 }
 
 QImage RenderBitmap(std::uint32_t id, int size) {
-    InitViewResources();
+    // The bitmaps are compiled into the static library: registered once, before the first is read.
+    static const bool registered = (InitViewResources(), true);
+    (void)registered;
     QSvgRenderer svg(QStringLiteral(":/bitmaps/%1.svg").arg(id));
     if (!svg.isValid()) return {};
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -62,13 +65,36 @@ const QFont& NameFont() { return ArialPx(13, 700); }
 void DrawTextInRect(QPainter& p, const QRect& rect, const QString& text, const QFont& font, const QColor& colour,
                     Qt::Alignment alignment) {
     if (text.isEmpty() || rect.width() <= 0) return;
+    // The same texts come back every second: each is measured, cut and laid out once, then only drawn.
+    struct Laid {
+        QStaticText text;
+        int width;
+    };
+    static QHash<QString, Laid> cache;
+    static constexpr qsizetype kCacheLimit = 50000;
     const FontEntry& entry = CachedFont(font.pixelSize(), font.weight());
-    const QString shown = entry.metrics.horizontalAdvance(text) <= rect.width()
-                              ? text
-                              : entry.metrics.elidedText(text, Qt::ElideRight, rect.width());
+    const QString key = QStringLiteral("%1/%2/%3/").arg(font.pixelSize()).arg(font.weight()).arg(rect.width()) + text;
+    auto it = cache.constFind(key);
+    if (it == cache.constEnd()) {
+        if (cache.size() >= kCacheLimit) cache.clear();
+        QString shown = text;
+        if (entry.metrics.horizontalAdvance(text) > rect.width())
+            shown = entry.metrics.elidedText(text, Qt::ElideRight, rect.width());
+        Laid laid{QStaticText(shown), entry.metrics.horizontalAdvance(shown)};
+        laid.text.setTextFormat(Qt::PlainText);
+        laid.text.setPerformanceHint(QStaticText::AggressiveCaching);
+        laid.text.prepare(QTransform(), entry.font);
+        it = cache.insert(key, std::move(laid));
+    }
+    const int height = entry.metrics.height();
+    int x = rect.left(), y = rect.top();
+    if (alignment & Qt::AlignHCenter) x += (rect.width() - it->width) / 2;
+    else if (alignment & Qt::AlignRight) x = rect.right() + 1 - it->width;
+    if (alignment & Qt::AlignVCenter) y += (rect.height() - height) / 2;
+    else if (alignment & Qt::AlignBottom) y = rect.bottom() + 1 - height;
     p.setFont(entry.font);
     p.setPen(colour);
-    p.drawText(rect, static_cast<int>(alignment | Qt::TextSingleLine), shown);
+    p.drawStaticText(x, y, it->text);
 }
 
 void PaintGauge(QPainter& p, const QRect& rect, int fill, const QColor& colour) {
