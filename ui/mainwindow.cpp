@@ -10,7 +10,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QScrollArea>
 #include <QStatusBar>
 #include <QTimerEvent>
 #include <QToolBar>
@@ -46,7 +45,7 @@ CMainFrame::CMainFrame(COrvaneDoc& doc, CSettings& settings, bool demo, QWidget*
     m_splitter->setStretchFactor(0, 1);
     m_splitter->setStretchFactor(1, 0);
     setCentralWidget(m_splitter);
-    // The panes keep the stated heights as the window changes size, until the operator moves the bar.
+    // The panel keeps 400 pixels of height as the window changes size, until the operator moves the bar.
     connect(m_splitter, &QSplitter::splitterMoved, this, [this] { m_operatorSplit = true; });
     BuildMenus();
     // The idle text; each command's prompt covers it while the pointer is on the command.
