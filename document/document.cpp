@@ -117,9 +117,9 @@ std::string COrvaneDoc::OutputRateWarning() const {
     const std::int64_t limit = output.GetLimit();
     if (limit >= needed) return {};
     const std::int64_t kbps = (needed + 1023) / 1024;
-    return Format("UDP output limit %lld kbps is below the %lld kbps this layout needs: servers are polled less "
-                  "often; set the limit to %lld kbps (%lld bits per second) or more",
-                  static_cast<long long>(limit / 1024), static_cast<long long>(kbps), static_cast<long long>(kbps),
+    return Format("UDP output limit %lld bits per second is below the %lld this layout needs: servers are polled "
+                  "less often; set the limit to %lld kbps (%lld bits per second) or more",
+                  static_cast<long long>(limit), static_cast<long long>(needed), static_cast<long long>(kbps),
                   static_cast<long long>(kbps * 1024));
 }
 

@@ -17,7 +17,8 @@ CNameLookup::~CNameLookup() {
 
 std::shared_ptr<CNameLookup> CNameLookup::Start(const std::string& host) {
     std::shared_ptr<CNameLookup> lookup(new CNameLookup());
-    if (lookup->m_fd < 0) {
+    // What needs no name server is answered at once; the answer is still picked up through the descriptor.
+    if (lookup->m_fd < 0 || !CUdpSocket::NeedsNameServer(host)) {
         lookup->Finish(CUdpSocket::ResolveHost(host));
         return lookup;
     }

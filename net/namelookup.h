@@ -11,8 +11,8 @@ namespace orv {
 
 class CNameLookup {
 public:
-    // Starts resolving host (IPv4). Dotted addresses and names under "localhost" are answered without
-    // asking anyone, and so is a name that is not a valid host name (it does not resolve).
+    // Starts resolving host (IPv4) on a thread of its own. Dotted addresses, names under "localhost" and
+    // names that are not valid host names (they do not resolve) are answered at once, without a thread.
     static std::shared_ptr<CNameLookup> Start(const std::string& host);
     ~CNameLookup();
     CNameLookup(const CNameLookup&) = delete;

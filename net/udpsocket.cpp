@@ -58,10 +58,14 @@ bool CUdpSocket::IsDottedAddress(const std::string& host) {
     return ::inet_pton(AF_INET, host.c_str(), &a) == 1;
 }
 
+bool CUdpSocket::NeedsNameServer(const std::string& host) {
+    return !IsDottedAddress(host) && !IsLoopbackName(host) && IsValidHostName(host) && g_nameResolution;
+}
+
 std::string CUdpSocket::ResolveHost(const std::string& host) {
     if (IsDottedAddress(host)) return host;  // used as it is
     if (IsLoopbackName(host)) return "127.0.0.1";
-    if (!IsValidHostName(host) || !g_nameResolution) return {};
+    if (!NeedsNameServer(host)) return {};
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;

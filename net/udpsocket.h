@@ -26,6 +26,9 @@ public:
     static std::string ResolveHost(const std::string& host);
     // True for a dotted IPv4 address, which needs no lookup.
     static bool IsDottedAddress(const std::string& host);
+    // Whether ResolveHost would ask a name server (not for dotted addresses, loopback names, invalid
+    // names, nor while name resolution is off).
+    static bool NeedsNameServer(const std::string& host);
     // Dotted address of the connected peer; empty when not connected.
     std::string PeerAddress() const;
     int LocalPort() const;

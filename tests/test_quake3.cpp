@@ -312,26 +312,26 @@ TEST_F(Q3Fixture, StatusAnswerReadsThePlayersFromTheOspAuthValue) {
     EXPECT_EQ(s->playerNames[1], "Bravo");
     EXPECT_EQ(s->state, 2);
 
-    // The key not last: no quoted name, so no players.
+    // The key not last: no quoted name, no players.
     peer.SetOspAuth("1", false);
     s->pollPhase = 0;
     s->Tick();
     Settle(*s);
     EXPECT_EQ(s->playerNameCount, 0);
 
-    // Without the key, or with an empty value, the list stays as it was.
-    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\1\n0 0 \"Ann\"\n");
-    Deliver("statusResponse\n\\sv_hostname\\X\n0 0 \"Zed\"\n");
-    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\");
-    ASSERT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->playerNames[0], "Ann");
-
-    // Only complete quoted names count: an empty server, an unclosed last name.
+    // No players connected: the value holds no double quote either.
     Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\1\n");
     EXPECT_EQ(s->playerNameCount, 0);
-    Deliver("statusResponse\n\\server_ospauth\\1\n0 0 \"Ann\"\n1 2 \"^3Cut");
-    ASSERT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->playerNames[0], "Ann");
+
+    // Without the key, or with an empty value, the list stays as it was.
+    Deliver("statusResponse\n\\sv_hostname\\X\\sv_maxclients\\4\n0 0 \"Zed\"\n");
+    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\\n0 0 \"Zed\"\n");
+    EXPECT_EQ(s->playerNameCount, 1);
+    EXPECT_EQ(s->maxPlayers, 0);
+
+    // An unclosed name is no name.
+    Deliver("statusResponse\n\\server_ospauth\\1\n1 2 \"^3Cut");
+    EXPECT_EQ(s->playerNameCount, 0);
 }
 
 TEST_F(Q3Fixture, MoreThanThirtyTwoNamesStopAtTheTable) {

@@ -28,13 +28,13 @@ void CHLServer::Tick() {
     CheckTimeout();
     switch (pollPhase) {
         case 0:
-            QueryDetails();
+            PollInfo();
             break;
         case 1:
             RepeatChallengeRequest();
             break;
         case 2:
-            QueryPlayers();
+            PollPlayers();
             break;
         case 3:
             QueryMatchReport();
@@ -129,7 +129,9 @@ void CHLServer::QueryMatchReport() { SendRconQuery("nxn_match_report"); }
 // ---- answers -------------------------------------------------------------------------------------
 
 void CHLServer::OnPacket(std::span<const std::uint8_t> datagram) {
-    switch (AnswerType(datagram)) {
+    const std::uint8_t type = AnswerType(datagram);
+    if (!AdmitAnswer(type)) return;
+    switch (type) {
         case kHLAnswerDetails:
             OnDetails(datagram);
             break;
@@ -146,6 +148,12 @@ void CHLServer::OnPacket(std::span<const std::uint8_t> datagram) {
             OnPrint(datagram);
             break;
         case kHLAnswerPing:
+            break;
+        case kA2SAnswerInfo:
+            OnA2SInfo(datagram);
+            break;
+        case kA2SAnswerChallenge:
+            OnA2SChallenge(datagram);
             break;
         default:
             ++strayDatagrams;
@@ -217,11 +225,14 @@ void CHLServer::OnChallenge(std::span<const std::uint8_t> datagram) {
 void CHLServer::OnPrint(std::span<const std::uint8_t> datagram) { OnPrintLines(CutConsoleLines(HLPrintText(datagram))); }
 
 void CHLServer::OnPrintLines(const std::vector<std::string>& lines) {
+    bool refused = false;
     for (const std::string& line : lines) {
         AppendConsole(line, 0);
         OnPrintLine(line);
+        refused = refused || BeginsWith(line, kBadRconLine);
     }
-    if (state < kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
+    // A refusal proves no control, even one that answers a command sent with an older password.
+    if (!refused && state < kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
     MarkAnswered();
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/commonobject.h"
+#include "monitors/halflife/a2s.h"
 #include "monitors/halflife/hlparse.h"
 #include "monitors/halflife/teamtags.h"
 
@@ -37,10 +38,11 @@ public:
     // The shared fields only: everything of its own is rebuilt from the answers.
     void Serialize(CArchive& ar) override;
 
-    // Dispatches on byte 4: 'm', 'C', 'D', 'c', 'l'; 'j' is ignored; anything else is a stray.
+    // Dispatches on byte 4: 'm', 'C', 'D', 'c', 'l' and the A2S 'I' and 'A' (once the dialect admits the
+    // answer); 'j' is ignored; anything else is a stray.
     void OnPacket(std::span<const std::uint8_t> datagram) override;
-    // Time-out, then by poll phase: 0 details, 1 fresh challenge in state 2, 2 players,
-    // 3 match report + status + server password, 4 team tags, 5 nothing.
+    // Time-out, then by poll phase: 0 details (or A2S_INFO), 1 fresh challenge in state 2, 2 players (or
+    // A2S_PLAYER), 3 match report + status + server password, 4 team tags, 5 nothing.
     void Tick() override;
     // Entering 2 with an rcon password requests a challenge first.
     void SetState(std::int32_t value) override;
@@ -99,7 +101,24 @@ public:
     bool oldPasswordInFlight = false;
     static constexpr Time kChallengeRetrySeconds = 6;
 
+    // The queries this object speaks, decided by the first answer that tells (hlserver_a2s.cpp).
+    CHLDialect Dialect() const { return m_a2s.dialect; }
+    // What the last A2S info reply reported beyond the classic fields (0 until one arrived).
+    std::int32_t infoPlayers = 0;
+    std::int32_t bots = 0;
+    std::int32_t vac = 0;  // 1: VAC secured
+
 protected:
+    // The info and players phases: the classic query, the A2S one, or (undecided) details and A2S_INFO.
+    void PollInfo();
+    void PollPlayers();
+    // Settles the dialect on an answer's type; false when the answer is not to be handled (an A2S reply
+    // to an object that speaks classic, or a second reply to one info query).
+    bool AdmitAnswer(std::uint8_t type);
+    void OnA2SInfo(std::span<const std::uint8_t> datagram);
+    // Remembers the challenge and repeats the query it answered, once per query and cycle.
+    void OnA2SChallenge(std::span<const std::uint8_t> datagram);
+
     // Answer handlers, one per answer type; the datagram includes its prefix.
     virtual void OnDetails(std::span<const std::uint8_t> datagram);
     virtual void OnInfo(std::span<const std::uint8_t> datagram);
@@ -135,6 +154,14 @@ protected:
     void OnBadRconPassword();
     // "Bad challenge.": one fresh challenge request per cycle.
     void OnBadChallenge();
+
+private:
+    void SendA2SInfo();
+    void SendA2SPlayers();
+    // Hands a whole datagram (prefix included) to the output queue as a query of the cycle.
+    void SendDatagram(const std::string& bytes);
+
+    CA2SSession m_a2s;
 };
 
 }  // namespace orv

@@ -58,8 +58,17 @@ void PaintGameServer(QPainter& p, const CCommonObject& o, int players, int maxim
     if (matchMark) DrawBitmap(p, CHLServer::kMatchBitmap, o.box.left, o.box.top + kMatchBelowState);
 }
 
+// A server or proxy that answers the binary queries carries a small badge in the corner of its icon.
+void PaintDialectMark(QPainter& p, const CHLServer& o) {
+    if (o.Dialect() != CHLDialect::A2S) return;
+    const QRect badge(o.iconRect.right - 22, o.iconRect.bottom - 10, 22, 10);
+    p.fillRect(badge, QColor(60, 60, 60));
+    DrawTextInRect(p, badge, QStringLiteral("A2S"), ArialPx(9, 700), QColor(Qt::white), Qt::AlignCenter);
+}
+
 void PaintHLServer(QPainter& p, const CHLServer& o) {
     PaintGameServer(p, o, o.GaugePlayers(), CHLServer::kGaugeMaximum, o.ShowsMatchMark());
+    PaintDialectMark(p, o);
 }
 
 void PaintQ3Server(QPainter& p, const CQ3Server& o) {
@@ -76,6 +85,7 @@ void PaintHLTV(QPainter& p, const CHLTV& o) {
     }
     DrawBitmap(p, StateBitmap(o.state), o.box.left, o.box.top, 16);
     if (const std::uint32_t mark = o.RecordingMark()) DrawBitmap(p, mark, o.box.left + 18, o.box.top + 3);
+    PaintDialectMark(p, o);
 }
 
 void PaintRoom(QPainter& p, const CGTV& gtv, const CGTVRoom& room) {
@@ -166,8 +176,8 @@ std::string DrawnKey(const CCommonObject& o, CBoxStyle style) {
     const int height = o.iconRect.Height();
     if (const auto* hltv = dynamic_cast<const CHLTV*>(&o))
         key(hltv->PlayerGaugeFill(height), hltv->ShowsSpectatorGauge(), hltv->SpectatorGaugeFill(height),
-            hltv->BandwidthGaugeFill(height), hltv->RecordingMark());
-    else if (const auto* hl = dynamic_cast<const CHLServer*>(&o)) key(hl->GaugePlayers(), hl->ShowsMatchMark());
+            hltv->BandwidthGaugeFill(height), hltv->RecordingMark(), hltv->Dialect());
+    else if (const auto* hl = dynamic_cast<const CHLServer*>(&o)) key(hl->GaugePlayers(), hl->ShowsMatchMark(), hl->Dialect());
     else if (const auto* q3 = dynamic_cast<const CQ3Server*>(&o)) key(q3->playerNameCount, q3->maxPlayers, q3->matchRunning);
     else if (const auto* gtv = dynamic_cast<const CGTV*>(&o)) KeyOfGTV(key, *gtv);
     return std::move(key.bytes);
