@@ -76,7 +76,7 @@ struct DocFixture : ::testing::Test {
     void Settle(CCommonObject& o, const Peer& p) {
         for (int round = 0; round < 8; ++round) {
             const std::string marker = Framed("flush " + std::to_string(++flushes));
-            o.SendOutOfBand(Unframed(marker));
+            o.SendQuery(Unframed(marker));  // a poll: it leaves behind the object's own queries and actions
             while (doc.output.Count() > 0) doc.output.RunWindow();
             ASSERT_TRUE(WaitFor([&] { return Has(p.Received(), marker); }, 3s)) << Unframed(marker);
             while (tp.loop.RunOnce(0ms) > 0) {

@@ -19,6 +19,7 @@ public:
     std::uint16_t Schema() const override { return 1; }
     void Tick() override {
         CheckTimeout();
+        if (queries) SendQuery("q");
         ++ticks;
     }
     void ResolveLinks(const CObjectList& objects) override {
@@ -34,6 +35,7 @@ public:
     std::vector<std::string> rcon;
     std::vector<CCommonObject*> deletedSeen;
     int ticks = 0, linkPasses = 0;
+    bool queries = false;
     std::string relayed;
     CCommonObject* linked = nullptr;
 };
@@ -70,22 +72,24 @@ TEST_F(DocTest, NewLayoutAndTheTick) {
               std::tuple(Rgb(255, 255, 190), Rgb(190, 190, 255), 2, true, 0, 1, 10240));
     doc.Tick();  // an empty layout still refreshes every second
     EXPECT_EQ(std::tuple(view.hints, doc.cycleCounter), std::tuple(std::vector<int>{kHintRefresh}, 1));
-    // Objects are ticked in list order; an object that never answered is in state 1 from the first tick;
-    // ten whole seconds of silence are fine, eleven are a time-out.
+    // Objects are ticked in list order. The time-out counts only after one of the object's queries left
+    // (one waiting in the queue is not its server's silence): ten whole seconds are fine, eleven are not.
+    doc.output.Stop();  // the test runs the windows
     TickProbe* answered = Add(27015);
-    TickProbe* silent = Add(27016);
-    silent->state = 2;
-    doc.Tick();
-    EXPECT_EQ(silent->state, 1);
-    answered->SetState(CCommonObject::kStateMonitor);
-    answered->MarkAnswered();
+    TickProbe* quiet = Add(27016);  // sends nothing: no silence of its server to judge
+    for (TickProbe* o : {answered, quiet}) {
+        o->SetState(CCommonObject::kStateMonitor);
+        o->MarkAnswered();
+    }
     const Time at = tp.clock.now;
-    tp.clock.now = at + 10;
-    doc.Tick();
-    EXPECT_EQ(answered->state, 2);
-    tp.clock.now = at + 11;
-    doc.Tick();
-    EXPECT_EQ(std::tuple(answered->state, answered->ticks, silent->ticks), std::tuple(1, 3, 3));
+    answered->queries = true;
+    for (Time t : {0, 30, 40, 41}) {
+        if (t == 40) doc.output.RunWindow();  // the query waited in the queue until 30 and left then
+        tp.clock.now = at + t;
+        doc.Tick();
+        EXPECT_EQ(answered->state, t == 41 ? 1 : 2) << t;
+    }
+    EXPECT_EQ(std::tuple(quiet->state, answered->ticks, quiet->ticks), std::tuple(2, 4, 4));
     // New clears the selection, the queue, the cycle and the modules' state; the page's local setup and
     // the detection's switch stay.
     doc.selectedObject = answered;
@@ -217,13 +221,16 @@ TEST_F(DocTest, ObjectCommandsAndPreferences) {
     EXPECT_EQ(std::tuple(doc.output.GetLimit(), doc.sound.sound.enabled, doc.IsModified()), std::tuple(3040, 0, false));
     doc.SetAdminBotEnabled(true);
     EXPECT_EQ(std::tuple(doc.adminBot.enabled, doc.IsModified()), std::tuple(1, true));
-    // A new rcon password in Properties forgets the challenge; host and port never change.
+    // A new rcon password in Properties takes a server in state 3 back to 2 and asks for a fresh challenge
+    // at once; host and port never change.
+    doc.output.Stop();  // the test looks at the queue
     CObjectValues v;
     v.host = "127.0.0.2";
     v.port = 27015;
     v.group = doc.groups[0];
     v.rconPassword = "old";
     auto* server = static_cast<CHLServer*>(doc.AddObjectOfKind(CObjectKind::HLServer, v));
+    server->state = 3;
     server->challenge = 1234;
     doc.selectedObject = server;
     v.host = "127.0.0.3";
@@ -231,9 +238,21 @@ TEST_F(DocTest, ObjectCommandsAndPreferences) {
     doc.ApplyObjectProperties(v);  // the same password: the challenge stays
     EXPECT_EQ(std::tuple(server->challenge, server->group, server->host),
               std::tuple(1234u, doc.groups[1], "127.0.0.2"));
+    doc.output.Clear();
     v.rconPassword = "new";
     doc.ApplyObjectProperties(v);
-    EXPECT_EQ(std::tuple(server->rconPassword, server->challenge), std::tuple("new", 0u));
+    EXPECT_EQ(std::tuple(server->rconPassword, server->challenge, server->state, doc.output.Count()),
+              std::tuple("new", 0u, 2, 1));
+    auto answer = [&](const std::string& text) { server->OnPacket(Bytes(kOob + text)); };
+    answer("lBad rcon_password.\n");  // to a command that left with the old password: the new one stays
+    answer("challenge rcon 4242\n");
+    EXPECT_EQ(std::tuple(server->rconPassword, server->state), std::tuple("new", 3));
+    doc.output.Clear();  // a stale challenge: one fresh request a cycle, however many refusals come
+    answer("lBad challenge.\n");
+    answer("lBad challenge.\n");
+    EXPECT_EQ(doc.output.Count(), 1);
+    answer("lBad rcon_password.\n");  // the protection is armed again
+    EXPECT_EQ(server->rconPassword, "");
     // The module dialogs store their settings: the page marks the layout modified, the detection does not.
     doc.SetModifiedFlag(false);
     doc.vuzuVed.tickCounter = 4;

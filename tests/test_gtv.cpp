@@ -115,7 +115,10 @@ TEST_F(GtvTest, HubAnswerFillsItsRoom) {
     Deliver("hubInfoResponse\n\\hubNum\\8\\following\\4\\p4t\\1\\p4n\\B\\p31t\\1\\p31n\\Last\\p32t\\1\\p32n\\Out");
     EXPECT_EQ(std::tuple(r.following, g->FollowedPlayerName(r), r.playerCount, r.playerNumbers[1]),
               std::tuple(4, "B", 2, 31));
-    // An unknown hub changes no room but is an answer.
+    // An unknown hub changes no room but is an answer (after a time-out: a query left unanswered).
+    peer.SetSilent(true);
+    g->Tick();
+    Settle(*g);
     tp.clock.Advance(20);
     g->Tick();
     EXPECT_EQ(g->state, 1);
@@ -146,8 +149,10 @@ TEST_F(GtvTest, RconProbeLeavesBeforeStateTwoOnlyWithAPassword) {
     for (int i = 0; i < 3; ++i) g->Tick();  // answers in state 2 or 3 send no probe
     Settle(*g);
     EXPECT_EQ(std::tuple(g->state, peer.CountText("rcon \"secret\" gtv_follow")), std::tuple(3, 1u));
-    // Silence, then the first answer probes again.
+    // Silence after a query left, then the first answer probes again.
     peer.SetSilent(true);
+    g->Tick();
+    Settle(*g);
     tp.clock.Advance(11);
     g->Tick();
     EXPECT_EQ(g->state, 1);

@@ -76,10 +76,11 @@ TEST_F(HLServerTest, RconCommandsAndSilenceWithoutPassword) {
     server->QueryMatchReport();
     server->Kick("John Doe");
     Settle();
+    // The operator's commands in order, ahead of the queries (the password read back, the match report).
     EXPECT_EQ(Sent(peer),
               (std::vector<std::string>{Rcon("sv_restartround 3"), Rcon("changelevel de_nuke"),
-                                        Rcon("sv_password \"pw 1\""), Rcon("sv_password"), Rcon("nxn_match_report"),
-                                        Rcon("say Kicking John Doe"), Rcon("kick \"John Doe\"")}));
+                                        Rcon("sv_password \"pw 1\""), Rcon("say Kicking John Doe"),
+                                        Rcon("kick \"John Doe\""), Rcon("sv_password"), Rcon("nxn_match_report")}));
     EXPECT_EQ(peer.PlayerNames(), std::vector<std::string>{"Jane"});
     EXPECT_EQ(peer.Password(), "pw 1");
     EXPECT_EQ(server->password, "pw 1");  // read back from the server's answer
@@ -87,7 +88,7 @@ TEST_F(HLServerTest, RconCommandsAndSilenceWithoutPassword) {
     server->QueryServerPassword();
     Settle();
     EXPECT_EQ(server->password, "");
-    EXPECT_EQ(Console(*server).front(), "\"sv_password\" is \"pw 1\"");
+    EXPECT_TRUE(Has(Console(*server), "\"sv_password\" is \"pw 1\""));
 }
 
 // What the details, info and players answers fill: address, [name], [map], [game directory], icon, and
@@ -125,6 +126,9 @@ TEST_F(HLServerTest, QueryAnswersRowByRow) {
          "Ann\0\x01\0\0\0\0\0\0\0\x02"
          "Bo"s,
          "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] [] []"},
+        // Cut inside a record's score: no name is read from the leftover bytes.
+        {"D\x03\x01" "Ann\0\x05\0\0\0\0\0\0\0\x02" "Bo\0" "Sco"s,
+         "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] []"},
         {"D", "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},  // no count byte: 0
         {"C10.0.0.9:27015\0Info\0de_inferno\0cstrike\0CS\0\x03\x10\x2F"s,
          "10.0.0.2:900 [Info] [de_inferno] [cstrike] 154 players"},
@@ -278,6 +282,10 @@ TEST_F(HLServerTest, MatchReportFieldsWithoutNumbersKeepTheirValues) {
               std::tuple("nxn_match_report = A", 4, 1, 1));  // no state change without a password
     EXPECT_EQ(tp.sound.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav", "MatchStarted.wav"}));
     EXPECT_FALSE(ParseMatchReport("nxn_match_report = \"A;B\"").matchState);
+    // Team scores from the network add in 64 bits and stay in range.
+    std::tie(server->teamASet1, server->teamASet2, server->teamBSet1, server->teamBSet2) =
+        std::tuple(INT32_MAX, 5, INT32_MIN, -5);
+    EXPECT_EQ(std::tuple(server->TeamAScore(), server->TeamBScore()), std::tuple(INT32_MAX, INT32_MIN));
 }
 
 TEST_F(HLServerTest, TeamTags) {

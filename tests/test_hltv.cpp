@@ -73,10 +73,11 @@ TEST_F(HLTVTest, ChallengeAnswerAsksForStatusAndLeavesTheState) {
     tv->state = 2;
     tv->lastAnswerTime = tp.clock.now + 1;
     Deliver(tv, kOob + "challenge rcon 4242\n");
-    Deliver(tv, kOob + "challenge rcon \n");  // no number: the challenge stays, the status is asked again
+    // No number: the challenge stays; the status asked again is merged with the one still waiting.
+    Deliver(tv, kOob + "challenge rcon \n");
     EXPECT_EQ(std::tuple(tv->challenge, tv->state, tv->lastAnswerTime), std::tuple(4242u, 2, tp.clock.now));
     Settle(*tv, peer);
-    EXPECT_EQ(Sent(peer), std::vector<std::string>(2, Framed("rcon 4242 \"secret\" status")));
+    EXPECT_EQ(Sent(peer), std::vector<std::string>{Framed("rcon 4242 \"secret\" status")});
     // Phase 1 renews the challenge of an answering proxy with a password but no rcon yet.
     tv->pollPhase = 1;
     EXPECT_EQ(TickProxy(tv), std::vector<std::string>{Framed("challenge rcon")});
@@ -470,12 +471,14 @@ TEST_F(HLTVTest, DocumentProxyCommands) {
     };
     // Rcon Password: prefilled; stored, the challenge forgotten and asked for anew.
     doc.SetModifiedFlag(false);
+    peer.SetRconPassword("other");  // the proxy takes the new one
     const std::string status = "rcon " + std::to_string(peer.Base().ExpectedChallenge()) + " \"other\" status";
     EXPECT_EQ(command(&COrvaneDoc::HLTVRconPassword, "other"),
               (std::vector<std::string>{Framed("challenge rcon"), Framed(status)}));
     EXPECT_EQ(std::tuple(pr.prompts.back(), pr.initials.back(), tv->rconPassword, doc.IsModified()),
               std::tuple("Try another rcon password:", "secret", "other", true));
     tv->rconPassword = "secret";
+    peer.SetRconPassword("secret");
     // Spec Password: an empty box, rcon with the quoted text. Proxy Password: stored, then the question.
     EXPECT_EQ(command(&COrvaneDoc::HLTVSpecPassword, "spec pw"),
               std::vector<std::string>{Rcon("spectatorpassword \"spec pw\"")});

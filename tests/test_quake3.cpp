@@ -98,6 +98,8 @@ TEST_F(Q3Test, ScoreTimeStartsAndStopsTheMatchWithOneSoundPerChange) {
     Deliver("print\n\"Score_Time\" is:\"Timelimit\"\n");
     EXPECT_EQ(std::tuple(s->matchRunning, tp.sound.played.size()), std::tuple(0, 7u));
     Deliver("print\n\"Score_Time\" is:\"5:00\"\n");
+    peer.SetSilent(true);
+    Ticks(1);  // a query left unanswered
     tp.clock.Advance(60);
     s->Tick();
     EXPECT_EQ(std::tuple(s->state, s->matchRunning), std::tuple(1, 1));  // not reset on time-out
@@ -113,19 +115,18 @@ TEST_F(Q3Test, StatusAnswerReadsThePlayersFromTheOspAuthValue) {
     Ticks(1);
     EXPECT_EQ(std::tuple(s->maxPlayers, s->playerNameCount, s->playerNames[0], s->playerNames[1]),
               std::tuple(12, 2, "Alpha", "Bravo"));
-    peer.SetOspAuth("1", false);  // the key not last: one empty name
+    peer.SetOspAuth("1", false);  // the key not last: no quoted name, no players
     s->pollPhase = 0;
     Ticks(1);
-    EXPECT_EQ(std::tuple(s->playerNameCount, s->playerNames[0]), std::tuple(1, ""));
-    // Without the key, or with an empty value, the list stays; an unclosed first name reads empty.
+    EXPECT_EQ(s->playerNameCount, 0);
+    // Without the key, or with an empty value, the list stays; an unclosed name is no name.
     Deliver("statusResponse\n\\sv_hostname\\X\\sv_maxclients\\4\n0 0 \"Zed\"\n");
     Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\\n0 0 \"Zed\"\n");
     EXPECT_EQ(std::tuple(s->playerNameCount, s->maxPlayers), std::tuple(1, 0));
     Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\1\n");  // nobody: no double quote either
-    EXPECT_EQ(std::tuple(s->playerNameCount, s->playerNames[0]), std::tuple(1, ""));
-    s->playerNames[0] = "kept";
-    Deliver("statusResponse\n\\server_ospauth\\1\n1 2 \"^3Cut");
-    EXPECT_EQ(std::tuple(s->playerNameCount, s->playerNames[0]), std::tuple(1, ""));
+    EXPECT_EQ(s->playerNameCount, 0);
+    Deliver("statusResponse\n\\server_ospauth\\1\n0 0 \"Zed\"\n1 2 \"^3Cut");
+    EXPECT_EQ(std::tuple(s->playerNameCount, s->playerNames[0]), std::tuple(1, "Zed"));
     std::vector<sim::Q3PeerPlayer> many;
     for (int i = 0; i < 40; ++i) many.push_back({i, i, "p" + std::to_string(i)});
     peer.SetPlayers(many);
@@ -145,16 +146,20 @@ TEST_F(Q3Test, InfoAndConsoleAnswerEdges) {
     EXPECT_EQ(std::tuple(s->consoleLog.count, s->state), std::tuple(0, 3));
     // The last line without a line feed is dropped; empty lines are skipped; colour codes go.
     Deliver("print\n\n^1first^7 line\n\nlast");
-    Deliver("print\nBad rconpassword.\n");  // a line like any other
-    EXPECT_EQ(Console(*s), (std::vector<std::string>{"first line", "Bad rconpassword."}));
-    EXPECT_EQ(std::tuple(s->state, s->rconPassword), std::tuple(3, "secret"));
+    // A refusal is no control: the protection clears the password, once for the answers still on their way.
+    Deliver("print\nBad rconpassword.\n");
+    Deliver("print\nBad rconpassword.\n");
+    EXPECT_EQ(Console(*s), (std::vector<std::string>{"first line", "Bad rconpassword.", CQ3Server::kBadRconLine1,
+                                                     CQ3Server::kBadRconLine2, "Bad rconpassword."}));
+    EXPECT_EQ(std::tuple(s->state, s->rconPassword, tp.sound.played),
+              std::tuple(2, "", std::vector<std::string>{"badrcon.wav"}));
     // Other answers, and text before the keyword, are ignored; a console answer is consumed by its lines.
     const Time before = s->lastAnswerTime;
     tp.clock.Advance(3);
     for (auto text : {"disconnect", " print\nx\n", "getstatus"}) Deliver(text);
-    EXPECT_EQ(std::tuple(s->lastAnswerTime, s->consoleLog.count), std::tuple(before, 2));
+    EXPECT_EQ(std::tuple(s->lastAnswerTime, s->consoleLog.count), std::tuple(before, 5));
     Deliver("printinfoResponse\n\\hostname\\Nope\\sv_maxclients\\9\n");
-    EXPECT_EQ(std::tuple(s->serverName, Console(*s)[2]), std::tuple("^1Right", "infoResponse"));
+    EXPECT_EQ(std::tuple(s->serverName, Console(*s)[5]), std::tuple("^1Right", "infoResponse"));
     // Without the prefix: a stray; an answer ends at its first zero byte.
     ASSERT_TRUE(peer.SendToClient("infoResponse\n\\hostname\\NoPrefix"));
     ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
