@@ -80,14 +80,11 @@ TEST(HeadlessCommandLine, BadOptionsExitWithTwoAndSayWhy) {
         {{"--gtv", "127.0.0.1,ext=127.0.0.2:65536"}, "ext must be HOST:PORT"},
         {{"--gtv", "127.0.0.1,export=yes"}, "--gtv '127.0.0.1,export=yes': export must be 0 or 1"},
         {{"--hltv", "127.0.0.1,autorecord=yes"}, "autorecord must be 0 or 1"},
-        {{"--hl"}, "--hl"},
-        {{"--limit", "100"}, "--limit"},
-        {{"--seconds", "-1"}, "--seconds"},
-        {{"--ftp-port", "0"}, "--ftp-port"},
         {{"--rcon", "status"}, "--rcon 'status': expected ADDRESS=COMMAND"},
-        {{"--bogus"}, "--bogus"},
-        {{"stray"}, "stray"},
-    };
+        {{"--hl", "127.0.0.1:27015", "--rcon", "127.0.0.2:27015=status"},
+         "--rcon '127.0.0.2:27015=status': no monitored object has the address 127.0.0.2:27015"},
+        {{"--hl"}, "--hl"}, {{"--limit", "100"}, "--limit"}, {{"--seconds", "-1"}, "--seconds"},
+        {{"--ftp-port", "0"}, "--ftp-port"}, {{"--bogus"}, "--bogus"}, {{"stray"}, "stray"}};
     for (auto& [args, message] : rows) {
         const auto [code, out, err] = Parse(args);
         EXPECT_EQ(code, headless::kExitUsage) << args[0] << " " << (args.size() > 1 ? args[1] : "");
@@ -104,51 +101,22 @@ TEST(HeadlessCommandLine, BadOptionsExitWithTwoAndSayWhy) {
     const auto rcon = headless::ParseRconRequest("10.0.0.5:27015=sv_password \"a=b\"", error);
     ASSERT_TRUE(rcon) << error;
     EXPECT_EQ(std::tuple(rcon->address, rcon->command), std::tuple("10.0.0.5:27015", "sv_password \"a=b\""));
+    // Bytes from the wire become valid UTF-8: kept when valid, Latin-1 otherwise.
+    EXPECT_EQ(std::tuple(headless::Utf8("Caf\xE9 \xFF\x01"), headless::Utf8("d\xC3\xA9p\xC3\xB4t")),
+              std::tuple("Caf\xC3\xA9 \xC3\xBF\x01", "d\xC3\xA9p\xC3\xB4t"));
     // --help names every kind's option with its settings, default port and group, and the fields.
     const auto [code, help, err] = Parse({"--help"});
     EXPECT_EQ(code, 0);
     for (const char* word :
-         {"--hl HOST[:PORT][,rcon=PASSWORD]",
-          "default port 27015",
-          "--limit",
-          "BITS_PER_SECOND",
-          "--seconds",
-          "--rcon",
-          "ADDRESS=COMMAND",
-          "--no-sound",
-          "Ctrl+C",
-          "serverName",
-          "gameDirectory",
-          "matchRunning",
-          "console",
+         {"--hl HOST[:PORT][,rcon=PASSWORD]", "default port 27015", "--limit", "BITS_PER_SECOND", "--seconds", "--rcon",
+          "ADDRESS=COMMAND", "--no-sound", "Ctrl+C", "serverName", "gameDirectory", "matchRunning", "console",
           "--hltv HOST[:PORT][,rcon=PASSWORD][,proxypw=PASSWORD][,ext=HOST:PORT][,export=0|1][,autorecord=0|1]",
-          "default port 27020",
-          "group \"Local TV\"",
-          "--q3 HOST[:PORT][,rcon=PASSWORD]\n",
+          "default port 27020", "group \"Local TV\"", "--q3 HOST[:PORT][,rcon=PASSWORD]\n",
           "default port 27960, group \"Servers\"",
           "--gtv HOST[:PORT][,rcon=PASSWORD][,ext=HOST:PORT][,export=0|1][,autorecord=0|1]",
-          "default port 27970, group \"Internet TV\"",
-          "rconPasswordSet",
-          "chainList",
-          "linkNotBefore",
-          "followedPlayerName",
-          "recordingName",
-          "hubNumber",
-          "roomState",
-          "roomNumber"})
+          "default port 27970, group \"Internet TV\"", "rconPasswordSet", "chainList", "linkNotBefore",
+          "followedPlayerName", "recordingName", "hubNumber", "roomState", "roomNumber"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
-}
-
-TEST(HeadlessCommandLine, RconForNoObjectStopsTheRunWithTwo) {
-    const auto [code, out, err] = Parse({"--hl", "127.0.0.1:27015", "--rcon", "127.0.0.2:27015=status"});
-    EXPECT_EQ(code, headless::kExitUsage);
-    EXPECT_NE(err.find("orvane-headless: --rcon '127.0.0.2:27015=status': no monitored object has the address "
-                       "127.0.0.2:27015"),
-              std::string::npos)
-        << err;
-    // Bytes from the wire become valid UTF-8: kept when valid, Latin-1 otherwise.
-    EXPECT_EQ(headless::Utf8("Caf\xE9 \xFF\x01"), "Caf\xC3\xA9 \xC3\xBF\x01");
-    EXPECT_EQ(headless::Utf8("d\xC3\xA9p\xC3\xB4t"), "d\xC3\xA9p\xC3\xB4t");
 }
 
 // One run with every kind, each against its peer; the HLTV proxy relays the Half-Life server and the GTV
@@ -298,20 +266,16 @@ TEST(HeadlessRun, SavedLayoutOpensAgainAndExitCodes) {
     for (auto& o : saved.objects) groups.push_back(o->group ? o->group->name : "");
     EXPECT_EQ(groups, (std::vector<std::string>{"Servers", "Local TV", "Servers", "Internet TV"}));
     EXPECT_EQ(dynamic_cast<CHLTV&>(*saved.objects[1]).proxyPassword, "relay,pw");
-    {
-        // The opened layout brings its objects and limit; a command-line object is added after them.
-        HeadlessProcess p({"--open", path, "--hl", "127.0.0.1:6", "--seconds", "0"});
+    // The opened layout brings its objects and limit, a command-line object comes after them, --limit wins.
+    for (auto [extra, objects, limit] : {std::tuple{std::vector<std::string>{"--hl", "127.0.0.1:6"}, 5, 20480},
+                                         {{"--limit", "40960"}, 4, 40960}}) {
+        extra.insert(extra.end(), {"--open", path, "--seconds", "0"});
+        HeadlessProcess p(extra);
         EXPECT_EQ(p.Wait(10s), 0) << p.Err();
-        ASSERT_EQ(p.lines.size(), 6u);
-        EXPECT_EQ(std::tuple(Json::parse(p.lines[0])["objects"], Json::parse(p.lines[0])["limit"],
-                             Json::parse(p.lines[5])["address"]),
-                  std::tuple(5, 20480, "127.0.0.1:6"));
-    }
-    {
-        HeadlessProcess p({"--open", path, "--limit", "40960", "--seconds", "0"});  // --limit wins over the file's
-        EXPECT_EQ(p.Wait(10s), 0);
-        ASSERT_FALSE(p.lines.empty());
-        EXPECT_EQ(Json::parse(p.lines[0])["limit"], 40960);
+        ASSERT_EQ(p.lines.size(), objects + 1u);
+        EXPECT_EQ(std::tuple(Json::parse(p.lines[0])["objects"], Json::parse(p.lines[0])["limit"]),
+                  std::tuple(objects, limit));
+        if (objects == 5) EXPECT_EQ(Json::parse(p.lines[5])["address"], "127.0.0.1:6");
     }
     {
         test::WriteFile(dir.path / "bad.orv", "not a layout");
@@ -336,6 +300,18 @@ TEST(HeadlessRun, SavedLayoutOpensAgainAndExitCodes) {
         EXPECT_EQ(p.Wait(5s), 1);  // at the next tick, not killed by SIGPIPE
         EXPECT_EQ(p.Err().find("Sanitizer"), std::string::npos) << p.Err();
     }
+}
+
+// The document line's needed rate, and the one line on standard error while the limit is below it. Six
+// silent servers with rcon: details, players and three rcon queries of 63, 53 and 58 bytes.
+TEST(HeadlessRun, NeededRateBesideTheLimitAndOneWarningLine) {
+    std::vector<std::string> args{"--limit", "2048", "--seconds", "2", "--no-sound"};
+    for (int port = 1; port <= 6; ++port) args.insert(args.end(), {"--hl", "127.0.0.1:" + std::to_string(port) + ",rcon=pw"});
+    HeadlessProcess p(args);
+    ASSERT_EQ(p.Wait(20s), 0);
+    EXPECT_EQ(Json::parse(p.lines.at(0)).at("needed"), 6 * 258 / 6 * 8);
+    EXPECT_EQ(p.Err(), "orvane-headless: UDP output limit 2000 bits per second is below the 2064 this layout needs: "
+                       "servers are polled less often; set the limit to 3 kbps (3072 bits per second) or more\n");
 }
 
 // A layout opened with --open enables the status page toward a loopback FTP server (--ftp-port) and

@@ -99,6 +99,18 @@ void Select(COrvaneDoc& doc, CCommonObject* object) {
     doc.UpdateAllViews(kHintRefresh);
 }
 
+// Ticks the document whenever its queue is empty (no backlog ahead of a command) until done().
+bool TickUntil(COrvaneDoc& doc, const std::function<bool()>& done) {
+    return ProcessUntil([&] { return (doc.output.Count() == 0 && (doc.Tick(), false)) || done(); }, 10000);
+}
+
+// How many commands a peer accepted that are (or, with prefix, begin with) command.
+template <class Peer>
+long Accepted(Peer& peer, const std::string& command, bool prefix = false) {
+    const auto all = peer.AcceptedCommands();
+    return std::count_if(all.begin(), all.end(), [&](auto& c) { return prefix ? c.starts_with(command) : c == command; });
+}
+
 TEST(ControlView, HistoryKeepsFiftyDistinctCommandsAndWalksWithUpAndDown) {
     UiPlatform p;
     Window w(p.platform);
@@ -142,15 +154,12 @@ TEST(ControlView, KickAsksThenReachesTheServer) {
     peer.SetPlayers({"Alice", "Bob"});
     CCommonObject* server = AddLoopback(w.doc, CObjectKind::HLServer, peer.Port());
     Select(w.doc, server);
-    ASSERT_TRUE(ProcessUntil(
-        [&] {
-            if (w.doc.output.Count() == 0) w.doc.Tick();  // no backlog ahead of the kick
-            return server->state == CCommonObject::kStateRcon && server->GetPlayerNameCount() == 2;
-        },
-        10000));
+    ASSERT_TRUE(TickUntil(w.doc, [&] { return server->state == CCommonObject::kStateRcon && server->GetPlayerNameCount() == 2; }));
     w.doc.UpdateAllViews(kHintRefresh);
-    EXPECT_EQ(std::tuple(w.panel.kick->isEnabled(), w.panel.startRecord->isEnabled(), w.panel.players->topLevelItemCount()),
-              std::tuple(true, false, 2));  // a game server does not record
+    EXPECT_EQ(std::tuple(w.panel.kick->text(), w.panel.kick->isEnabled(), w.panel.startRecord->isEnabled(),
+                         w.panel.players->topLevelItemCount()),
+              std::tuple("Kick", true, false, 2));  // a game server does not record
+    EXPECT_EQ(w.panel.neededBandwidth->text(), QStringLiteral("Needed : %1 kbps").arg((w.doc.NeededRate() + 1023) / 1024));
     EXPECT_TRUE(w.panel.neededBandwidth->toolTip().isEmpty());
     w.doc.output.SetLimit(8);  // below what one server needs
     w.doc.UpdateAllViews(kHintRefresh);
@@ -165,31 +174,18 @@ TEST(ControlView, KickAsksThenReachesTheServer) {
     w.panel.KickOrFollow();
     ASSERT_EQ(p.prompter.questions.size(), 2u);
     EXPECT_EQ(p.prompter.questions[0], "Are you sure you want to kick Bob ?");
-    ASSERT_TRUE(ProcessUntil(
-        [&] {
-            for (const auto& c : peer.AcceptedCommands())
-                if (c == "kick \"Bob\"") return true;
-            return false;
-        },
-        10000))
+    ASSERT_TRUE(ProcessUntil([&] { return Accepted(peer, "kick \"Bob\"") > 0; }, 10000))
         << testing::PrintToString(peer.AcceptedCommands()) << testing::PrintToString(peer.RefusedCommands());
-    size_t kicks = 0;
-    for (const auto& c : peer.AcceptedCommands()) kicks += c.rfind("kick", 0) == 0;
-    EXPECT_EQ(kicks, 1u);  // the No sent nothing
+    EXPECT_EQ(Accepted(peer, "kick", true), 1);  // the No sent nothing
 }
 
-TEST(ControlView, HLTVRecordsUnderACleanNameAndStopsBothWays) {
+TEST(ControlView, HLTVRecordsUnderACleanNameAndStopsBothWaysGTVOnlyFromARoomInState3) {
     UiPlatform p;
     Window w(p.platform);
     sim::CHLTVPeer peer;
     auto* hltv = static_cast<CHLTV*>(AddLoopback(w.doc, CObjectKind::HLTV, peer.Port(), 1));
     Select(w.doc, hltv);
-    ASSERT_TRUE(ProcessUntil(
-        [&] {
-            if (w.doc.output.Count() == 0) w.doc.Tick();
-            return hltv->state == CCommonObject::kStateRcon;
-        },
-        10000));
+    ASSERT_TRUE(TickUntil(w.doc, [&] { return hltv->state == CCommonObject::kStateRcon; }));
     w.doc.UpdateAllViews(kHintRefresh);
     EXPECT_FALSE(w.panel.kick->isEnabled());
     ASSERT_TRUE(w.panel.startRecord->isEnabled());
@@ -198,32 +194,21 @@ TEST(ControlView, HLTVRecordsUnderACleanNameAndStopsBothWays) {
     ASSERT_EQ(p.prompter.prompts, std::vector<std::string>{"Enter file for recording"});
     EXPECT_EQ(p.prompter.initials[0], hltv->RecordingFileName());
     w.panel.StopRecording();
-    const auto sent = [&](const std::string& command) {
-        const auto accepted = peer.AcceptedCommands();
-        return std::find(accepted.begin(), accepted.end(), command) != accepted.end();
-    };
-    EXPECT_TRUE(ProcessUntil([&] { return sent("record finalmap1!") && sent("stoprecord") && sent("stoprecording"); }));
-}
-
-TEST(ControlView, GTVRecordsOnlyFromARoomInState3) {
-    UiPlatform p;
-    Window w(p.platform);
+    EXPECT_TRUE(ProcessUntil([&] {
+        return Accepted(peer, "record finalmap1!") && Accepted(peer, "stoprecord") && Accepted(peer, "stoprecording");
+    }));
+    // A GTV proxy records only from a room in state 3.
     auto* gtv = static_cast<CGTV*>(AddLoopback(w.doc, CObjectKind::GTV, 9, 2));
     gtv->state = CCommonObject::kStateRcon;
     gtv->expanded = 1;  // a folded list has no selected room
     gtv->roomCount = 1;
-    gtv->selectedRoom = &gtv->rooms[0];
-    const struct {
-        int roomState;
-        bool canRecord;
-    } rows[] = {{2, false}, {4, false}, {3, true}};
-    for (const auto& row : rows) {
-        gtv->rooms[0].roomState = row.roomState;
+    for (auto [roomState, canRecord] : {std::pair{2, false}, {4, false}, {3, true}}) {
+        gtv->rooms[0].roomState = roomState;
         gtv->selectedRoom = &gtv->rooms[0];
         Select(w.doc, gtv);
-        EXPECT_EQ(w.panel.kick->text(), "Change POV");
-        EXPECT_EQ(w.panel.startRecord->isEnabled(), row.canRecord) << row.roomState;
-        EXPECT_EQ(w.panel.stopRecording->isEnabled(), row.canRecord) << row.roomState;
+        EXPECT_EQ(std::tuple(w.panel.kick->text(), w.panel.startRecord->isEnabled(), w.panel.stopRecording->isEnabled()),
+                  std::tuple("Change POV", canRecord, canRecord))
+            << roomState;
     }
 }
 
