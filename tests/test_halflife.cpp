@@ -127,7 +127,10 @@ TEST_F(HLServerTest, QueryAnswersRowByRow) {
          "Bo"s,
          "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] [] []"},
         // Cut inside a record's score: no name is read from the leftover bytes.
-        {"D\x03\x01" "Ann\0\x05\0\0\0\0\0\0\0\x02" "Bo\0" "Sco"s,
+        {"D\x03\x01"
+         "Ann\0\x05\0\0\0\0\0\0\0\x02"
+         "Bo\0"
+         "Sco"s,
          "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] []"},
         {"D", "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},  // no count byte: 0
         {"C10.0.0.9:27015\0Info\0de_inferno\0cstrike\0CS\0\x03\x10\x2F"s,

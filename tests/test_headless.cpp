@@ -1,7 +1,7 @@
 // The headless front end: the command line through its parser, one end-to-end run of the real
 // orvane-headless with every kind against its loopback peer (a table of what each object's line must
 // reach), present-day and classic Half-Life servers in one run, the exit codes with --open/--save, the
-// needed rate, and the status page it publishes to a loopback FTP server.
+// status page it publishes to a loopback FTP server (and keeps when the template is missing), the needed rate.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -305,18 +305,6 @@ TEST(HeadlessRun, SavedLayoutOpensAgainAndExitCodes) {
     }
 }
 
-// The document line's needed rate, and the one line on standard error while the limit is below it. Six
-// silent servers with rcon: details, players and three rcon queries of 63, 53 and 58 bytes.
-TEST(HeadlessRun, NeededRateBesideTheLimitAndOneWarningLine) {
-    std::vector<std::string> args{"--limit", "2048", "--seconds", "2", "--no-sound"};
-    for (int port = 1; port <= 6; ++port) args.insert(args.end(), {"--hl", "127.0.0.1:" + std::to_string(port) + ",rcon=pw"});
-    HeadlessProcess p(args);
-    ASSERT_EQ(p.Wait(20s), 0);
-    EXPECT_EQ(Json::parse(p.lines.at(0)).at("needed"), 6 * 258 / 6 * 8);
-    EXPECT_EQ(p.Err(), "orvane-headless: UDP output limit 2000 bits per second is below the 2064 this layout needs: "
-                       "servers are polled less often; set the limit to 3 kbps (3072 bits per second) or more\n");
-}
-
 // A layout opened with --open enables the status page toward a loopback FTP server (--ftp-port) and
 // holds a GTV proxy; the program runs in the folder that holds web_template.html.
 TEST(HeadlessRun, OpenedLayoutPublishesTheStatusPage) {
@@ -376,6 +364,29 @@ TEST(HeadlessRun, OpenedLayoutPublishesTheStatusPage) {
                    "[A-Z][a-z]+ [0-9]{2}, [0-9]{4} at [0-9]{2}:[0-9]{2}:[0-9]{2}<br>Made by Dalvek, Gfx by "
                    "Muro\\.</small>")))
         << *page;
+    // Without the template: told once, and the live page is kept at every interval.
+    fs::remove(tmp.path / "web_template.html");
+    HeadlessProcess again({"--open", layout.string(), "--ftp-port", std::to_string(server.port), "--seconds", "3"},
+                          tmp.path.string());
+    ASSERT_EQ(again.Wait(30s), 0) << again.Err();
+    EXPECT_EQ(again.Err(),
+              "Unable to open template file web_template.html. Please put it on same dir that this program\n");
+    EXPECT_EQ(std::tuple(server.Stores().size(), test::ReadFile(server.home / "www" / "status.html")),
+              std::tuple(4u, page));
+}
+
+// The document line's needed rate beside the limit, and one line on standard error while the limit is below it.
+TEST(HeadlessRun, NeededRateBesideTheLimitAndOneWarningLine) {
+    // Six silent servers with rcon: details, players and three rcon queries of 63, 53 and 58 bytes.
+    std::vector<std::string> args{"--limit", "2048", "--seconds", "2", "--no-sound"};
+    for (int port = 1; port <= 6; ++port)
+        args.insert(args.end(), {"--hl", "127.0.0.1:" + std::to_string(port) + ",rcon=pw"});
+    HeadlessProcess p(args);
+    ASSERT_EQ(p.Wait(20s), 0);
+    EXPECT_EQ(Json::parse(p.lines.at(0)).at("needed"), 6 * 258 / 6 * 8);
+    EXPECT_EQ(p.Err(),
+              "orvane-headless: UDP output limit 2000 bits per second is below the 2064 this layout needs: "
+              "servers are polled less often; set the limit to 3 kbps (3072 bits per second) or more\n");
 }
 
 std::string Framed(const std::string& text) {

@@ -158,14 +158,14 @@ TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
     CHLTV* tv = Proxy(12, 128);
     tv->externalHost = "tv.example.org";
     tv->externalPort = 27021;
-    tv->serverName = "Final TV";  // the name the proxy reports, not the address entered
-    tv->map = "de_dust2";
+    tv->serverName = "Final <TV>";  // the name the proxy reports, not the address entered; network values escaped
+    tv->map = "de_'dust2";
     tv->playerNameCount = 3;
     tv->delay = 30.0f;
-    tv->teamTags = "[AB]x, CD|y";
+    tv->teamTags = "[A&B]x, CD|y";
     tv->serverAddress = "127.0.0.1:27015";
     CHLServer* game = host.Add<CHLServer>();
-    game->teamAName = "Alpha";
+    game->teamAName = "Al\"pha";
     game->teamBName = "Beta";
     game->teamASet1 = 10;
     game->teamASet2 = 6;
@@ -176,29 +176,30 @@ TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
     upstream->exportToWeb = 0;
     upstream->linkedServer = game;
     CGTV* other = host.Add<CGTV>();
-    const std::string clans = "<b>Alpha</b> vs <b>Beta</b>", tags = "[AB]x, CD|y", plain = "3 players on de_dust2";
-    const std::string match = "Currently 3 players on de_dust2, fighting 1st set, score is 16-14 (30.0s delay)";
+    const std::string clans = "<b>Al&quot;pha</b> vs <b>Beta</b>", tags = "[A&amp;B]x, CD|y",
+                      plain = "3 players on de_&#39;dust2";
+    const std::string match = "Currently " + plain + ", fighting 1st set, score is 16-14 (30.0s delay)";
     struct Row {
         bool adminBot;
         CCommonObject* link;
         std::int32_t matchState;
         std::string address, clans, info;
     };
-    for (const Row& r :
-         std::vector<Row>{{true, game, 2, "127.0.0.1:27015", clans, match},
-                          {true, upstream, 0, "127.0.0.1:27015", "&nbsp;",  // through a chain; no match: no clans
-                           "Currently 3 players on de_dust2, No match detected, score is 16-14 (30.0s delay)"},
-                          {true, upstream, 7, "127.0.0.1:27015", clans,
-                           "Currently 3 players on de_dust2, , score is 16-14 (30.0s delay)"},
-                          {false, game, 2, "127.0.0.1:27015", tags, plain},
-                          {true, nullptr, 2, "127.0.0.1:27015", tags, plain},   // relaying nothing known
-                          {true, game, 2, "", "&nbsp;", "&nbsp;"},              // no upstream address
-                          {true, other, 2, "127.0.0.1:27015", tags, plain}}) {  // a chain ending at another kind
+    for (const Row& r : std::vector<Row>{
+             {true, game, 2, "127.0.0.1:27015", clans, match},
+             {true, upstream, 0, "127.0.0.1:27015", "&nbsp;",  // through a chain; no match: no clans
+              "Currently " + plain + ", No match detected, score is 16-14 (30.0s delay)"},
+             {true, upstream, 7, "127.0.0.1:27015", clans, "Currently " + plain + ", , score is 16-14 (30.0s delay)"},
+             {false, game, 2, "127.0.0.1:27015", tags, plain},
+             {true, nullptr, 2, "127.0.0.1:27015", tags, plain},   // relaying nothing known
+             {true, game, 2, "", "&nbsp;", "&nbsp;"},              // no upstream address
+             {true, other, 2, "127.0.0.1:27015", tags, plain}}) {  // a chain ending at another kind
         host.adminBot = r.adminBot;
         tv->linkedServer = r.link;
         game->matchState = r.matchState;
         tv->serverAddress = r.address;
-        EXPECT_EQ(Generate(kHltvRow), "<tr>Final TV|tv.example.org:27021|12/128|" + r.clans + "|" + r.info + "</tr>");
+        EXPECT_EQ(Generate(kHltvRow),
+                  "<tr>Final &lt;TV&gt;|tv.example.org:27021|12/128|" + r.clans + "|" + r.info + "</tr>");
     }
     EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{kInternalError});
 }
@@ -213,10 +214,10 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
         std::tie(r.hubNumber, r.roomState, r.roomNumber, r.description, r.following) =
             std::tuple(hub, state, number, description, following);
         r.playerNumbers[0] = 4;
-        r.playerNames[0] = "Alpha";
+        r.playerNames[0] = "Al<pha>";
         r.playerCount = 1;
     };
-    room(0, 3, 1, 0, "Final", 4);  // room number 0: named by its hub number
+    room(0, 3, 1, 0, "<Final>", 4);  // values from the network are escaped  // room number 0: named by its hub number
     room(1, 4, 2, 0, "Hidden", 4);
     room(2, 5, 3, 7, "Semi", -1);
     Gtv(1, 1)->state = CCommonObject::kStateTimeout;  // not answering: not listed
@@ -227,8 +228,8 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
         "[SECTION_GTV]<g>[SECTION_GTV_LOOP]<tr>[#HOSTNAME]|[#IP]|[#NBSPEC]/[#NBSPECMAX]|[#CLANS]|[#INFO]</tr>"
         "[/SECTION_GTV_LOOP]</g>[/SECTION_GTV]";
     EXPECT_EQ(Generate(t),
-              "<g><tr>GTV One|gtv.example.org:27971|17/64|[#CLANS]|Room #3 : Final, POV : Alpha<br>Room #7 : "
-              "Semi, POV : -<br></tr><tr>GTV Two|127.0.0.3:27970|0/8|[#CLANS]|</tr></g>");
+              "<g><tr>GTV One|gtv.example.org:27971|17/64|[#CLANS]|Room #3 : &lt;Final&gt;, POV : Al&lt;pha&gt;<br>"
+              "Room #7 : Semi, POV : -<br></tr><tr>GTV Two|127.0.0.3:27970|0/8|[#CLANS]|</tr></g>");
     gtv->exportToWeb = 0;
     bare->exportToWeb = 0;
     EXPECT_EQ(Generate(t), "");
@@ -248,10 +249,12 @@ TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
         std::tuple(job->server, job->port, job->user, job->password, job->remotePath, job->content, job->kind),
         std::tuple("127.0.0.1", 21, "operator", "pw", "/www/status.html", "<h1>B</h1><p>\rnow</p>", 0));
     // The second enabled tick uploads, then every interval; below 1 counts as 30; disabled holds the count.
+    int pages = 0;
     auto uploads = [&](int n) {
         std::vector<int> at;
         for (int i = 1; i <= n; ++i) {
             const auto queued = host.FtpEngine().PendingCount();
+            page.remoteFilename = "/page" + std::to_string(++pages) + ".html";  // none replaces a waiting one
             page.Tick(host);
             if (host.FtpEngine().PendingCount() != queued) at.push_back(i);
         }
@@ -274,9 +277,16 @@ TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
         page.interval = interval;
         EXPECT_EQ(uploads(ticks), expected) << interval;
     }
-    // A missing template: the message, and the empty page is still uploaded.
+    // A newer page for the same remote file replaces the one still waiting.
+    const auto queued = host.FtpEngine().PendingCount();
+    page.remoteFilename = "/www/status.html";
+    page.Upload(host);
+    page.Upload(host);
+    EXPECT_EQ(host.FtpEngine().PendingCount(), queued + 1);
+    // A missing template: the message once, and no page at all to replace the live one.
     page.local.templateFolder = (dir.path / "nowhere").string();
-    EXPECT_EQ(page.MakeJob(host)->content, "");
+    EXPECT_EQ(uploads(4), std::vector<int>{});
+    EXPECT_EQ(page.MakeJob(host), nullptr);
     EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{"Unable to open template file web_template.html. Please "
                                                              "put it on same dir that this program"});
     // Loading settings keeps the local setup.
@@ -446,6 +456,9 @@ TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {
     // The document ticks the detection before its objects: the reporter still counts as answering.
     doc.networkDetect.enabled = 1;
     reporter->lastAnswerTime = 0;
+    doc.output.Stop();                      // the test runs the window
+    reporter->SendQuery("getManagerInfo");  // left, never answered: the reporter's own tick times it out
+    doc.output.RunWindow();
     doc.networkDetect.tickCounter = CModuleNetworkDetect::kPassTick;
     doc.Tick();
     EXPECT_EQ(std::tuple(Found("127.0.0.7") != nullptr, reporter->state),

@@ -83,12 +83,42 @@ TEST(OutputQueue, CancelClearAndStopDropWhatIsQueued) {
     QueueBytes(q, 10, &a.socket);
     q.Stop();
     EXPECT_EQ(std::tuple(q.Count(), a.Firsts()), std::tuple(0, ""));
-    // Started, the worker sends every queued datagram in order.
-    q.SetLimit(100000);
+    // Started, the worker sends every queued datagram in order (all within one window).
+    q.SetLimit(1000000);
     q.Start();
     for (int i = 0; i < 20; ++i) QueueBytes(q, 40, &b.socket, static_cast<char>('a' + i));
     EXPECT_EQ(b.Firsts(2s), "abcdefghijklmnopqrst");
     q.Stop();
+}
+
+// Under overload polls are merged, give way and go stale; actions go first and in order; sockets take turns.
+TEST(OutputQueue, PollsMergeGiveWayAndGoStaleActionsGoFirstSocketsTakeTurns) {
+    Link a;
+    CUdpSocket b;  // to the same peer, so that the order across sockets shows
+    ASSERT_TRUE(b.Create() && b.Connect("127.0.0.1", static_cast<std::uint32_t>(a.peer.Port())));
+    COutputSocketControl q;  // at the default limit a cycle carries 7680 bytes: four of 2000 do not fit
+    std::int64_t ms = 0;
+    q.SetClock([&] { return ms; });
+    auto put = [&](CUdpSocket& s, char first, CPacketKind kind = CPacketKind::Poll) {
+        const std::string d = first + std::string(kind == CPacketKind::Poll ? 2000 : 1, '.');
+        q.Queue(reinterpret_cast<const std::uint8_t*>(d.data()), d.size(), &s, kind);
+    };
+    auto drain = [&] {
+        while (q.Count() > 0) q.RunWindow();
+        return a.Firsts();
+    };
+    for (char c : {'1', '1', '2', '3', '4'}) put(a.socket, c);  // 1 merged, then giving way to 4
+    put(b, '5');  // b had nothing waiting: it gets in, then gives way to 6
+    put(b, '6');
+    put(b, 'x', CPacketKind::Action);
+    put(a.socket, 'y', CPacketKind::Action);
+    EXPECT_EQ(std::tuple(q.PollsMerged(), q.PollsDropped()), std::tuple(1u, 2u));
+    EXPECT_EQ(drain(), "xy2634");
+    put(a.socket, 's');
+    put(b, 'k', CPacketKind::Action);
+    ms += COutputSocketControl::kPollLifetimeMilliseconds + 1;
+    put(b, 'f');
+    EXPECT_EQ(drain(), "kf");  // the stale poll never left
 }
 
 // Sockets created and destroyed while the worker sends: after CancelSocket returns, no send may touch
@@ -178,7 +208,13 @@ TEST_F(ObjectTest, DatagramsBothWays) {
 }
 
 TEST_F(ObjectTest, AddressesAndFailedSockets) {
-    auto byName = Make("localhost", 27015);  // this machine without asking a name server
+    // A name is looked up in the background, never on this thread: until its answer is delivered here the
+    // object has no address and sends nothing.
+    auto byName = Make("localhost", 27015);
+    EXPECT_EQ(std::tuple(byName->LookupPending(), byName->AddressString()), std::tuple(true, ":27015"));
+    byName->SendOutOfBand("details");
+    EXPECT_EQ(output.Count(), 0);
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return !byName->LookupPending(); }, 2s));
     EXPECT_EQ(
         std::tuple(byName->AddressString(), byName->Matches("127.0.0.1:27015"), byName->Matches("localhost:27015")),
         std::tuple("127.0.0.1:27015", true, false));
@@ -186,13 +222,16 @@ TEST_F(ObjectTest, AddressesAndFailedSockets) {
         std::tuple(CUdpSocket::IsLoopbackName("LocalHost."), CUdpSocket::IsLoopbackName("tv.localhost"),
                    CUdpSocket::IsLoopbackName("notlocalhost"), CUdpSocket::IsLoopbackName("localhost.example.org")),
         std::tuple(true, true, false, false));
-    // A host that cannot be resolved, or a bad port: reported once, the object stays silent in state 1.
+    // A host that cannot be resolved, or a bad port: reported once (a dotted address at once, needing no
+    // lookup), the object stays silent in state 1.
     auto bad = Make("no such host", 27015);
+    Make("127.0.0.1", 70000);
+    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{"Connect failed for 127.0.0.1:70000"});
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return !bad->LookupPending(); }, 2s));
     bad->SendOutOfBand("details");
     output.RunWindow();
-    Make("127.0.0.1", 70000);
-    EXPECT_EQ(tp.prompter.messages, (std::vector<std::string>{"Connect failed for no such host:27015",
-                                                              "Connect failed for 127.0.0.1:70000"}));
+    EXPECT_EQ(tp.prompter.messages, (std::vector<std::string>{"Connect failed for 127.0.0.1:70000",
+                                                              "Connect failed for no such host:27015"}));
     EXPECT_EQ(std::tuple(bad->state, bad->resolvedAddress), std::tuple(1, ""));
     // No descriptor left for a socket: "Create failed", and the connect is still tried.
     auto o = std::make_unique<ProbeObject>(tp.platform);
