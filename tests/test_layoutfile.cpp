@@ -132,7 +132,7 @@ TEST(Archive, StringLengthFormsAndClassTags) {
     EXPECT_EQ(loaded(std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x03\0\0\0\0\0\0\0abc", 18)), "abc");
     EXPECT_EQ(loaded(std::string("\xFF\xFE\xFF\x03h\0\xE9\0\x3A\x26", 10)), "h\xE9?");
     EXPECT_FALSE(loaded(std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 15)));
-    EXPECT_FALSE(loaded(std::string("\x05ab", 3)));
+    EXPECT_FALSE(loaded("\x05" "ab"));
     // Class tags share one numbering with the objects.
     CArchive ar;
     for (const char* cls : {"CZone", "CZone", "CGroup", "CGroup"}) ar.WriteClassTag(cls, 1);
