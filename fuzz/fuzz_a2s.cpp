@@ -3,26 +3,13 @@
 // reply per info query meet every order of replies. The first input byte steers the run: bit 0 makes the
 // object an HLTV proxy, bit 1 sets an rcon password, bit 2 ticks the object before every datagram. The
 // rest is cut into datagrams at each FF FF FF FF prefix (at most sixteen, each at most 2048 bytes).
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-
 #include "fuzz/fuzz_env.h"
 #include "monitors/halflife/a2s.h"
 #include "monitors/halflife/hltv.h"
 
-namespace {
-
-orv::fuzz::ObjectEnv& TheWorld() {
-    static orv::fuzz::ObjectEnv w;
-    return w;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    auto& w = TheWorld();
+    static auto& w = *new orv::fuzz::ObjectEnv;
     w.output.Clear();
     const std::uint8_t control = data[0];
     std::unique_ptr<orv::CHLServer> object;
@@ -34,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     object->sound = &w.holder;
     if (control & 2) object->rconPassword = "secret";
 
-    for (const auto& datagram : orv::fuzz::SplitDatagrams(data + 1, size - 1)) {
-        const std::span<const std::uint8_t> bytes(datagram.data(), datagram.size());
+    orv::fuzz::ForEachDatagram(data + 1, size - 1, [&](std::span<const std::uint8_t> bytes) {
         const orv::A2SInfo info = orv::ParseA2SInfo(bytes);
         if (!info.truncated && info.tvPort.has_value() != ((info.extraFlags & 0x40) != 0)) __builtin_trap();
         orv::ParseA2SChallenge(bytes);
@@ -44,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
             object->Tick();
         }
         object->OnPacket(bytes);
-    }
+    });
     for (int i = 0; i < 6; ++i) object->Tick();
     if (object->playerNameCount < 0 || object->playerNameCount > orv::CCommonObject::kMaxPlayerNames) __builtin_trap();
     if (object->maxPlayers < 0 || object->maxPlayers > 255 || object->bots < 0 || object->bots > 255) __builtin_trap();

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,19 +19,10 @@
 #include "ftp/ftpengine.h"
 #include "modules/modulehost.h"
 #include "net/outputcontrol.h"
+#include "tests/fakes.h"
 
 namespace orv::fuzz {
 
-struct FuzzClock : IClock {
-    Time Now() override { return now; }
-    std::tm LocalTime(Time t) override {
-        const std::time_t tt = static_cast<std::time_t>(t);
-        std::tm out{};
-        ::gmtime_r(&tt, &out);
-        return out;
-    }
-    Time now = 1'000'000;
-};
 struct QuietPrompter : IPrompter {
     void Message(const std::string&) override {}
     bool AskYesNo(const std::string&) override { return false; }
@@ -47,7 +37,7 @@ struct IdleWatcher : ISocketWatcher {
 };
 
 struct FuzzPlatform {
-    FuzzClock clock;
+    test::FakeClock clock;
     QuietPrompter prompter;
     QuietSound sound;
     IdleWatcher watcher;

@@ -28,9 +28,9 @@ def main():
     p.add_argument("--user", required=True)
     p.add_argument("--password", required=True)
     p.add_argument("--home", required=True)
-    p.add_argument("--anonymous", action="store_true", help="also let anonymous log in, with write rights")
-    p.add_argument("--log", help="file that receives every command received")
-    p.add_argument("--limit", type=float, default=60.0, help="seconds before the server leaves by itself")
+    p.add_argument("--anonymous", action="store_true")  # also let anonymous log in, with write rights
+    p.add_argument("--log")  # file that receives every command received
+    p.add_argument("--limit", type=float, default=60.0)  # seconds before the server leaves by itself
     args = p.parse_args()
 
     parent = os.getppid()
@@ -62,10 +62,7 @@ def main():
     server = FTPServer(("127.0.0.1", 0), Handler)
     port = server.socket.getsockname()[1]
 
-    def leave():
-        os._exit(0)
-
-    timer = threading.Timer(args.limit, leave)
+    timer = threading.Timer(args.limit, os._exit, (0,))
     timer.daemon = True
     timer.start()
 
@@ -73,9 +70,8 @@ def main():
         try:
             while sys.stdin.buffer.read(4096):
                 pass
-        except Exception:
-            pass
-        leave()
+        finally:
+            os._exit(0)
 
     threading.Thread(target=watch_stdin, daemon=True).start()
 

@@ -3,13 +3,12 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -58,25 +57,17 @@ public:
             ::close(out[0]);
             return;
         }
-        std::string line;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
-            pollfd p{out[0], POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            char buf[64];
-            const ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0) break;
-            line.append(buf, static_cast<size_t>(n));
-        }
-        ::close(out[0]);
-        port = std::atoi(line.c_str());
+        // The port, once it listens; nothing if it fails to start (it leaves by itself within its limit).
+        FILE* f = ::fdopen(out[0], "r");
+        char line[32] = "";
+        port = std::fgets(line, sizeof line, f) ? std::atoi(line) : 0;
+        std::fclose(f);
     }
     ~FtpServer() {
         if (m_stdin >= 0) ::close(m_stdin);  // the server leaves when its input closes
         if (m_pid > 0) {
             ::kill(m_pid, SIGKILL);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
+            ::waitpid(m_pid, nullptr, 0);
         }
     }
     // The commands the server received, in order.

@@ -62,17 +62,15 @@ public:
     // The next line of standard output, or nothing when none is complete before the limit.
     std::optional<std::string> ReadLine(ms limit) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            const size_t nl = m_text[0].find('\n');
-            if (nl != std::string::npos) {
-                lines.push_back(m_text[0].substr(0, nl));
-                m_text[0].erase(0, nl + 1);
-                return lines.back();
-            }
+        size_t nl;
+        while ((nl = m_text[0].find('\n')) == std::string::npos) {
             const auto left = std::chrono::duration_cast<ms>(deadline - std::chrono::steady_clock::now());
             if (m_fd[0] < 0 || left.count() <= 0) return std::nullopt;
             Pump(left);
         }
+        lines.push_back(m_text[0].substr(0, nl));
+        m_text[0].erase(0, nl + 1);
+        return lines.back();
     }
     // Reads lines until an object line (one with a kind) satisfies pred; that line, or nothing.
     std::optional<nlohmann::json> WaitForObject(const std::function<bool(const nlohmann::json&)>& pred, ms limit) {
@@ -96,15 +94,11 @@ public:
             Pump(20ms);
         }
         while (m_fd[0] >= 0 || m_fd[1] >= 0) Pump(100ms);  // what is left in the pipes
-        while (ReadLine(0ms)) {
-        }
+        while (ReadLine(0ms)) continue;
         return m_exitCode;
     }
     // Stops reading standard output: the next write fails.
-    void CloseOutput() {
-        ::close(m_fd[0]);
-        m_fd[0] = -1;
-    }
+    void CloseOutput() { CloseFd(0); }
     std::string Err() {
         Pump(0ms);
         return m_text[1];
@@ -112,6 +106,10 @@ public:
     std::vector<std::string> lines;  // every standard-output line read so far
 
 private:
+    void CloseFd(int i) {
+        ::close(m_fd[i]);
+        m_fd[i] = -1;
+    }
     void Pump(ms limit) {
         pollfd fds[2] = {{m_fd[0], POLLIN, 0}, {m_fd[1], POLLIN, 0}};
         if (::poll(fds, 2, static_cast<int>(limit.count())) <= 0) return;
@@ -119,12 +117,8 @@ private:
             if (m_fd[i] < 0 || !fds[i].revents) continue;
             char buffer[65536];
             const ssize_t n = ::read(m_fd[i], buffer, sizeof buffer);
-            if (n > 0) {
-                m_text[i].append(buffer, static_cast<size_t>(n));
-            } else {
-                ::close(m_fd[i]);
-                m_fd[i] = -1;
-            }
+            if (n > 0) m_text[i].append(buffer, static_cast<size_t>(n));
+            if (n <= 0) CloseFd(i);
         }
     }
     pid_t m_pid = -1;

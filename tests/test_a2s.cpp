@@ -1,6 +1,6 @@
 // Present-day Half-Life servers: the A2S info reply with its extra data, and how a server object takes
 // replies that come twice or in the other dialect. The exchange on the wire is tested end to end
-// (test_headless_a2s.cpp).
+// (test_headless.cpp).
 #include <gtest/gtest.h>
 
 #include "fakes.h"

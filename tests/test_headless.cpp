@@ -1,7 +1,7 @@
 // The headless front end: the command line through its parser, one end-to-end run of the real
 // orvane-headless with every kind against its loopback peer (a table of what each object's line must
-// reach), the exit codes with --open/--save, the status page it publishes to a loopback FTP server (and
-// keeps when the template is missing), and the needed rate.
+// reach), present-day and classic Half-Life servers in one run, the exit codes with --open/--save, the
+// status page it publishes to a loopback FTP server (and keeps when the template is missing), the needed rate.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -16,6 +16,7 @@
 #include "ftptestserver.h"
 #include "headless_process.h"
 #include "monitors/halflife/hltv.h"
+#include "sim/a2speer.h"
 #include "sim/gtvpeer.h"
 #include "sim/hlpeer.h"
 #include "sim/hltvpeer.h"
@@ -26,6 +27,7 @@ namespace orv {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using headless_test::HeadlessProcess;
 using Json = nlohmann::json;
 namespace fs = std::filesystem;
@@ -81,14 +83,11 @@ TEST(HeadlessCommandLine, BadOptionsExitWithTwoAndSayWhy) {
         {{"--gtv", "127.0.0.1,ext=127.0.0.2:65536"}, "ext must be HOST:PORT"},
         {{"--gtv", "127.0.0.1,export=yes"}, "--gtv '127.0.0.1,export=yes': export must be 0 or 1"},
         {{"--hltv", "127.0.0.1,autorecord=yes"}, "autorecord must be 0 or 1"},
-        {{"--hl"}, "--hl"},
-        {{"--limit", "100"}, "--limit"},
-        {{"--seconds", "-1"}, "--seconds"},
-        {{"--ftp-port", "0"}, "--ftp-port"},
         {{"--rcon", "status"}, "--rcon 'status': expected ADDRESS=COMMAND"},
-        {{"--bogus"}, "--bogus"},
-        {{"stray"}, "stray"},
-    };
+        {{"--hl", "127.0.0.1:27015", "--rcon", "127.0.0.2:27015=status"},
+         "--rcon '127.0.0.2:27015=status': no monitored object has the address 127.0.0.2:27015"},
+        {{"--hl"}, "--hl"}, {{"--limit", "100"}, "--limit"}, {{"--seconds", "-1"}, "--seconds"},
+        {{"--ftp-port", "0"}, "--ftp-port"}, {{"--bogus"}, "--bogus"}, {{"stray"}, "stray"}};
     for (auto& [args, message] : rows) {
         const auto [code, out, err] = Parse(args);
         EXPECT_EQ(code, headless::kExitUsage) << args[0] << " " << (args.size() > 1 ? args[1] : "");
@@ -105,51 +104,22 @@ TEST(HeadlessCommandLine, BadOptionsExitWithTwoAndSayWhy) {
     const auto rcon = headless::ParseRconRequest("10.0.0.5:27015=sv_password \"a=b\"", error);
     ASSERT_TRUE(rcon) << error;
     EXPECT_EQ(std::tuple(rcon->address, rcon->command), std::tuple("10.0.0.5:27015", "sv_password \"a=b\""));
+    // Bytes from the wire become valid UTF-8: kept when valid, Latin-1 otherwise.
+    EXPECT_EQ(std::tuple(headless::Utf8("Caf\xE9 \xFF\x01"), headless::Utf8("d\xC3\xA9p\xC3\xB4t")),
+              std::tuple("Caf\xC3\xA9 \xC3\xBF\x01", "d\xC3\xA9p\xC3\xB4t"));
     // --help names every kind's option with its settings, default port and group, and the fields.
     const auto [code, help, err] = Parse({"--help"});
     EXPECT_EQ(code, 0);
     for (const char* word :
-         {"--hl HOST[:PORT][,rcon=PASSWORD]",
-          "default port 27015",
-          "--limit",
-          "BITS_PER_SECOND",
-          "--seconds",
-          "--rcon",
-          "ADDRESS=COMMAND",
-          "--no-sound",
-          "Ctrl+C",
-          "serverName",
-          "gameDirectory",
-          "matchRunning",
-          "console",
+         {"--hl HOST[:PORT][,rcon=PASSWORD]", "default port 27015", "--limit", "BITS_PER_SECOND", "--seconds", "--rcon",
+          "ADDRESS=COMMAND", "--no-sound", "Ctrl+C", "serverName", "gameDirectory", "matchRunning", "console",
           "--hltv HOST[:PORT][,rcon=PASSWORD][,proxypw=PASSWORD][,ext=HOST:PORT][,export=0|1][,autorecord=0|1]",
-          "default port 27020",
-          "group \"Local TV\"",
-          "--q3 HOST[:PORT][,rcon=PASSWORD]\n",
+          "default port 27020", "group \"Local TV\"", "--q3 HOST[:PORT][,rcon=PASSWORD]\n",
           "default port 27960, group \"Servers\"",
           "--gtv HOST[:PORT][,rcon=PASSWORD][,ext=HOST:PORT][,export=0|1][,autorecord=0|1]",
-          "default port 27970, group \"Internet TV\"",
-          "rconPasswordSet",
-          "chainList",
-          "linkNotBefore",
-          "followedPlayerName",
-          "recordingName",
-          "hubNumber",
-          "roomState",
-          "roomNumber"})
+          "default port 27970, group \"Internet TV\"", "rconPasswordSet", "chainList", "linkNotBefore",
+          "followedPlayerName", "recordingName", "hubNumber", "roomState", "roomNumber"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
-}
-
-TEST(HeadlessCommandLine, RconForNoObjectStopsTheRunWithTwo) {
-    const auto [code, out, err] = Parse({"--hl", "127.0.0.1:27015", "--rcon", "127.0.0.2:27015=status"});
-    EXPECT_EQ(code, headless::kExitUsage);
-    EXPECT_NE(err.find("orvane-headless: --rcon '127.0.0.2:27015=status': no monitored object has the address "
-                       "127.0.0.2:27015"),
-              std::string::npos)
-        << err;
-    // Bytes from the wire become valid UTF-8: kept when valid, Latin-1 otherwise.
-    EXPECT_EQ(headless::Utf8("Caf\xE9 \xFF\x01"), "Caf\xC3\xA9 \xC3\xBF\x01");
-    EXPECT_EQ(headless::Utf8("d\xC3\xA9p\xC3\xB4t"), "d\xC3\xA9p\xC3\xB4t");
 }
 
 // One run with every kind, each against its peer; the HLTV proxy relays the Half-Life server and the GTV
@@ -299,20 +269,16 @@ TEST(HeadlessRun, SavedLayoutOpensAgainAndExitCodes) {
     for (auto& o : saved.objects) groups.push_back(o->group ? o->group->name : "");
     EXPECT_EQ(groups, (std::vector<std::string>{"Servers", "Local TV", "Servers", "Internet TV"}));
     EXPECT_EQ(dynamic_cast<CHLTV&>(*saved.objects[1]).proxyPassword, "relay,pw");
-    {
-        // The opened layout brings its objects and limit; a command-line object is added after them.
-        HeadlessProcess p({"--open", path, "--hl", "127.0.0.1:6", "--seconds", "0"});
+    // The opened layout brings its objects and limit, a command-line object comes after them, --limit wins.
+    for (auto [extra, objects, limit] : {std::tuple{std::vector<std::string>{"--hl", "127.0.0.1:6"}, 5, 20480},
+                                         {{"--limit", "40960"}, 4, 40960}}) {
+        extra.insert(extra.end(), {"--open", path, "--seconds", "0"});
+        HeadlessProcess p(extra);
         EXPECT_EQ(p.Wait(10s), 0) << p.Err();
-        ASSERT_EQ(p.lines.size(), 6u);
-        EXPECT_EQ(std::tuple(Json::parse(p.lines[0])["objects"], Json::parse(p.lines[0])["limit"],
-                             Json::parse(p.lines[5])["address"]),
-                  std::tuple(5, 20480, "127.0.0.1:6"));
-    }
-    {
-        HeadlessProcess p({"--open", path, "--limit", "40960", "--seconds", "0"});  // --limit wins over the file's
-        EXPECT_EQ(p.Wait(10s), 0);
-        ASSERT_FALSE(p.lines.empty());
-        EXPECT_EQ(Json::parse(p.lines[0])["limit"], 40960);
+        ASSERT_EQ(p.lines.size(), objects + 1u);
+        EXPECT_EQ(std::tuple(Json::parse(p.lines[0])["objects"], Json::parse(p.lines[0])["limit"]),
+                  std::tuple(objects, limit));
+        if (objects == 5) EXPECT_EQ(Json::parse(p.lines[5])["address"], "127.0.0.1:6");
     }
     {
         test::WriteFile(dir.path / "bad.orv", "not a layout");
@@ -321,20 +287,14 @@ TEST(HeadlessRun, SavedLayoutOpensAgainAndExitCodes) {
         EXPECT_NE(p.Err().find("Unexpected file format."), std::string::npos) << p.Err();
         EXPECT_TRUE(p.lines.empty());
     }
-    {
+    // Ctrl+C ends the run between ticks with 0; a closed standard output at the next tick with 1, not by SIGPIPE.
+    for (bool interrupt : {true, false}) {
         HeadlessProcess p({"--hl", "127.0.0.1:9"});
         ASSERT_TRUE(p.ReadLine(5s));  // the first tick's document line: the run is going
         const auto before = std::chrono::steady_clock::now();
-        ::kill(p.Pid(), SIGINT);
-        EXPECT_EQ(p.Wait(5s), 0);
-        EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);  // between ticks, not at the next one
-        EXPECT_EQ(p.Err().find("Sanitizer"), std::string::npos) << p.Err();
-    }
-    {
-        HeadlessProcess p({"--hl", "127.0.0.1:9"});
-        ASSERT_TRUE(p.ReadLine(5s));
-        p.CloseOutput();
-        EXPECT_EQ(p.Wait(5s), 1);  // at the next tick, not killed by SIGPIPE
+        interrupt ? (void)::kill(p.Pid(), SIGINT) : p.CloseOutput();
+        EXPECT_EQ(p.Wait(5s), interrupt ? 0 : 1);
+        if (interrupt) EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
         EXPECT_EQ(p.Err().find("Sanitizer"), std::string::npos) << p.Err();
     }
 }
@@ -421,6 +381,96 @@ TEST(HeadlessRun, NeededRateBesideTheLimitAndOneWarningLine) {
     EXPECT_EQ(p.Err(),
               "orvane-headless: UDP output limit 2000 bits per second is below the 2064 this layout needs: "
               "servers are polled less often; set the limit to 3 kbps (3072 bits per second) or more\n");
+}
+
+std::string Framed(const std::string& text) {
+    return std::string(4, '\xFF') + text + '\0';
+}
+size_t CountStarting(const std::vector<std::string>& received, const std::string& head) {
+    return static_cast<size_t>(
+        std::count_if(received.begin(), received.end(), [&](auto& d) { return d.starts_with(head); }));
+}
+
+// Present-day servers and a classic one in one run: each object finds its dialect by itself, and a classic
+// server sees exactly the bytes of old.
+TEST(HeadlessRun, EachHalfLifeObjectFindsItsDialectAndClassicBytesStayTheSame) {
+    sim::CHLPeer classic;
+    sim::CA2SPeer modern, modernRcon, both, fresh;
+    sim::CHLTVPeer tvBase;
+    sim::CA2SPeer tv(tvBase.Base());
+    modern.Base().SetPlayers({"alpha", "beta"});
+    modern.Base().SetMaxPlayers(20);
+    modern.SetSettings({.bots = 1});
+    both.SetSettings({.obsoleteReplyToo = true});
+    fresh.SetSettings({.freshChallengeEveryQuery = true});
+    tv.SetSettings({.serverType = 'p'});
+    const auto address = [](int port) { return "127.0.0.1:" + std::to_string(port); };
+    const std::vector<std::string> objects = {"--hl",   address(classic.Port()) + ",rcon=secret",
+                                              "--hl",   address(modern.Port()),
+                                              "--hl",   address(modernRcon.Port()) + ",rcon=secret",
+                                              "--hl",   address(both.Port()),
+                                              "--hl",   address(fresh.Port()),
+                                              "--hltv", tv.Address() + ",rcon=secret"};
+    test::TempDir dir;
+    const auto run = [&](std::vector<std::string> args, const std::string& seconds, const std::string& save) {
+        args.insert(args.end(), {"--limit", "1000000", "--seconds", seconds, "--save", (dir.path / save).string()});
+        return std::make_unique<HeadlessProcess>(args);
+    };
+    auto process = run(objects, "13", "13.orv");
+    HeadlessProcess& p = *process;
+    ASSERT_EQ(p.Wait(40s), 0) << p.Err();
+    std::map<std::string, Json> last;  // the last line of each object
+    for (auto& line : p.lines)
+        if (Json j = Json::parse(line); j.contains("kind")) last[j.at("address")] = j;
+    ASSERT_EQ(last.size(), 6u);
+
+    const Json& m = last[address(modern.Port())];
+    EXPECT_EQ(std::tuple(m["state"], m["protocol"], m["serverName"], m["map"], m["players"], m["maxPlayers"]),
+              std::tuple(2, "a2s", "Orvane Test Server", "de_dust2", 2, 20));
+    EXPECT_EQ(std::tuple(m["infoPlayers"], m["bots"], m["vac"], m["strays"]), std::tuple(2, 1, true, 0));
+    EXPECT_EQ(m["playerNames"], Json::array({"alpha", "beta"}));
+    // Its queries: A2S_INFO asks for the challenge and goes again with it; then info and players carry it.
+    const std::string info = Framed("TSource Engine Query"), ch = "\xDE\xC0\x17\x2A",
+                      players = "\xFF\xFF\xFF\xFFU" + ch;
+    EXPECT_EQ(modern.Base().Received(),
+              (std::vector<std::string>{Framed("details"), info, info + ch, players, info + ch, players, info + ch}));
+    const Json& r = last[address(modernRcon.Port())];
+    EXPECT_EQ(std::tuple(r["state"], r["protocol"]), std::tuple(3, "a2s"));
+    EXPECT_EQ(CountStarting(modernRcon.Base().AcceptedCommands(), "status"), 3u);  // once on rcon, then per cycle
+    const Json& t = last[tv.Address()];
+    EXPECT_EQ(std::tuple(t["state"], t["protocol"], t["icon"], t["serverName"]),
+              std::tuple(3, "a2s", 153, "Orvane HLTV"));
+
+    // Both 'm' and 'I' to each info query: one reply taken per query, nothing counted astray.
+    const Json& b = last[address(both.Port())];
+    EXPECT_EQ(std::tuple(b["state"], b["protocol"], b["maxPlayers"], b["strays"]), std::tuple(2, "a2s", 16, 0));
+    EXPECT_EQ(CountStarting(both.Base().Received(), Framed("TSource Engine Query")), 4u);  // 1 + its retry, 1, 1
+
+    // A fresh challenge for every query: one retry per query and cycle, three info and two players cycles.
+    const Json& f = last[address(fresh.Port())];
+    EXPECT_EQ(std::tuple(f["state"], f["protocol"]), std::tuple(1, "a2s"));
+    EXPECT_EQ(CountStarting(fresh.Base().Received(), Framed("TSource Engine Query")), 6u);
+    EXPECT_EQ(CountStarting(fresh.Base().Received(), "\xFF\xFF\xFF\xFFU"), 4u);
+
+    // A classic server: details with A2S_INFO once, then the classic cycle byte for byte.
+    const Json& c = last[address(classic.Port())];
+    EXPECT_EQ(std::tuple(c["state"], c["protocol"], c.contains("bots")), std::tuple(3, "classic", false));
+    const auto rcon = [](const std::string& command) { return Framed("rcon 123456789 \"secret\" " + command); };
+    const std::vector<std::string> cycle = {Framed("players"), rcon("nxn_match_report"), rcon("status"),
+                                            rcon("sv_password"), Framed("details")};
+    std::vector<std::string> expected = {Framed("details"), Framed("TSource Engine Query"), Framed("challenge rcon"),
+                                         rcon("status")};
+    for (int i = 0; i < 2; ++i) expected.insert(expected.end(), cycle.begin(), cycle.end());
+    ASSERT_TRUE(classic.WaitForCount(expected.size(), 2s));
+    EXPECT_EQ(classic.Received(), expected);
+
+    // The layout file before any answer, after the run and loaded again: byte for byte the same.
+    ASSERT_EQ(run(objects, "0", "0.orv")->Wait(10s), 0);
+    ASSERT_EQ(run({"--open", (dir.path / "13.orv").string()}, "0", "reloaded.orv")->Wait(10s), 0);
+    const auto before = test::ReadFile(dir.path / "0.orv");
+    ASSERT_TRUE(before);
+    EXPECT_EQ(test::ReadFile(dir.path / "13.orv"), before);
+    EXPECT_EQ(test::ReadFile(dir.path / "reloaded.orv"), before);
 }
 
 }  // namespace

@@ -14,11 +14,8 @@ namespace {
 std::string Hex(const std::string& bytes) {
     std::string out;
     char buf[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(buf, sizeof buf, "%02X ", c);
-        out += buf;
-    }
-    return out.empty() ? out : out.substr(0, out.size() - 1);
+    for (unsigned char c : bytes) out.append(buf, static_cast<size_t>(std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", c)));
+    return out;
 }
 std::span<const std::uint8_t> Span(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
@@ -135,9 +132,7 @@ TEST(Archive, StringLengthFormsAndClassTags) {
     EXPECT_EQ(loaded(std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x03\0\0\0\0\0\0\0abc", 18)), "abc");
     EXPECT_EQ(loaded(std::string("\xFF\xFE\xFF\x03h\0\xE9\0\x3A\x26", 10)), "h\xE9?");
     EXPECT_FALSE(loaded(std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 15)));
-    EXPECT_FALSE(
-        loaded("\x05"
-               "ab"));
+    EXPECT_FALSE(loaded("\x05" "ab"));
     // Class tags share one numbering with the objects.
     CArchive ar;
     for (const char* cls : {"CZone", "CZone", "CGroup", "CGroup"}) ar.WriteClassTag(cls, 1);
@@ -197,8 +192,8 @@ TEST_F(FileTest, AFailedLoadLeavesTheOpenLayoutUntouched) {
     const auto gtvAt = good.find("CGTV");
     wrongSchema[gtvAt - 4] = 10;  // schema 11 -> 10
     unknown.replace(gtvAt, 4, "CGTX");
-    std::string reason;
     for (auto& bytes : {wrongSchema, unknown}) EXPECT_FALSE(target.LoadFromBytes(Span(bytes)));
+    std::string reason;
     EXPECT_FALSE(target.LoadFromBytes(Span(OneObject(target, "CHLTV", 100, 0)), &reason));
     EXPECT_NE(reason.find("CHLTV"), std::string::npos);
     EXPECT_EQ(Hex(target.SaveToBytes()), Hex(before));
@@ -247,8 +242,7 @@ TEST_F(FileTest, AFailedSaveKeepsThePreviousFile) {
     test::WriteFile(dir.path / "taken" / "file", "x");
     EXPECT_FALSE(doc.Save((dir.path / "taken").string()));
     EXPECT_EQ(test::ReadFile(dir.path / "taken" / "file"), "x");
-    int entries = 0;
-    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path)) ++entries;
+    const auto entries = std::distance(std::filesystem::directory_iterator(dir.path), {});
     EXPECT_EQ(std::tuple(entries, test::ReadFile(path)), std::tuple(2, saved));
 }
 
