@@ -76,7 +76,7 @@ SimPeerSpec GetPeer(const Json& v, const std::string& where, int& count) {
         else if (key == "map") p.map = GetString(value, at);
         else if (key == "rcon") p.rcon = GetString(value, at);
         else if (key == "password") p.password = GetString(value, at);
-        else if (key == "slots") p.slots = static_cast<int>(GetInt(value, at, 1, 255));
+        else if (key == "slots") p.slots = static_cast<int>(GetInt(value, at, 1, 100000));
         else if (key == "players") p.players = GetStrings(value, at);
         else if (key == "churn") p.churn = GetInt(value, at, 0, kDay);
         else if (key == "match") p.match = GetWindow(value, at, &p);

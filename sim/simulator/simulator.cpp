@@ -1,5 +1,6 @@
 #include "sim/simulator/simulator.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "sim/gtvpeer.h"
@@ -30,6 +31,7 @@ struct CSimulator::Peer {
     std::unique_ptr<CQ3Peer> q3;
     std::unique_ptr<CGTVPeer> gtv;
     std::vector<std::string> current;  // the players of this second
+    std::string relayedMap;             // a proxy's: the map of the game it relays
 
     int Port() const {
         return hl ? hl->Port() : hltv ? hltv->Port() : q3 ? q3->Port() : gtv ? gtv->Port() : 0;
@@ -37,6 +39,7 @@ struct CSimulator::Peer {
     bool Ok() const { return hl ? hl->Ok() : hltv ? hltv->Ok() : q3 ? q3->Ok() : gtv ? gtv->Ok() : false; }
     std::string Address() const { return "127.0.0.1:" + std::to_string(Port()); }
     std::string Map() const {
+        if (!relayedMap.empty()) return relayedMap;
         if (!spec.map.empty()) return spec.map;
         return spec.kind == "q3" || spec.kind == "gtv" ? "q3dm17" : "de_dust2";
     }
@@ -52,7 +55,7 @@ CSimulator::CSimulator(const Scenario& scenario) {
             p->hl->SetMap(p->Map());
             p->hl->SetRconPassword(spec.rcon);
             p->hl->SetPassword(spec.password);
-            p->hl->SetMaxPlayers(static_cast<std::uint8_t>(spec.slots ? spec.slots : 16));
+            p->hl->SetMaxPlayers(static_cast<std::uint8_t>(spec.slots ? std::min(spec.slots, 255) : 16));
         } else if (spec.kind == "hltv") {
             p->hltv = std::make_unique<CHLTVPeer>(kForever, spec.port);
             if (!spec.serverName.empty()) p->hltv->SetName(spec.serverName);
@@ -176,7 +179,8 @@ void CSimulator::Step(std::int64_t t) {
         if (p.hltv) {
             if (Peer* relayed = s.relays.empty() ? nullptr : Find(s.relays)) {
                 p.hltv->SetConnectedTo(relayed->Address());
-                p.hltv->Base().SetMap(relayed->Map());
+                p.relayedMap = relayed->Map();
+                p.hltv->Base().SetMap(p.relayedMap);
                 p.hltv->Base().SetPlayers(relayed->current);
                 p.current = relayed->current;
             }
@@ -207,7 +211,10 @@ void CSimulator::Step(std::int64_t t) {
                     room.players.push_back({static_cast<std::int32_t>(k), names[k]});
                 room.following.reset();
                 if (!names.empty()) room.following = static_cast<std::int32_t>((t / 10) % static_cast<std::int64_t>(names.size()));
-                if (i == 0) p.current = names;
+                if (i == 0) {
+                    p.current = names;
+                    p.relayedMap = room.map;
+                }
                 p.gtv->SetRoom(room);
             }
             p.gtv->SetSilent(silent);
