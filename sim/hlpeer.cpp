@@ -81,17 +81,20 @@ void CHLPeer::Run() {
 void CHLPeer::Handle(const Datagram& d) {
     bool silent;
     PacketHook hook;
+    DatagramHook datagramHook;
     {
         std::lock_guard lk(m_lock);
         m_client = d.from;
         silent = m_silent;
         hook = m_packetHook;
+        datagramHook = m_datagramHook;
     }
     if (!silent && BeginsWith(d.bytes, kPrefix)) {
         std::string text = d.bytes.substr(4);
         text = text.substr(0, text.find('\0'));
         std::optional<std::string> answer;
-        if (hook) answer = hook(text);
+        if (datagramHook) answer = datagramHook(d.bytes);
+        if (!answer && hook) answer = hook(text);
         if (!answer) answer = Answer(text);
         if (answer && !answer->empty()) m_udp.SendTo(d.from, *answer);
     }
@@ -258,6 +261,7 @@ ORV_PEER_SETTER(SetChallenge, m_challenge, const std::string&)
 ORV_PEER_SETTER(SetMatchReportText, m_matchReport, const std::string&)
 ORV_PEER_SETTER(SetSilent, m_silent, bool)
 ORV_PEER_SETTER(SetPacketHook, m_packetHook, PacketHook)
+ORV_PEER_SETTER(SetDatagramHook, m_datagramHook, DatagramHook)
 ORV_PEER_SETTER(SetRconHook, m_rconHook, RconHook)
 #undef ORV_PEER_SETTER
 

@@ -43,6 +43,9 @@ public:
     // Answers a whole out-of-band text (prefix and trailing zero removed): the bytes to send back
     // (prefix included), an empty string to stay quiet, or nothing to let the peer answer as usual.
     using PacketHook = std::function<std::optional<std::string>(const std::string& text)>;
+    // Answers a whole datagram as received (binary queries carry zero bytes); called before the packet
+    // hook, with the same meaning of its result.
+    using DatagramHook = std::function<std::optional<std::string>(const std::string& datagram)>;
     // Answers an accepted rcon command: the console text to print, or nothing to answer as usual.
     using RconHook = std::function<std::optional<std::string>(const std::string& command)>;
 
@@ -77,6 +80,7 @@ public:
     // A silent peer records but answers nothing.
     void SetSilent(bool silent);
     void SetPacketHook(PacketHook hook);
+    void SetDatagramHook(DatagramHook hook);
     void SetRconHook(RconHook hook);
 
     // The challenge as a client must echo it: the unsigned 32-bit value of the challenge text.
@@ -130,6 +134,7 @@ private:
     std::optional<std::string> m_matchReport;  // the quoted part; none = no match
     bool m_silent = false;
     PacketHook m_packetHook;
+    DatagramHook m_datagramHook;
     RconHook m_rconHook;
     std::vector<std::string> m_received, m_accepted, m_refused;
     std::optional<sockaddr_in> m_client;

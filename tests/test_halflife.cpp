@@ -126,7 +126,8 @@ TEST_F(HLServerFixture, StartsAtPhaseZeroWithTheHalfLifeIconAndSavesOnlyTheShare
 
 TEST_F(HLServerFixture, QueriesLeaveAsExactBytes) {
     peer.SetSilent(true);
-    EXPECT_EQ(TickAndTake(), std::vector<std::string>{("\xFF\xFF\xFF\xFF" "details\0"s)});  // phase 0
+    EXPECT_EQ(TickAndTake(), (std::vector<std::string>{("\xFF\xFF\xFF\xFF" "details\0"s),  // phase 0, and A2S_INFO
+                                                       ("\xFF\xFF\xFF\xFF" "TSource Engine Query\0"s)}));
     EXPECT_TRUE(TickAndTake().empty());                                                                     // phase 1
     EXPECT_EQ(TickAndTake(), std::vector<std::string>{("\xFF\xFF\xFF\xFF" "players\0"s)});  // phase 2
     EXPECT_TRUE(TickAndTake().empty());  // phase 3: no rcon password, no rcon
@@ -136,8 +137,8 @@ TEST_F(HLServerFixture, QueriesLeaveAsExactBytes) {
 
     server->RequestChallenge();
     Flush();
-    ASSERT_TRUE(peer.WaitForCount(3, 2s));
-    EXPECT_EQ(peer.Received()[2], ("\xFF\xFF\xFF\xFF" "challenge rcon\0"s));
+    ASSERT_TRUE(peer.WaitForCount(4, 2s));
+    EXPECT_EQ(peer.Received()[3], ("\xFF\xFF\xFF\xFF" "challenge rcon\0"s));
 }
 
 TEST_F(HLServerFixture, RconCarriesChallengeZeroBeforeAnyChallengeAnswer) {
@@ -222,13 +223,14 @@ TEST_F(HLServerFixture, SilentServerStaysInStateOne) {
     peer.SetSilent(true);
     for (int i = 0; i < 12; ++i) Tick();
     Flush();
-    ASSERT_TRUE(peer.WaitForCount(4, 2s));
+    ASSERT_TRUE(peer.WaitForCount(6, 2s));
     tp.loop.RunOnce(50ms);
     EXPECT_EQ(server->state, 1);
     EXPECT_EQ(server->lastAnswerTime, 0);
-    // Details and players once per six ticks each, nothing more.
-    EXPECT_EQ(peer.Received(), (std::vector<std::string>{Framed("details"), Framed("players"), Framed("details"),
-                                                         Framed("players")}));
+    // Details (with A2S_INFO until a first answer tells the dialect) and players once per six ticks each.
+    EXPECT_EQ(peer.Received(), (std::vector<std::string>{Framed("details"), Framed("TSource Engine Query"),
+                                                         Framed("players"), Framed("details"),
+                                                         Framed("TSource Engine Query"), Framed("players")}));
 }
 
 TEST_F(HLServerFixture, DetailsExampleSetsAddressFieldsIconAndState) {
@@ -396,10 +398,10 @@ TEST_F(HLServerFixture, TimeoutThenFirstAnswerRequestsAChallenge) {
     server->pollPhase = 0;
     server->Tick();  // details
     ASSERT_TRUE(RunUntil([&] { return server->state == 3; }));
-    ASSERT_TRUE(peer.WaitForCount(3, 2s));  // details, challenge rcon, status
+    ASSERT_TRUE(peer.WaitForCount(4, 2s));  // details, A2S_INFO, challenge rcon, status
     const auto r = peer.Received();
     EXPECT_EQ(r[0], Framed("details"));
-    EXPECT_EQ(r[1], Framed("challenge rcon"));
+    EXPECT_EQ(r[2], Framed("challenge rcon"));
 }
 
 TEST_F(HLServerFixture, PhaseOneRepeatsTheChallengeOnlyInStateTwoWithAPassword) {
@@ -495,8 +497,8 @@ TEST_F(HLServerFixture, WrongPasswordDisablesRconOnce) {
         for (auto& d : TickAndTake()) sent.push_back(d);
         tp.loop.RunOnce(0ms);
     }
-    EXPECT_EQ(sent, (std::vector<std::string>{Framed("details"), Framed("players"), Framed("details"),
-                                              Framed("players")}));
+    EXPECT_EQ(sent, (std::vector<std::string>{Framed("details"), Framed("TSource Engine Query"), Framed("players"),
+                                              Framed("details"), Framed("players")}));
     EXPECT_EQ(server->state, 2);
 }
 

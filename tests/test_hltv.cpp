@@ -198,7 +198,7 @@ TEST_F(HLTVFixture, SixPhasesWithExactBytes) {
     CHLTV* tv = AddProxy("secret");
     ASSERT_EQ(tv->pollPhase, 0);
     const std::vector<std::vector<std::string>> expected = {
-        {Framed("details")},
+        {Framed("details"), Framed("TSource Engine Query")},  // A2S_INFO until an answer tells the dialect
         {},
         {Framed("players")},
         {Framed("challenge rcon")},
@@ -211,8 +211,8 @@ TEST_F(HLTVFixture, SixPhasesWithExactBytes) {
 
     // Without an rcon password the challenge is still asked for every cycle; "delay" is not sent.
     tv->rconPassword.clear();
-    const std::vector<std::vector<std::string>> quiet = {{Framed("details")},        {}, {Framed("players")},
-                                                         {Framed("challenge rcon")}, {}, {}};
+    const std::vector<std::vector<std::string>> quiet = {
+        {Framed("details"), Framed("TSource Engine Query")}, {}, {Framed("players")}, {Framed("challenge rcon")}, {}, {}};
     for (size_t phase = 0; phase < 6; ++phase) EXPECT_EQ(TickProxy(tv), quiet[phase]) << phase;
 
     // Phase 1 renews the challenge of an answering proxy that has a password but no rcon yet.
@@ -1099,8 +1099,8 @@ TEST_F(HLTVFixture, LoadedHalfLifeObjectsAskForDetailsOnTheSameTick) {
     tp.clock.Advance(1);
     doc.Tick();
     Settle({{doc.objects[0], &game}, {doc.objects[1], &peer.Base()}});
-    EXPECT_EQ(Sent(game), std::vector<std::string>{Framed("details")});
-    EXPECT_EQ(Sent(), std::vector<std::string>{Framed("details")});
+    EXPECT_EQ(Sent(game), (std::vector<std::string>{Framed("details"), Framed("TSource Engine Query")}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{Framed("details"), Framed("TSource Engine Query")}));
 }
 
 TEST_F(HLTVFixture, SerializeRecordAndSecondSocket) {

@@ -24,13 +24,13 @@ void CHLServer::Tick() {
     CheckTimeout();
     switch (pollPhase) {
         case 0:
-            QueryDetails();
+            PollInfo();
             break;
         case 1:
             RepeatChallengeRequest();
             break;
         case 2:
-            QueryPlayers();
+            PollPlayers();
             break;
         case 3:
             QueryMatchReport();
@@ -108,7 +108,9 @@ void CHLServer::QueryMatchReport() { SendRcon("nxn_match_report"); }
 // ---- answers -------------------------------------------------------------------------------------
 
 void CHLServer::OnPacket(std::span<const std::uint8_t> datagram) {
-    switch (AnswerType(datagram)) {
+    const std::uint8_t type = AnswerType(datagram);
+    if (!AdmitAnswer(type)) return;
+    switch (type) {
         case kHLAnswerDetails:
             OnDetails(datagram);
             break;
@@ -125,6 +127,12 @@ void CHLServer::OnPacket(std::span<const std::uint8_t> datagram) {
             OnPrint(datagram);
             break;
         case kHLAnswerPing:
+            break;
+        case kA2SAnswerInfo:
+            OnA2SInfo(datagram);
+            break;
+        case kA2SAnswerChallenge:
+            OnA2SChallenge(datagram);
             break;
         default:
             ++strayDatagrams;

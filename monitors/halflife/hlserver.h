@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/commonobject.h"
+#include "monitors/halflife/a2s.h"
 #include "monitors/halflife/hlparse.h"
 #include "monitors/halflife/teamtags.h"
 
@@ -39,8 +40,8 @@ public:
 
     // Dispatches on byte 4: 'm', 'C', 'D', 'c', 'l'; 'j' is ignored; anything else is a stray.
     void OnPacket(std::span<const std::uint8_t> datagram) override;
-    // Time-out, then by poll phase: 0 details, 1 fresh challenge in state 2, 2 players,
-    // 3 match report + status + server password, 4 team tags, 5 nothing.
+    // Time-out, then by poll phase: 0 details (or A2S_INFO), 1 fresh challenge in state 2, 2 players (or
+    // A2S_PLAYER), 3 match report + status + server password, 4 team tags, 5 nothing.
     void Tick() override;
     // Entering 2 with an rcon password requests a challenge first.
     void SetState(std::int32_t value) override;
@@ -89,7 +90,24 @@ public:
     std::int32_t teamBSet2 = 0;
     std::int32_t matchState = 0;
 
+    // The queries this object speaks, decided by the first answer that tells (hlserver_a2s.cpp).
+    CHLDialect Dialect() const { return m_a2s.dialect; }
+    // What the last A2S info reply reported beyond the classic fields (0 until one arrived).
+    std::int32_t infoPlayers = 0;
+    std::int32_t bots = 0;
+    std::int32_t vac = 0;  // 1: VAC secured
+
 protected:
+    // The info and players phases: the classic query, the A2S one, or (undecided) details and A2S_INFO.
+    void PollInfo();
+    void PollPlayers();
+    // Settles the dialect on an answer's type; false when the answer is not to be handled (an A2S reply
+    // to an object that speaks classic, or a second reply to one info query).
+    bool AdmitAnswer(std::uint8_t type);
+    void OnA2SInfo(std::span<const std::uint8_t> datagram);
+    // Remembers the challenge and repeats the query it answered, once per query and cycle.
+    void OnA2SChallenge(std::span<const std::uint8_t> datagram);
+
     // Answer handlers, one per answer type; the datagram includes its prefix.
     virtual void OnDetails(std::span<const std::uint8_t> datagram);
     virtual void OnInfo(std::span<const std::uint8_t> datagram);
@@ -121,6 +139,14 @@ protected:
     void OnMatchReport(const std::string& line);
     void OnNoMatchRunning();
     void OnBadRconPassword();
+
+private:
+    void SendA2SInfo();
+    void SendA2SPlayers();
+    // Hands a whole datagram (prefix included) to the output queue.
+    void SendDatagram(const std::string& bytes);
+
+    CA2SSession m_a2s;
 };
 
 }  // namespace orv

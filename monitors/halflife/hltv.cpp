@@ -109,13 +109,13 @@ void CHLTV::Tick() {
     CheckTimeout();
     switch (pollPhase) {
         case 0:
-            QueryDetails();
+            PollInfo();
             break;
         case 1:
             RepeatChallengeRequest();
             break;
         case 2:
-            QueryPlayers();
+            PollPlayers();
             break;
         case 3:
             RequestChallenge();

@@ -62,8 +62,8 @@ public:
     bool RconAccepted() const override { return state >= kStateRcon; }
     // Stamps the view time, then dispatches as the server does.
     void OnPacket(std::span<const std::uint8_t> datagram) override;
-    // Time-out, then by poll phase: 0 details, 1 fresh challenge in state 2, 2 players, 3 challenge
-    // (its answer asks for the status), 4 team tags and "delay" while the delay is unknown,
+    // Time-out, then by poll phase: 0 details (or A2S_INFO), 1 fresh challenge in state 2, 2 players (or
+    // A2S_PLAYER), 3 challenge (its answer asks for the status), 4 team tags and "delay" while the delay is unknown,
     // 5 automatic recording.
     void Tick() override;
     bool CanRecord() const override { return true; }

@@ -1,0 +1,110 @@
+// CHLServer (and so CHLTV) with present-day servers: the A2S info and players queries with their
+// challenge, and the choice between them and the classic "details"/"players" queries.
+//
+// An object starts undecided: its info phase sends "details" and A2S_INFO, its players phase "players".
+// The first answer that tells decides for good: 'm' or 'C' keeps the classic cycle byte for byte (later
+// A2S replies are ignored); 'I' or a challenge 'A' makes both phases A2S. A server may hand out a new
+// challenge at any time: the query it refused is sent once more with it, at most once per query and
+// cycle, so a server that answers everything with a fresh challenge costs one datagram more per query.
+// An A2S info query takes one reply: a server that answers it with both 'm' and 'I' is handled once.
+#include "monitors/halflife/hlserver.h"
+#include "net/outputcontrol.h"
+
+namespace orv {
+
+using Query = CA2SSession::Query;
+
+void CHLServer::PollInfo() {
+    switch (m_a2s.dialect) {
+        case CHLDialect::Classic:
+            QueryDetails();
+            break;
+        case CHLDialect::Undecided:
+            QueryDetails();
+            m_a2s.infoRetried = false;
+            SendA2SInfo();
+            break;
+        case CHLDialect::A2S:
+            m_a2s.infoRetried = false;
+            SendA2SInfo();
+            break;
+    }
+}
+
+void CHLServer::PollPlayers() {
+    if (m_a2s.dialect != CHLDialect::A2S) {
+        QueryPlayers();
+        return;
+    }
+    m_a2s.playersRetried = false;
+    SendA2SPlayers();
+}
+
+void CHLServer::SendA2SInfo() {
+    m_a2s.awaiting = Query::Info;
+    m_a2s.infoOutstanding = true;
+    SendDatagram(A2SInfoQuery(m_a2s.challenge));
+}
+
+void CHLServer::SendA2SPlayers() {
+    m_a2s.awaiting = Query::Players;
+    SendDatagram(A2SPlayerQuery(m_a2s.challenge));
+}
+
+void CHLServer::SendDatagram(const std::string& bytes) {
+    if (output && Socket())
+        output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), Socket());
+}
+
+bool CHLServer::AdmitAnswer(std::uint8_t type) {
+    const bool classicInfo = type == kHLAnswerDetails || type == kHLAnswerInfo;
+    const bool a2s = type == kA2SAnswerInfo || type == kA2SAnswerChallenge;
+    if (m_a2s.dialect == CHLDialect::Undecided) {
+        if (classicInfo) m_a2s.dialect = CHLDialect::Classic;
+        if (a2s) m_a2s.dialect = CHLDialect::A2S;
+    }
+    if (m_a2s.dialect == CHLDialect::Classic) return !a2s;  // classic: every classic answer, as always
+    if (m_a2s.dialect != CHLDialect::A2S) return true;       // undecided: players and rcon answers
+    if (classicInfo || type == kA2SAnswerInfo) {
+        // One reply per info query: the first one is taken, a second one for the same query is dropped.
+        if (!m_a2s.infoOutstanding) return false;
+        m_a2s.infoOutstanding = false;
+        if (m_a2s.awaiting == Query::Info) m_a2s.awaiting = Query::None;
+    }
+    if (type == kHLAnswerPlayers && m_a2s.awaiting == Query::Players) m_a2s.awaiting = Query::None;
+    return true;
+}
+
+void CHLServer::OnA2SInfo(std::span<const std::uint8_t> datagram) {
+    const A2SInfo reply = ParseA2SInfo(datagram);
+    HLServerInfo info;
+    info.serverName = reply.name;
+    info.map = reply.map;
+    info.gameDirectory = reply.folder;
+    info.description = reply.game;
+    ApplyServerInfo(info);
+    maxPlayers = reply.maxPlayers;
+    infoPlayers = reply.players;
+    bots = reply.bots;
+    vac = reply.vac ? 1 : 0;
+    Answered();
+}
+
+void CHLServer::OnA2SChallenge(std::span<const std::uint8_t> datagram) {
+    const auto value = ParseA2SChallenge(datagram);
+    if (!value) {
+        ++strayDatagrams;  // a challenge reply too short to hold one
+        return;
+    }
+    m_a2s.challenge = *value;
+    // A challenge tells nothing about the server yet: it is no answer that keeps the object alive.
+    if (m_a2s.awaiting == Query::Info && !m_a2s.infoRetried) {
+        m_a2s.infoRetried = true;
+        SendA2SInfo();
+    } else if (m_a2s.awaiting == Query::Players && !m_a2s.playersRetried) {
+        m_a2s.playersRetried = true;
+        SendA2SPlayers();
+    }
+}
+
+}  // namespace orv
