@@ -80,14 +80,15 @@ TEST(Simulator, PlaysMatchesClocksSilencesRelaysAndChainsAsTimeGoesOn) {
         {"kind": "hltv", "name": "tv", "relays": "cs", "spectators": 10},
         {"kind": "q3", "name": "q", "match": {"start": 10, "length": 600}},
         {"kind": "gtv", "name": "g1", "chains": ["g2"], "rooms": [{"relays": "q", "description": "Final"}]},
-        {"kind": "gtv", "name": "g2"}]})",
+        {"kind": "gtv", "name": "g2"}, {"kind": "a2s", "name": "new"}]})",
                               s, error));
     CSimulator sim(s);
     ASSERT_TRUE(sim.Ok()) << sim.Error();
     const auto peers = sim.List();
-    ASSERT_EQ(peers.size(), 5u);
+    ASSERT_EQ(peers.size(), 6u);
     const std::string cs = peers[0].address, tv = peers[1].address, q = peers[2].address, g1 = peers[3].address;
     CUdpPeer client;
+    EXPECT_EQ(Ask(client, peers[5].address, std::string("T") + "Source Engine Query" + std::string(1, '\0')).substr(4, 1), "A");
     const std::string report = "rcon 123456789 \"secret\" nxn_match_report";
 
     EXPECT_NE(Ask(client, cs, report).find("nxn_match_report = \"Red;Blue;"), std::string::npos);

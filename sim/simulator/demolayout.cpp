@@ -33,6 +33,7 @@ const DemoObject kObjects[] = {
     {orv::CObjectKind::HLServer, 27015, "Servers", "secret", 0},
     {orv::CObjectKind::HLServer, 27016, "Servers", "letmein", 0},
     {orv::CObjectKind::HLServer, 27017, "Servers", "secret", 0},
+    {orv::CObjectKind::HLServer, 27018, "Servers", "secret", 0},
     {orv::CObjectKind::Q3Server, 27960, "Servers", "secret", 0},
     {orv::CObjectKind::Q3Server, 27961, "Servers", "secret", 0},
     {orv::CObjectKind::HLTV, 27020, "Local TV", "secret", 1},

@@ -40,7 +40,8 @@ runs until --seconds have passed or until Ctrl+C / SIGTERM (exit code 0). A bad 
 exits with 2, a port that cannot be bound with 1.
 
 Scenario file (JSON): {"peers": [PEER, ...]}, each PEER an object with
-  kind          "hl" (classic Half-Life server), "hltv", "q3" (Quake 3 with OSP) or "gtv"
+  kind          "hl" (classic Half-Life server), "a2s" (present-day Half-Life server, A2S queries
+                with a challenge), "hltv", "q3" (Quake 3 with OSP) or "gtv"
   name          unique name other peers refer to (default: kind and position)
   count         make N such peers (names get -1..-N, a fixed port grows by one each)
   port          UDP port on 127.0.0.1 (default 0: any free port)
@@ -51,8 +52,8 @@ Scenario file (JSON): {"peers": [PEER, ...]}, each PEER an object with
   slots         player slots (proxies: spectator slots)
   players       list of player names
   churn         every CHURN seconds a player leaves, and comes back CHURN seconds later
-  match         {"start": S, "length": L, "every": E, "teams": ["A", "B"]}: an AdminBot match (hl)
-                or an OSP match clock (q3) from S seconds on for L seconds, again every E (0: once)
+  match         {"start": S, "length": L, "every": E, "teams": ["A", "B"]}: an AdminBot match
+                (hl, a2s) or an OSP match clock (q3) from S seconds on for L seconds, again every E (0: once)
   silent        {"start": S, "length": L, "every": E}: answers nothing during those seconds
   relays        hltv: the name of the Half-Life server or HLTV proxy it relays
   spectators    hltv: spectators; gtv: clients (both vary a little)
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
     std::int64_t seconds = 0;
     app.add_option("--scenario", scenarioPath, "Scenario file (JSON) to play")->check(CLI::ExistingFile);
     app.add_option("--hl", counts[0], "Add N classic Half-Life servers with players")->check(CLI::Range(0, 20000));
+    app.add_option("--a2s", counts[1], "Add N present-day Half-Life servers (A2S queries with a challenge)")
+        ->check(CLI::Range(0, 20000));
     app.add_option("--hltv", counts[2], "Add N HLTV proxies relaying the Half-Life servers")->check(CLI::Range(0, 20000));
     app.add_option("--q3", counts[3], "Add N Quake 3 servers with players")->check(CLI::Range(0, 20000));
     app.add_option("--gtv", counts[4], "Add N GTV proxies with a room relaying the Quake 3 servers")

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "sim/a2speer.h"
 #include "sim/gtvpeer.h"
 #include "sim/hlpeer.h"
 #include "sim/hltvpeer.h"
@@ -27,6 +28,7 @@ std::string Clock(std::int64_t seconds) {
 struct CSimulator::Peer {
     SimPeerSpec spec;
     std::unique_ptr<CHLPeer> hl;
+    std::unique_ptr<CA2SPeer> a2s;  // a present-day server: the binary queries over hl (destroyed first)
     std::unique_ptr<CHLTVPeer> hltv;
     std::unique_ptr<CQ3Peer> q3;
     std::unique_ptr<CGTVPeer> gtv;
@@ -49,8 +51,9 @@ CSimulator::CSimulator(const Scenario& scenario) {
     for (const SimPeerSpec& spec : scenario.peers) {
         auto p = std::make_unique<Peer>();
         p->spec = spec;
-        if (spec.kind == "hl") {
+        if (spec.kind == "hl" || spec.kind == "a2s") {
             p->hl = std::make_unique<CHLPeer>(spec.port);
+            if (spec.kind == "a2s") p->a2s = std::make_unique<CA2SPeer>(*p->hl);
             if (!spec.serverName.empty()) p->hl->SetServerName(spec.serverName);
             p->hl->SetMap(p->Map());
             p->hl->SetRconPassword(spec.rcon);
@@ -74,9 +77,6 @@ CSimulator::CSimulator(const Scenario& scenario) {
             if (!spec.serverName.empty()) p->gtv->SetHostName(spec.serverName);
             p->gtv->SetRconPassword(spec.rcon);
             p->gtv->SetGtvPassword(spec.password);
-        } else {
-            m_error = spec.name + ": the kind \"" + spec.kind + "\" cannot be played by this build";
-            return;
         }
         if (!p->Ok()) {
             m_error = spec.port ? "cannot bind 127.0.0.1:" + std::to_string(spec.port) + " for " + spec.name +
