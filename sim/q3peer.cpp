@@ -340,7 +340,9 @@ std::string CQ3Peer::InfoAnswerLocked(const std::string& challenge) const {
     return out;
 }
 
-std::optional<std::string> CQ3Peer::Answer(const std::string& text) {
+std::optional<std::string> CQ3Peer::Answer(const std::string& received) {
+    // Other clients end their queries with a line feed ("getinfo\n"), as the server's own parser allows.
+    const std::string text = !received.empty() && received.back() == '\n' ? received.substr(0, received.size() - 1) : received;
     if (text == "getstatus" || BeginsWith(text, "getstatus ")) return StatusAnswerLocked();
     if (text == "getinfo") return InfoAnswerLocked({});
     if (BeginsWith(text, "getinfo ")) return InfoAnswerLocked(text.substr(8));
