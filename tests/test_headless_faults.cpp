@@ -131,11 +131,12 @@ TEST(HeadlessFaults, TicksStateAndLayoutHoldUnderBadPeers) {
     take();
     ASSERT_EQ(exitCode, 0) << program.Err();
 
-    // Ticks once a second: no tick more than a quarter second late against the first one.
+    // Ticks once a second: against the earliest tick, none more than a quarter second late.
     ASSERT_EQ(tickAt.size(), static_cast<size_t>(kSeconds + 1));
-    std::chrono::milliseconds worst{0};
-    for (size_t k = 1; k < tickAt.size(); ++k)
-        worst = std::max(worst, std::chrono::duration_cast<std::chrono::milliseconds>(tickAt[k] - tickAt[0] - k * 1s));
+    std::vector<Clock::time_point> due;
+    for (size_t k = 0; k < tickAt.size(); ++k) due.push_back(tickAt[k] - std::chrono::seconds(static_cast<std::int64_t>(k)));
+    const auto worst = std::chrono::duration_cast<std::chrono::milliseconds>(*std::max_element(due.begin(), due.end()) -
+                                                                             *std::min_element(due.begin(), due.end()));
     EXPECT_LT(worst, 250ms) << "worst tick lateness";
     std::printf("flooded %zu datagrams; worst tick lateness %lld ms\n", flooded, static_cast<long long>(worst.count()));
 
