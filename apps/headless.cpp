@@ -178,7 +178,9 @@ std::string HelpFooter() {
     }
     s << "\nOutput (standard output, one compact JSON object per line):\n"
          "  The first tick runs at start, then one every second. After each tick, one line for the\n"
-         "  document, {\"tick\":N,\"time\":...,\"queue\":...,\"limit\":...,\"sent\":...,\"objects\":...},\n"
+         "  document, {\"tick\":N,\"time\":...,\"queue\":...,\"limit\":...,\"needed\":...,\"sent\":...,\n"
+         "  \"objects\":...} (needed: the limit in bits per second that the layout's polling needs; while\n"
+         "  --limit is below it, one line on standard error says so and names the limit to set),\n"
          "  then one line per object with tick, kind, address, host, port, state (1 no answer,\n"
          "  2 answering, 3 rcon accepted), serverName, map, players, maxPlayers, playerNames,\n"
          "  console (the console lines added since the object's previous line), strays and the\n"
@@ -383,6 +385,7 @@ Json DocumentLine(const COrvaneDoc& doc, std::int64_t tick) {
     j["time"] = doc.Platform().clock.Now();
     j["queue"] = doc.output.Count();
     j["limit"] = doc.output.GetLimit();
+    j["needed"] = doc.NeededRate();
     j["sent"] = doc.output.DatagramsSent();
     j["objects"] = doc.objects.size();
     j["sound"] = doc.sound.sound.enabled != 0;
@@ -405,6 +408,12 @@ bool CHeadlessRunner::Emit(const COrvaneDoc& doc, std::int64_t tick) {
     m_out << text;
     m_out.flush();
     return static_cast<bool>(m_out);
+}
+
+void CHeadlessRunner::WarnAboutRate(const COrvaneDoc& doc) {
+    const std::string warning = doc.OutputRateWarning();
+    if (!warning.empty() && !m_rateWarned) m_err << kProgramName << ": " << warning << '\n';
+    m_rateWarned = !warning.empty();
 }
 
 void CHeadlessRunner::SendPendingRcon() {
@@ -472,6 +481,7 @@ int CHeadlessRunner::Run(const volatile std::sig_atomic_t& stop) {
         if (now >= next) {
             doc.Tick();
             SendPendingRcon();
+            WarnAboutRate(doc);
             if (!Emit(doc, tick)) return 1;
             if (m_options.seconds && tick >= *m_options.seconds) break;
             ++tick;

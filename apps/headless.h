@@ -166,6 +166,8 @@ private:
         bool sent = false;
     };
     void SendPendingRcon();
+    // The limit below the needed rate: one line on standard error, again only after it was enough.
+    void WarnAboutRate(const COrvaneDoc& doc);
     bool Emit(const COrvaneDoc& doc, std::int64_t tick);
 
     const Options& m_options;
@@ -173,6 +175,7 @@ private:
     std::ostream& m_err;
     std::vector<PendingRcon> m_pending;
     std::map<const CCommonObject*, std::uint64_t> m_consoleSeen;
+    bool m_rateWarned = false;
 };
 
 }  // namespace orv::headless

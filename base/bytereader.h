@@ -67,9 +67,10 @@ public:
         return s;
     }
     // A zero-terminated string. A string that runs to the end of the buffer without a zero ends there
-    // (a received datagram is terminated just behind its last byte). At the end already: empty, failed.
+    // (a received datagram is terminated just behind its last byte). At the end already, or after a
+    // failed read: empty, failed.
     std::string CString() {
-        if (AtEnd()) {
+        if (m_failed || AtEnd()) {
             m_failed = true;
             return {};
         }

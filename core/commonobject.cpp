@@ -1,11 +1,13 @@
 #include "core/commonobject.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/archive.h"
 #include "core/module.h"
 #include "base/strutil.h"
+#include "net/namelookup.h"
 #include "net/outputcontrol.h"
 
 namespace orv {
@@ -42,6 +44,11 @@ CCommonObject::CCommonObject(CPlatform& platform)
 CCommonObject::~CCommonObject() { DestroySocket(); }
 
 void CCommonObject::DestroySocket() {
+    if (m_lookup) {
+        // Its answer is not waited for; the lookup ends on its own thread.
+        if (m_lookup->Fd() >= 0) m_platform.sockets.Unwatch(m_lookup->Fd());
+        m_lookup.reset();
+    }
     if (!m_socket) return;
     m_socket->Shutdown();
     // After this, the output worker neither sends nor will send on the socket.
@@ -55,19 +62,52 @@ void CCommonObject::CreateSocket() {
     // A socket that could not be created is reported, and the connect below fails on it as well.
     if (!m_socket->Create()) m_platform.prompter.Message("Create failed");
     m_socket->StartWatching();
-    if (!m_socket->Connect(host, port)) {
+    if (CUdpSocket::IsDottedAddress(host)) {
+        ConnectTo(host);
+        return;
+    }
+    // A name: never looked up on this thread, a slow name server would freeze the tick and the window.
+    m_lookup = CNameLookup::Start(host);
+    if (m_lookup->Fd() >= 0) m_platform.sockets.Watch(m_lookup->Fd(), [this] { OnLookupDone(); });
+    else OnLookupDone();
+}
+
+void CCommonObject::OnLookupDone() {
+    if (!m_lookup) return;
+    const std::optional<std::string> address = m_lookup->Result();
+    if (!address) return;  // not yet
+    if (m_lookup->Fd() >= 0) m_platform.sockets.Unwatch(m_lookup->Fd());
+    m_lookup.reset();
+    ConnectTo(*address);
+}
+
+void CCommonObject::ConnectTo(const std::string& address) {
+    if (address.empty() || !m_socket->Connect(address, port)) {
         m_platform.prompter.Message(Format("Connect failed for %s:%d", host.c_str(), static_cast<int>(port)));
         return;
     }
     resolvedAddress = m_socket->PeerAddress();
 }
 
-void CCommonObject::SendOutOfBand(std::string_view text) {
+void CCommonObject::SendOutOfBand(std::string_view text, CPacketKind kind) {
     std::string datagram("\xFF\xFF\xFF\xFF", 4);
     datagram.append(text);
     datagram.push_back('\0');
-    if (output && m_socket)
-        output->Queue(reinterpret_cast<const std::uint8_t*>(datagram.data()), datagram.size(), m_socket.get());
+    if (m_queryScope) kind = CPacketKind::Poll;
+    if (output && m_socket && !m_lookup)
+        output->Queue(reinterpret_cast<const std::uint8_t*>(datagram.data()), datagram.size(), m_socket.get(), kind);
+}
+
+void CCommonObject::SendRconQuery(const std::string& command) {
+    m_queryScope = true;
+    SendRcon(command);
+    m_queryScope = false;
+}
+
+void CCommonObject::MarkAnswered() {
+    lastAnswerTime = Now();
+    m_awaiting = false;
+    if (m_socket) m_sendsSeen = m_socket->SendCount();
 }
 
 std::string CCommonObject::AddressString() const { return orv::AddressString(resolvedAddress, static_cast<long>(port)); }
@@ -79,7 +119,18 @@ void CCommonObject::OnDrop(CCommonObject* target) {
 }
 
 void CCommonObject::CheckTimeout() {
-    if (Now() - lastAnswerTime > kTimeout) SetState(kStateTimeout);
+    const Time now = Now();
+    const std::uint64_t sends = m_socket ? m_socket->SendCount() : 0;
+    if (sends != m_sendsSeen) {
+        m_sendsSeen = sends;
+        // It left after the previous check (and after the last answer): the server is waited for from then.
+        if (!m_awaiting) {
+            m_awaiting = true;
+            m_awaitingSince = std::max(lastAnswerTime, m_lastCheck);
+        }
+    }
+    m_lastCheck = now;
+    if (m_awaiting && now - m_awaitingSince > kTimeout) SetState(kStateTimeout);
 }
 
 void CCommonObject::PlaySound(const std::string& fileName) {

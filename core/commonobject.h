@@ -12,13 +12,14 @@
 #include "base/consolelog.h"
 #include "base/platform.h"
 #include "core/zone.h"
+#include "net/outputcontrol.h"
 #include "net/udpsocket.h"
 
 namespace orv {
 
 class CArchive;
 class CCommonObject;
-class COutputSocketControl;
+class CNameLookup;
 class CSoundHolder;
 
 // The object's socket: receives on the main thread and hands prefixed datagrams to the owner.
@@ -95,13 +96,32 @@ public:
 
     // "%s:%d" of resolved address and port.
     std::string AddressString() const;
-    void MarkAnswered() { lastAnswerTime = Now(); }
-    // (Re)creates the socket, connects it and reads the peer's address back into resolved address.
+    // Last answer time := now; what was sent up to here counts as answered.
+    void MarkAnswered();
+    // (Re)creates the socket, connects it and reads the peer's address back into resolved address. A
+    // dotted address connects at once; a host name is looked up in the background and the socket
+    // connects when the answer arrives on the main thread (until then the object sends nothing and
+    // stays in state 1). A name that does not resolve gives "Connect failed for %s:%d".
     void CreateSocket();
+    // A host name whose lookup has not ended yet.
+    bool LookupPending() const { return m_lookup != nullptr; }
     // Frames FF FF FF FF + text + 00 and hands it to the output queue.
-    void SendOutOfBand(std::string_view text);
-    // State 1 when more than ten seconds passed since the last valid answer.
+    void SendOutOfBand(std::string_view text, CPacketKind kind = CPacketKind::Action);
+    // A query of the monitoring cycle: merged with an identical one still waiting, dropped when stale.
+    void SendQuery(std::string_view text) { SendOutOfBand(text, CPacketKind::Poll); }
+    // An rcon command that the cycle sends as a query (status, passwords read back and the like).
+    void SendRconQuery(const std::string& command);
+    // State 1 when more than ten seconds passed without an answer while one of the object's datagrams
+    // had left: the time a query spends waiting in the output queue is not the server's silence.
     void CheckTimeout();
+    // What one cycle of this object's queries takes on the wire, 30 bytes of overhead per datagram, and
+    // the ticks of its cycle. The document sums them into the rate its layout needs.
+    virtual std::int64_t CycleBytes() const { return 0; }
+    virtual int CycleTicks() const { return 6; }
+    // The wire cost of one out-of-band datagram of this text.
+    static std::int64_t WireCost(std::string_view text) {
+        return static_cast<std::int64_t>(text.size()) + 5 + COutputSocketControl::kOverhead;
+    }
 
     CPlatform& Platform() const { return m_platform; }
     Time Now() const { return m_platform.clock.Now(); }
@@ -137,9 +157,17 @@ protected:
 
 private:
     void DestroySocket();
+    void ConnectTo(const std::string& address);
+    void OnLookupDone();
 
     CPlatform& m_platform;
     std::unique_ptr<CObjectSocket> m_socket;
+    std::shared_ptr<CNameLookup> m_lookup;  // the host name being looked up
+    bool m_queryScope = false;       // SendRconQuery in progress
+    std::uint64_t m_sendsSeen = 0;   // the socket's send count when last looked at
+    bool m_awaiting = false;         // something left since the last answer
+    Time m_awaitingSince = 0;
+    Time m_lastCheck = 0;
 };
 
 // The answer type byte of a Half-Life datagram (0 when the datagram ends before it).

@@ -1,6 +1,7 @@
 #include "document/document.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -81,6 +82,9 @@ CCommonObject* COrvaneDoc::FindObject(const std::string& host, std::uint32_t por
     const std::string address = AddressString(host, static_cast<long>(port));
     for (auto& o : objects)
         if (o->AddressString() == address) return o.get();
+    // A name still being looked up has no address string yet: it is known by its host as entered.
+    for (auto& o : objects)
+        if (o->LookupPending() && o->host == host && o->port == port) return o.get();
     return nullptr;
 }
 
@@ -100,6 +104,23 @@ CCommonObject* COrvaneDoc::AddObject(std::unique_ptr<CCommonObject> object, CGro
     SetModifiedFlag();
     UpdateAllViews(kHintLayoutChanged);
     return added;
+}
+
+std::int64_t COrvaneDoc::NeededBytesPerSecond() const {
+    double perSecond = 0.0;
+    for (auto& o : objects) perSecond += static_cast<double>(o->CycleBytes()) / std::max(1, o->CycleTicks());
+    return static_cast<std::int64_t>(std::ceil(perSecond));
+}
+
+std::string COrvaneDoc::OutputRateWarning() const {
+    const std::int64_t needed = NeededRate();
+    const std::int64_t limit = output.GetLimit();
+    if (limit >= needed) return {};
+    const std::int64_t kbps = (needed + 1023) / 1024;
+    return Format("UDP output limit %lld kbps is below the %lld kbps this layout needs: servers are polled less "
+                  "often; set the limit to %lld kbps (%lld bits per second) or more",
+                  static_cast<long long>(limit / 1024), static_cast<long long>(kbps), static_cast<long long>(kbps),
+                  static_cast<long long>(kbps * 1024));
 }
 
 void COrvaneDoc::AddView(IDocumentView* view) {

@@ -138,6 +138,13 @@ public:
     void SetNetworkDetectSettings(bool enabled, CZone* zone, bool exportToWeb);
     // The Preferences dialog's "kbps" figure: the limit in bits per second divided by 1024.
     std::int32_t LimitKbps() const { return output.GetLimit() / 1024; }
+    // What the layout's polling needs: bytes per second (30 of overhead per datagram) from each object's
+    // cycle, and the same as a limit in bits per second (at least that much is needed to keep up).
+    std::int64_t NeededBytesPerSecond() const;
+    std::int64_t NeededRate() const { return NeededBytesPerSecond() * 8; }
+    // One line for the operator while the limit is below the needed rate, with the limit to set; empty
+    // otherwise.
+    std::string OutputRateWarning() const;
 
     // Layout files. Open replaces the layout only when the whole file is read ("Unexpected file format."
     // otherwise) and clears the selection; Save writes a temporary file and renames it over the old one.
@@ -192,7 +199,8 @@ private:
     void DeleteContents();
     std::unique_ptr<CCommonObject> CreateObject(CObjectKind kind);
     void ApplyKindValues(CCommonObject& object, const CObjectValues& values, bool adding);
-    // A new rcon password was entered: a Half-Life server forgets its challenge, so the next one is asked for.
+    // A new rcon password was entered: a Half-Life server (or proxy) forgets its challenge and, when it is
+    // answering, returns to state 2, which asks for a fresh one at once.
     void RestartRconHandshake(CCommonObject& object);
     void MoveObject(int direction);
     template <class Op>

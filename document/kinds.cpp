@@ -43,7 +43,7 @@ void COrvaneDoc::ApplyKindValues(CCommonObject& object, const CObjectValues& val
 }
 
 void COrvaneDoc::RestartRconHandshake(CCommonObject& object) {
-    if (auto* hl = dynamic_cast<CHLServer*>(&object)) hl->challenge = 0;
+    if (auto* hl = dynamic_cast<CHLServer*>(&object)) hl->RestartRcon();
 }
 
 }  // namespace orv

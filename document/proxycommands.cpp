@@ -24,10 +24,9 @@ void COrvaneDoc::HLTVRconPassword() {
     const auto text = m_platform.prompter.InputText("Try another rcon password:", proxy->rconPassword);
     if (!text) return;
     proxy->rconPassword = *text;
-    proxy->challenge = 0;
     // Back to the first step of the handshake: an answering proxy asks for a new challenge at once and
     // waits for it in state 2; a silent one asks when it answers again.
-    if (proxy->state >= CCommonObject::kStateMonitor) proxy->SetState(CCommonObject::kStateMonitor);
+    proxy->RestartRcon();
     SetModifiedFlag();
 }
 

@@ -178,6 +178,22 @@ int CFtpEngine::AddJob(std::unique_ptr<FtpJob> job) {
     return 1;
 }
 
+int CFtpEngine::AddOrReplaceJob(std::unique_ptr<FtpJob> job) {
+    if (!job) return 0;
+    {
+        std::lock_guard lk(m_lock);
+        for (auto& waiting : m_queue) {
+            if (waiting->server == job->server && waiting->port == job->port && waiting->remotePath == job->remotePath) {
+                waiting = std::move(job);
+                return 1;
+            }
+        }
+        m_queue.push_back(std::move(job));
+    }
+    m_wake.notify_one();
+    return 1;
+}
+
 std::int32_t CFtpEngine::PendingCount() const {
     std::lock_guard lk(m_lock);
     return static_cast<std::int32_t>(m_queue.size()) + (m_busy ? 1 : 0);

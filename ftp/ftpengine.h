@@ -53,6 +53,9 @@ public:
     // Appends the job at the tail of the queue and wakes the worker; the engine owns it from here on.
     // Returns 1; a null job is refused with 0.
     int AddJob(std::unique_ptr<FtpJob> job);
+    // The same, except that a job still waiting (not yet begun) for the same server, port and remote file
+    // is replaced by this newer one, in its place: a dead server does not pile up jobs.
+    int AddOrReplaceJob(std::unique_ptr<FtpJob> job);
     // Jobs waiting, plus 1 while the worker is processing one.
     std::int32_t PendingCount() const;
     // Asks the worker to leave and waits for it: it first uploads every job already queued and ends the

@@ -99,17 +99,19 @@ void CModuleVuzuVed::Tick(IModuleHost& host) {
 
 void CModuleVuzuVed::Upload(IModuleHost& host) {
     if (enabled == 0) return;
-    host.FtpEngine().AddJob(MakeJob(host));
+    if (auto job = MakeJob(host)) host.FtpEngine().AddOrReplaceJob(std::move(job));
 }
 
 std::unique_ptr<FtpJob> CModuleVuzuVed::MakeJob(IModuleHost& host) {
+    std::optional<std::string> page = GeneratePage(host);
+    if (!page) return nullptr;
     auto job = std::make_unique<FtpJob>();
     job->server = server;
     job->port = local.ftpPort;
     job->user = login;
     job->password = password;
     job->remotePath = remoteFilename;
-    job->content = GeneratePage(host);
+    job->content = std::move(*page);
     job->kind = 0;
     return job;
 }
@@ -164,13 +166,31 @@ std::string CModuleVuzuVed::Signature(IModuleHost& host) {
            "<br>Made by Dalvek, Gfx by Muro.";
 }
 
-std::string CModuleVuzuVed::GeneratePage(IModuleHost& host) {
+std::optional<std::string> CModuleVuzuVed::GeneratePage(IModuleHost& host) {
     const auto text = ReadTemplate(TemplatePath());
     if (!text) {
-        host.Prompter().Message(kMissingTemplateMessage);
-        return std::string();
+        if (!templateMissingShown) host.Prompter().Message(kMissingTemplateMessage);
+        templateMissingShown = true;
+        return std::nullopt;
     }
+    templateMissingShown = false;
     return GeneratePageFromTemplate(host, *text);
+}
+
+std::string CModuleVuzuVed::HtmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c; break;
+        }
+    }
+    return out;
 }
 
 std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::string_view templateText) {
@@ -193,8 +213,8 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
         if (!tv || tv->exportToWeb == 0 || tv->state < CCommonObject::kStateRcon) continue;
         ++hlExported;
         std::string row = hltvRow;
-        ReplaceAll(row, "[#HOSTNAME]", tv->serverName);
-        ReplaceAll(row, "[#IP]", tv->ExternalAddressString());
+        ReplaceAll(row, "[#HOSTNAME]", HtmlEscape(tv->serverName));
+        ReplaceAll(row, "[#IP]", HtmlEscape(tv->ExternalAddressString()));
         ReplaceAll(row, "[#NBSPEC]", Decimal(tv->spectators));
         ReplaceAll(row, "[#NBSPECMAX]", Decimal(tv->spectatorSlots));
         std::string clans, info;
@@ -204,14 +224,15 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
             const CHLServer* game = tv->GameServer(true);
             const std::string players = Decimal(tv->GetPlayerNameCount());
             if (adminBot && game) {
-                clans = game->matchState > 0 ? "<b>" + game->teamAName + "</b> vs <b>" + game->teamBName + "</b>"
+                clans = game->matchState > 0
+                            ? "<b>" + HtmlEscape(game->teamAName) + "</b> vs <b>" + HtmlEscape(game->teamBName) + "</b>"
                                              : std::string("&nbsp;");
-                info = "Currently " + players + " players on " + tv->map + ", " + MatchStateText(game->matchState) +
+                info = "Currently " + players + " players on " + HtmlEscape(tv->map) + ", " + MatchStateText(game->matchState) +
                        ", score is " + Decimal(game->TeamAScore()) + "-" + Decimal(game->TeamBScore()) + " (" +
                        Format("%0.1f", static_cast<double>(tv->delay)) + "s delay)";
             } else {
-                clans = tv->TeamTags();
-                info = players + " players on " + tv->map;
+                clans = HtmlEscape(tv->TeamTags());
+                info = players + " players on " + HtmlEscape(tv->map);
             }
         }
         ReplaceAll(row, "[#CLANS]", clans);
@@ -237,8 +258,8 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
         if (!gtv || gtv->exportToWeb == 0 || gtv->state < CCommonObject::kStateMonitor) continue;
         ++gtvExported;
         std::string row = gtvRow;
-        ReplaceAll(row, "[#HOSTNAME]", gtv->serverName);
-        ReplaceAll(row, "[#IP]", gtv->ExternalAddressString());
+        ReplaceAll(row, "[#HOSTNAME]", HtmlEscape(gtv->serverName));
+        ReplaceAll(row, "[#IP]", HtmlEscape(gtv->ExternalAddressString()));
         ReplaceAll(row, "[#NBSPEC]", Decimal(gtv->clients));
         ReplaceAll(row, "[#NBSPECMAX]", Decimal(gtv->clientSlots));
         std::string info;
@@ -247,8 +268,8 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
             const CGTVRoom& room = gtv->rooms[static_cast<size_t>(r)];
             if (room.roomState == 2) continue;
             const std::int32_t number = room.roomNumber > 0 ? room.roomNumber : room.hubNumber;
-            info += "Room #" + Decimal(number) + " : " + room.description + ", POV : " + gtv->FollowedPlayerName(room) +
-                    "<br>";
+            info += "Room #" + Decimal(number) + " : " + HtmlEscape(room.description) +
+                    ", POV : " + HtmlEscape(gtv->FollowedPlayerName(room)) + "<br>";
         }
         ReplaceAll(row, "[#INFO]", info);
         gtvBlock += row;

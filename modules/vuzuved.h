@@ -50,15 +50,21 @@ public:
     // Once a second while enabled: the first upload on the second tick, then one every interval ticks.
     // An interval below 1 counts as the default; an interval of 1 uploads on every tick from the second.
     void Tick(IModuleHost& host);
-    // Hands one page to the document's FTP engine (port 21), even an empty one. Nothing while disabled.
+    // Hands one page to the document's FTP engine (port 21). A page still waiting there for the same
+    // remote file is replaced by the newer one. Nothing while disabled, nor when no page could be made:
+    // the live page stays as it was.
     void Upload(IModuleHost& host);
-    // The upload job of one page: server, the FTP port, login, password, remote file, the page, kind 0.
+    // The upload job of one page: server, the FTP port, login, password, remote file, the page, kind 0;
+    // none when no page could be made.
     std::unique_ptr<FtpJob> MakeJob(IModuleHost& host);
-    // Fills web_template.html (read from the template folder); without it, the missing-template
-    // message and an empty page. Updates the peaks.
-    std::string GeneratePage(IModuleHost& host);
-    // The same from the template's text (its lines already joined).
+    // Fills web_template.html (read from the template folder). Without it: nothing, and the
+    // missing-template message, once until the template can be read again. Updates the peaks.
+    std::optional<std::string> GeneratePage(IModuleHost& host);
+    // The same from the template's text (its lines already joined). The template is used as written;
+    // every value that servers, proxies and players choose is HTML-escaped where it is put in.
     std::string GeneratePageFromTemplate(IModuleHost& host, std::string_view templateText);
+    // & < > " ' as character references.
+    static std::string HtmlEscape(std::string_view text);
     // The words of an AdminBot match state; empty for an unknown state.
     static std::string MatchStateText(std::int32_t matchState);
 
@@ -82,6 +88,7 @@ public:
     std::int32_t tickCounter = 0;
 
     LocalSetup local;
+    bool templateMissingShown = false;  // the missing-template message was shown; not again until it is read
 };
 
 }  // namespace orv

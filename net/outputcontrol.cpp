@@ -1,12 +1,19 @@
 #include "net/outputcontrol.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "base/archive.h"
 
 namespace orv {
 
-COutputSocketControl::COutputSocketControl() { SetLimit(kDefaultLimit); }
+COutputSocketControl::COutputSocketControl()
+    : m_clock([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+              .count();
+      }) {
+    SetLimit(kDefaultLimit);
+}
 
 COutputSocketControl::~COutputSocketControl() { Stop(); }
 
@@ -47,49 +54,130 @@ int COutputSocketControl::RunWindow() {
     std::int64_t sent = 0;
     int count = 0;
     ++m_windows;
+    std::lock_guard lk(m_queueLock);
+    DropStalePolls(m_clock());
     while (true) {
-        std::lock_guard lk(m_queueLock);
-        if (m_queue.empty()) break;
-        COutputPacket& head = *m_queue.front();
-        if (head.socket == nullptr) {
-            m_queue.pop_front();
-            continue;
-        }
-        const std::int64_t cost = static_cast<std::int64_t>(head.data.size()) + kOverhead;
+        while (!m_queue.empty() && m_queue.front()->socket == nullptr) m_queue.pop_front();  // cancelled
+        COutputPacket* head = nullptr;
+        if (!m_queue.empty()) head = m_queue.front().get();
+        else if (!m_lanes.empty()) head = m_lanes.front().packets.front().get();
+        if (!head) break;
+        const std::int64_t cost = static_cast<std::int64_t>(head->data.size()) + kOverhead;
         // The datagram waits for the next window, unless it could never fit in one and this window is empty.
         if (cost + sent >= budget && !(sent == 0 && cost >= budget)) break;
-        head.socket->Send(head.data.data(), head.data.size());
+        // Sent under the queue lock: once CancelSocket has returned, the socket is never used again.
+        head->socket->Send(head->data.data(), head->data.size());
         sent += cost;
         ++count;
         ++m_datagramsSent;
-        m_queue.pop_front();
+        m_bytesSent += static_cast<std::uint64_t>(cost);
+        if (head->kind == CPacketKind::Action) {  // polls and handshakes wait in their socket's lane
+            m_queue.pop_front();
+        } else {
+            // This socket had its turn: the next one goes first.
+            auto lane = m_lanes.begin();
+            lane->packets.pop_front();
+            --m_pollCount;
+            m_pollBytes -= cost;
+            if (lane->packets.empty()) EraseLane(lane);
+            else m_lanes.splice(m_lanes.end(), m_lanes, lane);
+        }
         if (cost >= budget) break;  // an oversized datagram has the window to itself
     }
     return count;
 }
 
-void COutputSocketControl::Queue(const std::uint8_t* data, size_t length, CUdpSocket* socket) {
+void COutputSocketControl::DropStalePolls(std::int64_t now) {
+    for (auto lane = m_lanes.begin(); lane != m_lanes.end();) {
+        auto& packets = lane->packets;
+        const size_t before = packets.size();
+        std::erase_if(packets, [&](const auto& p) {
+            if (now - p->queuedAt <= kPollLifetimeMilliseconds) return false;
+            m_pollBytes -= static_cast<std::int64_t>(p->data.size()) + kOverhead;
+            return true;
+        });
+        m_pollsDropped += before - packets.size();
+        m_pollCount -= before - packets.size();
+        auto next = std::next(lane);
+        if (packets.empty()) EraseLane(lane);
+        lane = next;
+    }
+}
+
+void COutputSocketControl::EraseLane(std::list<PollLane>::iterator lane) {
+    m_pollCount -= lane->packets.size();
+    for (const auto& p : lane->packets) m_pollBytes -= static_cast<std::int64_t>(p->data.size()) + kOverhead;
+    m_laneOf.erase(lane->socket);
+    m_lanes.erase(lane);
+}
+
+void COutputSocketControl::Queue(const std::uint8_t* data, size_t length, CUdpSocket* socket, CPacketKind kind) {
     auto packet = std::make_unique<COutputPacket>();
     packet->data.assign(data, data + length);
     packet->socket = socket;
+    packet->kind = socket ? kind : CPacketKind::Action;
+    // What the limit sends in one cycle; read before the queue lock, which never waits for the limit lock.
+    const std::int64_t backlog = static_cast<std::int64_t>(WindowBudget()) * (kPollLifetimeMilliseconds / kWindowMilliseconds);
     std::lock_guard lk(m_queueLock);
-    m_queue.push_back(std::move(packet));
+    packet->queuedAt = m_clock();
+    if (packet->kind == CPacketKind::Action) {
+        m_queue.push_back(std::move(packet));
+        return;
+    }
+    auto found = m_laneOf.find(socket);
+    if (found == m_laneOf.end()) {
+        m_lanes.push_back(PollLane{socket, {}});
+        found = m_laneOf.emplace(socket, std::prev(m_lanes.end())).first;
+    }
+    auto& packets = found->second->packets;
+    for (const auto& waiting : packets) {
+        if (waiting->data == packet->data) {
+            ++m_pollsMerged;
+            return;
+        }
+    }
+    // More waiting than the limit sends in a cycle would go stale anyway: the socket's oldest poll makes
+    // room for this fresher one. A socket with nothing waiting always gets its poll in.
+    const std::int64_t cost = static_cast<std::int64_t>(packet->data.size()) + kOverhead;
+    if (m_pollBytes + cost > backlog) {
+        const auto oldest = std::find_if(packets.begin(), packets.end(),
+                                         [](const auto& p) { return p->kind != CPacketKind::Handshake; });
+        if (oldest != packets.end()) {
+            m_pollBytes -= static_cast<std::int64_t>((*oldest)->data.size()) + kOverhead;
+            packets.erase(oldest);
+            --m_pollCount;
+            ++m_pollsDropped;
+        }
+    }
+    m_pollBytes += cost;
+    packets.push_back(std::move(packet));
+    ++m_pollCount;
 }
 
 void COutputSocketControl::CancelSocket(CUdpSocket* socket) {
     std::lock_guard lk(m_queueLock);
     for (auto& p : m_queue)
         if (p->socket == socket) p->socket = nullptr;
+    if (auto found = m_laneOf.find(socket); found != m_laneOf.end()) EraseLane(found->second);
 }
 
 void COutputSocketControl::Clear() {
     std::lock_guard lk(m_queueLock);
     m_queue.clear();
+    m_lanes.clear();
+    m_laneOf.clear();
+    m_pollCount = 0;
+    m_pollBytes = 0;
 }
 
 int COutputSocketControl::Count() const {
     std::lock_guard lk(m_queueLock);
-    return static_cast<int>(m_queue.size());
+    return static_cast<int>(m_queue.size() + m_pollCount);
+}
+
+void COutputSocketControl::SetClock(MillisecondClock clock) {
+    std::lock_guard lk(m_queueLock);
+    m_clock = std::move(clock);
 }
 
 void COutputSocketControl::SetLimit(std::int32_t bitsPerSecond) {

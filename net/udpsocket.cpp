@@ -53,25 +53,33 @@ bool CUdpSocket::IsLoopbackName(const std::string& host) {
     return lower == "localhost" || (lower.size() > 10 && lower.compare(lower.size() - 10, 10, ".localhost") == 0);
 }
 
+bool CUdpSocket::IsDottedAddress(const std::string& host) {
+    in_addr a{};
+    return ::inet_pton(AF_INET, host.c_str(), &a) == 1;
+}
+
+std::string CUdpSocket::ResolveHost(const std::string& host) {
+    if (IsDottedAddress(host)) return host;  // used as it is
+    if (IsLoopbackName(host)) return "127.0.0.1";
+    if (!IsValidHostName(host) || !g_nameResolution) return {};
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* res = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || res == nullptr) return {};
+    char buf[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr, buf, sizeof buf);
+    ::freeaddrinfo(res);
+    return buf;
+}
+
 bool CUdpSocket::Connect(const std::string& host, std::uint32_t port) {
     if (m_fd < 0 || port > 65535) return false;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::inet_pton(AF_INET, host.c_str(), &peer.sin_addr) == 1) {
-        // a dotted address, used as it is
-    } else if (IsLoopbackName(host)) {
-        peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    } else {
-        if (!IsValidHostName(host) || !g_nameResolution) return false;
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* res = nullptr;
-        if (::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || res == nullptr) return false;
-        peer.sin_addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
-        ::freeaddrinfo(res);
-    }
+    const std::string address = ResolveHost(host);
+    if (address.empty() || ::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1) return false;
     if (::connect(m_fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) return false;
     m_connected = true;
     return true;
@@ -106,6 +114,7 @@ CUdpSocket::Recv CUdpSocket::Receive(std::uint8_t* buffer, size_t capacity, size
 }
 
 long CUdpSocket::Send(const std::uint8_t* data, size_t length) {
+    m_sendCount.fetch_add(1, std::memory_order_relaxed);
     if (m_fd < 0) return -1;
     return ::send(m_fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
 }

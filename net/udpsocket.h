@@ -1,6 +1,7 @@
 // A non-blocking IPv4 datagram socket, bound to any local port and connected to one peer.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,6 +21,11 @@ public:
     // loopback address without asking anyone; any other host name is resolved (IPv4).
     // A host that is not a syntactically valid name is refused without asking the resolver.
     bool Connect(const std::string& host, std::uint32_t port);
+    // The dotted IPv4 address of host, resolved as Connect does (this may ask a name server and wait);
+    // empty when it does not resolve.
+    static std::string ResolveHost(const std::string& host);
+    // True for a dotted IPv4 address, which needs no lookup.
+    static bool IsDottedAddress(const std::string& host);
     // Dotted address of the connected peer; empty when not connected.
     std::string PeerAddress() const;
     int LocalPort() const;
@@ -31,6 +37,8 @@ public:
     Recv Receive(std::uint8_t* buffer, size_t capacity, size_t& length);
     // Sends one datagram to the connected peer; the result is the system's.
     long Send(const std::uint8_t* data, size_t length);
+    // How many datagrams were handed to Send (by the output worker), failed ones included.
+    std::uint64_t SendCount() const { return m_sendCount.load(std::memory_order_relaxed); }
     void Shutdown();
     void Close();
 
@@ -47,6 +55,7 @@ public:
 private:
     int m_fd = -1;
     bool m_connected = false;
+    std::atomic<std::uint64_t> m_sendCount{0};
 };
 
 }  // namespace orv

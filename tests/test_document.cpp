@@ -19,6 +19,7 @@ public:
     std::uint16_t Schema() const override { return 1; }
     void Tick() override {
         CheckTimeout();
+        if (queries) SendQuery("q");
         ++ticks;
         pollPhase = (pollPhase + 1) % 6;
     }
@@ -41,6 +42,7 @@ public:
     std::vector<CCommonObject*> deletedSeen;
     int ticks = 0;
     int linkPasses = 0;
+    bool queries = false;
     std::string relayed;
     CCommonObject* linked = nullptr;
 };
@@ -100,25 +102,25 @@ TEST_F(DocFixture, EmptyLayoutStillRefreshesEverySecond) {
     EXPECT_EQ(doc.cycleCounter, 2);
 }
 
-TEST_F(DocFixture, ObjectsAreTickedInListOrderAndTimeOut) {
+TEST_F(DocFixture, ObjectsAreTickedInListOrderAndTimeOutOnlyAfterAQueryLeft) {
     TickProbe* answered = Add("127.0.0.1", 27015);
-    TickProbe* silent = Add("127.0.0.1", 27016);
-    ASSERT_TRUE(answered && silent);
-    // Never answered: last answer time 0, so state 1 from the first tick.
-    silent->state = 2;
-    doc.Tick();
-    EXPECT_EQ(silent->state, 1);
+    TickProbe* quiet = Add("127.0.0.1", 27016);
+    ASSERT_TRUE(answered && quiet);
     answered->Answer();
-    EXPECT_EQ(answered->state, 2);
+    quiet->Answer();
     const Time answeredAt = tp.clock.now;
+    answered->queries = true;  // the other sends nothing: there is no silence of its server to judge
+    doc.Tick();
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return answered->Socket()->SendCount() > 0; }, std::chrono::seconds(3)));
     tp.clock.now = answeredAt + 10;
     doc.Tick();
-    EXPECT_EQ(answered->state, 2);  // ten whole seconds: still answering
+    EXPECT_EQ(answered->state, 2);  // ten whole seconds since it left: still answering
     tp.clock.now = answeredAt + 11;
     doc.Tick();
     EXPECT_EQ(answered->state, 1);  // eleven: time-out
+    EXPECT_EQ(quiet->state, 2);
     EXPECT_EQ(answered->ticks, 3);
-    EXPECT_EQ(silent->ticks, 3);
+    EXPECT_EQ(quiet->ticks, 3);
 }
 
 TEST_F(DocFixture, ProxiesLinkOnTheSixthTickOnlyToTheObjectNearerTheHead) {

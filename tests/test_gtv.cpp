@@ -83,7 +83,7 @@ struct GtvFixture : ::testing::Test {
     // Everything the object queued has reached the peer, and every answer the peer gave has been handled.
     void Settle(CCommonObject& o, sim::CQuakeLoopbackPeer& p) {
         const std::string marker = "flush " + std::to_string(++flushes);
-        o.SendOutOfBand(marker);
+        o.SendQuery(marker);  // behind the object's queries and actions
         while (doc.output.Count() > 0) doc.output.RunWindow();
         ASSERT_TRUE(p.WaitForText(marker, 3s)) << marker;
         while (tp.loop.RunOnce(0ms) > 0) {
@@ -144,7 +144,10 @@ TEST_F(GtvFixture, FiveSecondCycleWithExactBytes) {
     g->roomCount = 2;
     g->rooms[0].hubNumber = 3;
     g->rooms[1].hubNumber = 5;
-    for (int i = 0; i < 10; ++i) g->Tick();
+    for (int i = 0; i < 10; ++i) {
+        g->Tick();
+        if (i == 4) Settle(*g);  // a query still waiting is not queued twice
+    }
     Settle(*g);
     const std::vector<std::string> once{"getManagerInfo", "gethubinfo 3", "gethubinfo 5",
                                         "rcon \"secret\" gtv_password"};
@@ -259,9 +262,13 @@ TEST_F(GtvFixture, HubAnswerFillsItsRoom) {
     EXPECT_EQ(g->FollowedPlayerName(g->rooms[0]), "Zed");
 
     // An unknown hub changes no room but is an answer.
+    peer.SetSilent(true);
+    g->Tick();
+    Settle(*g);  // the query left
     tp.clock.Advance(20);
     g->Tick();
     EXPECT_EQ(g->state, 1);
+    peer.SetSilent(false);
     Deliver("hubInfoResponse\n\\hubNum\\77\\mapName\\x");
     EXPECT_EQ(g->state, 2);
     EXPECT_EQ(g->lastAnswerTime, tp.clock.now);
@@ -296,8 +303,10 @@ TEST_F(GtvFixture, RconProbeLeavesBeforeStateTwoOnlyWithAPassword) {
     EXPECT_EQ(g->state, 3);
     EXPECT_EQ(peer.CountText("rcon \"secret\" gtv_follow"), 1u);
 
-    // Silence, then the first answer probes again.
+    // Silence after a query left, then the first answer probes again.
     peer.SetSilent(true);
+    g->Tick();
+    Settle(*g);
     tp.clock.Advance(11);
     g->Tick();
     EXPECT_EQ(g->state, 1);

@@ -113,7 +113,7 @@ struct HLTVFixture : ::testing::Test {
             std::vector<std::string> markers;
             for (auto& [o, p] : pairs) {
                 markers.push_back("flush " + std::to_string(++flushes));
-                o->SendOutOfBand(markers.back());
+                o->SendQuery(markers.back());
             }
             while (doc.output.Count() > 0) doc.output.RunWindow();
             for (size_t i = 0; i < pairs.size(); ++i) {
@@ -218,7 +218,7 @@ TEST_F(HLTVFixture, SixPhasesWithExactBytes) {
     // Phase 1 renews the challenge of an answering proxy that has a password but no rcon yet.
     tv->rconPassword = "secret";
     tv->state = 2;
-    tv->lastAnswerTime = tp.clock.now;
+    tv->MarkAnswered();
     tv->pollPhase = 1;
     EXPECT_EQ(TickProxy(tv), std::vector<std::string>{Framed("challenge rcon")});
     EXPECT_EQ(tv->state, 2);
@@ -414,22 +414,23 @@ TEST_F(HLTVFixture, NonFiniteFiguresLeaveDelayAndBandwidth) {
     EXPECT_EQ(tv->outgoingBandwidth, 15.0f);
 }
 
-TEST_F(HLTVFixture, AnyPrintMeansRconInUseAndRefusalsAreOnlyLogged) {
+TEST_F(HLTVFixture, AnyPrintMeansRconInUseButARefusalClearsThePassword) {
     CHLTV* tv = AddProxy("");
     tv->state = 2;
     Deliver(tv, Print("Unknown command: x\n"));
     EXPECT_EQ(tv->state, 3);  // even without an rcon password
 
-    // No bad-password protection of its own: the proxy keeps its password and keeps sending.
+    // A refusal is no control: the server's protection, no further rcon until a new password.
     tv->rconPassword = "wrong";
     tv->state = 2;
     tp.clock.Advance(2);
     Deliver(tv, Print("Bad rcon_password.\n"));
-    EXPECT_EQ(tv->rconPassword, "wrong");
-    EXPECT_EQ(tv->state, 3);
+    EXPECT_EQ(tv->rconPassword, "");
+    EXPECT_EQ(tv->state, 2);
     EXPECT_EQ(tv->lastAnswerTime, tp.clock.now);
-    EXPECT_EQ(Console(*tv).back(), "Bad rcon_password.");
-    EXPECT_TRUE(tp.sound.played.empty());
+    EXPECT_EQ(Console(*tv), (std::vector<std::string>{"Unknown command: x", "Bad rcon_password.",
+                                                      CHLServer::kBadRconLine1, CHLServer::kBadRconLine2}));
+    EXPECT_EQ(tp.sound.played, std::vector<std::string>{"badrcon.wav"});
     // The server's rules do not apply to a proxy.
     tv->password = "kept";
     Deliver(tv, Print("\"sv_password\" is \"other\"\nnxn_match_report = \"A;B;0;0;0;0;2;1;0;0;0\"\n"));
@@ -947,10 +948,10 @@ TEST_F(HLTVFixture, DocumentProxyCommands) {
     while (doc.output.Count() > 0) doc.output.RunWindow();
     ASSERT_TRUE(peer.WaitForCount(1, 3s));
     EXPECT_EQ(peer.Received()[0], Framed("challenge rcon"));
+    tv->rconPassword = "secret";  // the status the challenge asks for goes with the right one
     while (tp.loop.RunOnce(200ms) > 0 && tv->challenge == 0) {
     }
     EXPECT_EQ(tv->challenge, peer.Base().ExpectedChallenge());
-    tv->rconPassword = "secret";
     Settle(tv);
 
     // Spec Password: empty input box, rcon with the quoted text.

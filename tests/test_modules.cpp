@@ -168,31 +168,59 @@ TEST_F(PageTest, TemplateIsReadFromTheCurrentDirectoryByDefault) {
     WriteFile(dir.path / "web_template.html", "[SECTION_ALWAYS]here[/SECTION_ALWAYS]");
     const fs::path before = fs::current_path();
     fs::current_path(dir.path);
-    const std::string generated = page.GeneratePage(host);
+    const auto generated = page.GeneratePage(host);
     fs::current_path(before);
     EXPECT_EQ(generated, "here");
 }
 
-TEST_F(PageTest, MissingTemplateShowsTheMessageAndGivesAnEmptyPage) {
+TEST_F(PageTest, MissingTemplateIsToldOnceAndNothingIsUploaded) {
     test::TempDir dir{"orvane-modules"};
-    page.local.templateFolder = (dir.path / "nowhere").string();
-    EXPECT_EQ(page.GeneratePage(host), "");
-    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{
-                                        "Unable to open template file web_template.html. Please put it on same dir "
-                                        "that this program"});
-    // The empty page is still uploaded, on every upload cycle.
+    page.local.templateFolder = dir.path.string();
     page.enabled = 1;
     page.interval = 2;
     page.server = "127.0.0.1";
-    page.Tick(host);
-    EXPECT_EQ(host.FtpEngine().PendingCount(), 0);
-    page.Tick(host);
+    for (int i = 0; i < 6; ++i) page.Tick(host);  // three upload cycles
+    EXPECT_EQ(host.FtpEngine().PendingCount(), 0);  // the live page is not replaced by an empty one
+    EXPECT_EQ(page.MakeJob(host), nullptr);
+    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{
+                                        "Unable to open template file web_template.html. Please put it on same dir "
+                                        "that this program"});
+    // Back once it can be read: uploaded; a newer page for the same remote file replaces a waiting one.
+    WriteFile(dir.path / "web_template.html", "[SECTION_ALWAYS]up[/SECTION_ALWAYS]");
+    page.Upload(host);
+    page.Upload(host);
     EXPECT_EQ(host.FtpEngine().PendingCount(), 1);
-    page.Tick(host);
-    page.Tick(host);
+    page.remoteFilename = "/other.html";
+    page.Upload(host);
     EXPECT_EQ(host.FtpEngine().PendingCount(), 2);
-    EXPECT_EQ(tp.prompter.messages.size(), 3u);
-    EXPECT_EQ(page.MakeJob(host)->content, "");
+    fs::remove(dir.path / "web_template.html");
+    page.Upload(host);
+    EXPECT_EQ(tp.prompter.messages.size(), 2u);  // told again after it had been read
+}
+
+TEST_F(PageTest, ValuesFromTheNetworkAreEscapedAndTheTemplateIsNot) {
+    const std::string evil = "<script src=x>&\"'";
+    const std::string safe = "&lt;script src=x&gt;&amp;&quot;&#39;";
+    CHLTV* tv = Proxy(3);
+    tv->serverName = evil;
+    tv->externalHost = evil;
+    tv->serverAddress = "10.0.0.1:27015";
+    tv->map = evil;
+    CGTV* gtv = Gtv(1, 2);
+    gtv->serverName = evil;
+    gtv->roomCount = 1;
+    gtv->rooms[0].roomState = 3;
+    gtv->rooms[0].description = evil;
+    gtv->rooms[0].following = 7;
+    gtv->rooms[0].playerCount = 1;
+    gtv->rooms[0].playerNumbers[0] = 7;
+    gtv->rooms[0].playerNames[0] = evil;
+    const std::string page = Generate(
+        "[SECTION_ALWAYS]<b>[/SECTION_ALWAYS][SECTION_HLTV][SECTION_HLTV_LOOP][#HOSTNAME]|[#IP]|[#INFO]|"
+        "[/SECTION_HLTV_LOOP][/SECTION_HLTV][SECTION_GTV][SECTION_GTV_LOOP][#HOSTNAME]|[#INFO]"
+        "[/SECTION_GTV_LOOP][/SECTION_GTV]");
+    EXPECT_EQ(page, "<b>" + safe + "|" + safe + ":0|0 players on " + safe + "|" + safe + "|Room #0 : " + safe +
+                        ", POV : " + safe + "<br>");
 }
 
 const std::string kStatsTemplate =
@@ -433,11 +461,13 @@ struct ScheduleTest : PageTest {
         page.local.templateFolder = dir.path.string();
         page.server = "127.0.0.1";
     }
+    int pages = 0;
     // Ticks the module n times and returns the tick numbers (1-based) that uploaded.
     std::vector<int> UploadTicks(int n) {
         std::vector<int> uploads;
         for (int i = 1; i <= n; ++i) {
             const auto before = host.FtpEngine().PendingCount();
+            page.remoteFilename = "/page" + std::to_string(++pages) + ".html";  // none replaces another here
             page.Tick(host);
             if (host.FtpEngine().PendingCount() != before) uploads.push_back(i);
         }
@@ -538,19 +568,16 @@ TEST_F(DocFixture, PageUploadedToAnFtpServerOnItsScheduleByTheDocumentsTick) {
     v.local.templateFolder = tmp.path.string();
     v.local.ftpPort = server.port;
 
-    // The proxy never answers, so its own tick puts it in state 1 at once; the page, made before the
-    // objects' ticks, still sees the state it had when the tick began.
     tv->state = CCommonObject::kStateRcon;
     doc.Tick();
     EXPECT_EQ(doc.ftp.PendingCount(), 0);
-    EXPECT_EQ(tv->state, CCommonObject::kStateTimeout);
-    tv->state = CCommonObject::kStateRcon;
     doc.Tick();  // the second enabled tick uploads
     const fs::path uploaded = server.home / "www" / "status.html";
     ASSERT_TRUE(WaitFor([&] { return doc.ftp.PendingCount() == 0 && ReadFile(uploaded).has_value(); }));
     EXPECT_EQ(ReadFile(uploaded), "<h1>Live</h1><ul><li>Live TV 9/32</li></ul><p>9</p><small>" + kSign + "</small>");
     EXPECT_EQ(server.Stores(), std::vector<std::string>{"/www/status.html"});
 
+    tv->state = CCommonObject::kStateTimeout;  // the proxy falls silent
     doc.Tick();
     doc.Tick();
     ASSERT_TRUE(WaitFor([&] { return doc.ftp.PendingCount() == 0; }));
@@ -802,7 +829,9 @@ TEST_F(DetectTest, KnownProxiesSilentReportersAndOtherKindsAreSkipped) {
     byName.host = "localhost";
     byName.port = 27999;
     byName.group = Group("Servers");
-    ASSERT_NE(doc.AddObjectOfKind(CObjectKind::GTV, byName), nullptr);
+    CCommonObject* named = doc.AddObjectOfKind(CObjectKind::GTV, byName);
+    ASSERT_NE(named, nullptr);
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return !named->LookupPending(); }, std::chrono::seconds(2)));
     // A silent proxy's list and a proxy without a list are not read.
     CGTV* silent = Reporter(3, Group("Servers"), "127.0.0.20:27970 ");
     silent->state = CCommonObject::kStateTimeout;
@@ -845,12 +874,10 @@ TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTen) {
 
 TEST_F(DetectTest, DocumentTicksTheDetectionBeforeItsObjects) {
     doc.networkDetect.targetZone = lan;
-    CGTV* reporter = Reporter(2, Group("Servers"), "127.0.0.5:27970 ");
-    reporter->lastAnswerTime = 0;  // its own tick will find it silent
+    Reporter(2, Group("Servers"), "127.0.0.5:27970 ");
     doc.networkDetect.tickCounter = CModuleNetworkDetect::kPassTick;
     doc.Tick();
     EXPECT_NE(Found("127.0.0.5"), nullptr);
-    EXPECT_EQ(reporter->state, CCommonObject::kStateTimeout);
     EXPECT_EQ(doc.networkDetect.tickCounter, 6);
 }
 

@@ -258,6 +258,8 @@ TEST_F(ObjectFixture, PrefixedRepliesReachThePacketHandlerAndOthersAreStrays) {
 
 TEST_F(ObjectFixture, UnresolvableHostIsReportedOnceAndStaysSilent) {
     auto o = Make("no such host", 27015);
+    EXPECT_TRUE(tp.prompter.messages.empty());  // looked up in the background, answered on this thread
+    tp.loop.RunUntil([&] { return !o->LookupPending(); }, 2s);
     ASSERT_EQ(tp.prompter.messages.size(), 1u);
     EXPECT_EQ(tp.prompter.messages[0], "Connect failed for no such host:27015");
     EXPECT_EQ(o->state, 1);
@@ -299,6 +301,14 @@ TEST_F(ObjectFixture, SocketCreationRefusedIsReportedAndTheConnectStillTried) {
 TEST_F(ObjectFixture, HostNameAndDottedAddressGiveTheSameAddressString) {
     auto byName = Make("localhost", 27015);
     auto byAddress = Make("127.0.0.1", 27015);
+    // A dotted address needs no lookup; a name is never looked up on this thread: until its answer is
+    // delivered here, the object has no address and sends nothing.
+    EXPECT_EQ(byAddress->AddressString(), "127.0.0.1:27015");
+    EXPECT_TRUE(byName->LookupPending());
+    EXPECT_EQ(byName->AddressString(), ":27015");
+    byName->SendOutOfBand("details");
+    EXPECT_EQ(output.Count(), 0);
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return !byName->LookupPending(); }, 2s));
     EXPECT_EQ(byName->AddressString(), "127.0.0.1:27015");
     EXPECT_EQ(byName->AddressString(), byAddress->AddressString());
     EXPECT_TRUE(byName->Matches("127.0.0.1:27015"));

@@ -55,7 +55,7 @@ struct Q3Fixture : ::testing::Test {
     // handled by the object.
     void Settle(CCommonObject& o) {
         const std::string marker = "flush " + std::to_string(++flushes);
-        o.SendOutOfBand(marker);
+        o.SendQuery(marker);  // behind the object's queries and actions
         while (doc.output.Count() > 0) doc.output.RunWindow();
         ASSERT_TRUE(peer.WaitForText(marker, 3s)) << marker;
         while (tp.loop.RunOnce(0ms) > 0) {
@@ -156,6 +156,9 @@ TEST_F(Q3Fixture, StatesGoOneTwoThreeAndBackToOneAfterElevenSilentSeconds) {
     EXPECT_EQ(s->state, 3);
 
     peer.SetSilent(true);
+    s->Tick();  // 1: nothing
+    s->Tick();  // 2: password
+    Settle(*s);  // it left and stays unanswered
     tp.clock.Advance(10);
     s->Tick();
     EXPECT_EQ(s->state, 3);  // ten seconds: still answering
@@ -167,7 +170,7 @@ TEST_F(Q3Fixture, StatesGoOneTwoThreeAndBackToOneAfterElevenSilentSeconds) {
     peer.ClearReceived();
     for (int i = 0; i < 6; ++i) s->Tick();
     Settle(*s);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"rcon \"secret\" score_time", "getinfo", "getstatus"}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"getstatus", "rcon \"secret\" score_time", "getinfo"}));
 }
 
 TEST_F(Q3Fixture, EmptyRconPasswordSendsNoRconAndNeverReachesStateThree) {
@@ -252,6 +255,9 @@ TEST_F(Q3Fixture, ScoreTimeStartsAndStopsTheMatchWithOneSoundPerChange) {
     EXPECT_EQ(tp.sound.played.size(), 7u);
     // Not reset on time-out.
     Deliver("print\n\"Score_Time\" is:\"5:00\"\n");
+    peer.SetSilent(true);
+    s->Tick();
+    Settle(*s);
     tp.clock.Advance(60);
     s->Tick();
     EXPECT_EQ(s->state, 1);
@@ -274,7 +280,10 @@ TEST_F(Q3Fixture, NoRconPasswordOnTheServerDisablesRconForGood) {
     EXPECT_EQ(peer.RefusedCommands(), std::vector<std::string>{"password"});
 
     peer.ClearReceived();
-    for (int i = 0; i < 18; ++i) s->Tick();
+    for (int i = 0; i < 18; ++i) {
+        s->Tick();
+        if (i % 6 == 5) Settle(*s);  // a query still waiting is not queued twice
+    }
     s->Kick("Alpha");
     s->SendRcon("status");
     Settle(*s);
@@ -303,29 +312,26 @@ TEST_F(Q3Fixture, StatusAnswerReadsThePlayersFromTheOspAuthValue) {
     EXPECT_EQ(s->playerNames[1], "Bravo");
     EXPECT_EQ(s->state, 2);
 
-    // The key not last: one empty name.
+    // The key not last: no quoted name, so no players.
     peer.SetOspAuth("1", false);
     s->pollPhase = 0;
     s->Tick();
     Settle(*s);
-    ASSERT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->playerNames[0], "");
-
-    // No players connected: the value holds no double quote either.
-    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\1\n");
-    EXPECT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->playerNames[0], "");
+    EXPECT_EQ(s->playerNameCount, 0);
 
     // Without the key, or with an empty value, the list stays as it was.
-    Deliver("statusResponse\n\\sv_hostname\\X\\sv_maxclients\\4\n0 0 \"Zed\"\n");
-    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\\n0 0 \"Zed\"\n");
-    EXPECT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->maxPlayers, 0);
-
-    // An unclosed first name reads empty.
-    Deliver("statusResponse\n\\server_ospauth\\1\n1 2 \"^3Cut");
+    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\1\n0 0 \"Ann\"\n");
+    Deliver("statusResponse\n\\sv_hostname\\X\n0 0 \"Zed\"\n");
+    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\");
     ASSERT_EQ(s->playerNameCount, 1);
-    EXPECT_EQ(s->playerNames[0], "");
+    EXPECT_EQ(s->playerNames[0], "Ann");
+
+    // Only complete quoted names count: an empty server, an unclosed last name.
+    Deliver("statusResponse\n\\sv_hostname\\X\\server_ospauth\\1\n");
+    EXPECT_EQ(s->playerNameCount, 0);
+    Deliver("statusResponse\n\\server_ospauth\\1\n0 0 \"Ann\"\n1 2 \"^3Cut");
+    ASSERT_EQ(s->playerNameCount, 1);
+    EXPECT_EQ(s->playerNames[0], "Ann");
 }
 
 TEST_F(Q3Fixture, MoreThanThirtyTwoNamesStopAtTheTable) {
@@ -360,11 +366,16 @@ TEST_F(Q3Fixture, ConsoleAnswerEdges) {
     // A last line without a line feed is not handled; empty lines are skipped; colour codes go.
     Deliver("print\n\n^1first^7 line\n\nlast");
     EXPECT_EQ(Console(*s), std::vector<std::string>{"first line"});
-    // "Bad rconpassword." is shown like any other line and proves nothing more than any console line.
+    // "Bad rconpassword.": the refusal is no control; rcon stays off until a new password is entered.
     Deliver("print\nBad rconpassword.\n");
-    EXPECT_EQ(s->consoleLog.text[1], "Bad rconpassword.");
-    EXPECT_EQ(s->state, 3);
-    EXPECT_EQ(s->rconPassword, "secret");
+    EXPECT_EQ(Console(*s), (std::vector<std::string>{"first line", "Bad rconpassword.", CQ3Server::kBadRconLine1,
+                                                     CQ3Server::kBadRconLine2}));
+    EXPECT_EQ(s->state, 2);
+    EXPECT_EQ(s->rconPassword, "");
+    EXPECT_EQ(tp.sound.played, std::vector<std::string>{"badrcon.wav"});
+    Deliver("print\nBad rconpassword.\n");  // the answer to a command already on its way
+    EXPECT_EQ(s->state, 2);
+    EXPECT_EQ(s->consoleLog.count, 5);
     // Other answers, and text before the keyword, are ignored.
     const Time before = s->lastAnswerTime;
     tp.clock.Advance(3);
@@ -372,11 +383,11 @@ TEST_F(Q3Fixture, ConsoleAnswerEdges) {
     Deliver(" print\nx\n");
     Deliver("getstatus");
     EXPECT_EQ(s->lastAnswerTime, before);
-    EXPECT_EQ(s->consoleLog.count, 2);
+    EXPECT_EQ(s->consoleLog.count, 5);
     // A console answer is consumed by its lines: a trailing keyword is no second answer.
     Deliver("printinfoResponse\n\\hostname\\Nope\\sv_maxclients\\9\n");
     EXPECT_EQ(s->serverName, "");
-    EXPECT_EQ(s->consoleLog.text[2], "infoResponse");
+    EXPECT_EQ(s->consoleLog.text[5], "infoResponse");
 }
 
 TEST_F(Q3Fixture, DatagramsArePrefixedAndAnswersEndAtTheFirstZero) {

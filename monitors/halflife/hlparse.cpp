@@ -42,6 +42,8 @@ HLPlayerList ParseHLPlayers(std::span<const std::uint8_t> datagram) {
     list.accepted = true;
     list.count = count;
     for (std::uint8_t i = 0; i < count; ++i) {
+        // A record cut short ends the list's reading: the names still missing stay empty.
+        if (in.Failed()) break;
         in.U8();  // index
         list.names[i] = in.CString();
         in.Skip(8);  // frag count and connection time

@@ -1,5 +1,8 @@
 #include "monitors/halflife/hlserver.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "base/archive.h"
 #include "base/strutil.h"
 
@@ -9,6 +12,7 @@ namespace {
 constexpr std::string_view kMatchReportLine = "nxn_match_report = ";
 constexpr std::string_view kNoMatchLine = "[AMX] No match running.";
 constexpr std::string_view kBadRconLine = "Bad rcon_password.";
+constexpr std::string_view kBadChallengeLine = "Bad challenge.";
 }  // namespace
 
 CHLServer::CHLServer(CPlatform& platform) : CCommonObject(platform) {
@@ -75,15 +79,26 @@ std::string CHLServer::TeamTags() const {
 
 // ---- commands ------------------------------------------------------------------------------------
 
-void CHLServer::SendRcon(const std::string& command) {
-    if (rconPassword.empty()) return;
+std::string CHLServer::RconText(const std::string& command) const {
     std::string text = "rcon ";
     text += std::to_string(challenge);  // unsigned decimal, as "%lu" writes it
     text += " \"";
     text += rconPassword;
     text += "\" ";
     text += command;
-    SendOutOfBand(text);
+    return text;
+}
+
+void CHLServer::SendRcon(const std::string& command) {
+    if (rconPassword.empty()) return;
+    SendOutOfBand(RconText(command));
+}
+
+std::int64_t CHLServer::CycleBytes() const {
+    std::int64_t bytes = WireCost("details") + WireCost("players");
+    if (!rconPassword.empty())
+        bytes += WireCost(RconText("nxn_match_report")) + WireCost(RconText("status")) + WireCost(RconText("sv_password"));
+    return bytes;
 }
 
 void CHLServer::Kick(const std::string& playerName) {
@@ -97,13 +112,19 @@ void CHLServer::ChangeLevel(const std::string& mapName) {
     if (!mapName.empty()) SendRcon("changelevel " + mapName);
 }
 
-void CHLServer::QueryStatus() { SendRcon("status"); }
-void CHLServer::RequestChallenge() { SendOutOfBand("challenge rcon"); }
-void CHLServer::QueryPlayers() { SendOutOfBand("players"); }
-void CHLServer::QueryDetails() { SendOutOfBand("details"); }
+void CHLServer::RestartRcon() {
+    challenge = 0;
+    oldPasswordInFlight = true;
+    if (state >= kStateMonitor) SetState(kStateMonitor);
+}
+
+void CHLServer::QueryStatus() { SendRconQuery("status"); }
+void CHLServer::RequestChallenge() { SendOutOfBand("challenge rcon", CPacketKind::Handshake); }
+void CHLServer::QueryPlayers() { SendQuery("players"); }
+void CHLServer::QueryDetails() { SendQuery("details"); }
 void CHLServer::SetServerPassword(const std::string& pw) { SendRcon("sv_password \"" + pw + "\""); }
-void CHLServer::QueryServerPassword() { SendRcon("sv_password"); }
-void CHLServer::QueryMatchReport() { SendRcon("nxn_match_report"); }
+void CHLServer::QueryServerPassword() { SendRconQuery("sv_password"); }
+void CHLServer::QueryMatchReport() { SendRconQuery("nxn_match_report"); }
 
 // ---- answers -------------------------------------------------------------------------------------
 
@@ -190,6 +211,7 @@ bool CHLServer::StoreChallenge(std::span<const std::uint8_t> datagram) {
     const auto value = ParseHLChallenge(datagram);
     if (!value) return false;
     challenge = *value;
+    oldPasswordInFlight = false;
     return true;
 }
 
@@ -216,7 +238,26 @@ void CHLServer::OnPrintLine(const std::string& line) {
     if (BeginsWith(line, kMatchReportLine)) OnMatchReport(line);
     if (BeginsWith(line, kNoMatchLine)) OnNoMatchRunning();
     if (BeginsWith(line, kBadRconLine)) OnBadRconPassword();
+    if (BeginsWith(line, kBadChallengeLine)) OnBadChallenge();
 }
+
+void CHLServer::OnBadChallenge() {
+    // The challenge went stale: ask for a fresh one, but at most once a cycle, never in a loop.
+    if (rconPassword.empty() || (challengeRetried != 0 && Now() - challengeRetried < kChallengeRetrySeconds)) return;
+    challengeRetried = Now();
+    RequestChallenge();
+}
+
+namespace {
+// Set scores come from the network: their sum is made in 64 bits and held to the 32-bit range.
+std::int32_t ScoreSum(std::int32_t a, std::int32_t b) {
+    const std::int64_t sum = static_cast<std::int64_t>(a) + b;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(sum, INT32_MIN, INT32_MAX));
+}
+}  // namespace
+
+std::int32_t CHLServer::TeamAScore() const { return ScoreSum(teamASet1, teamASet2); }
+std::int32_t CHLServer::TeamBScore() const { return ScoreSum(teamBSet1, teamBSet2); }
 
 void CHLServer::OnMatchReport(const std::string& line) {
     const HLMatchReport report = ParseMatchReport(line);
@@ -254,7 +295,7 @@ void CHLServer::OnNoMatchRunning() {
 
 void CHLServer::OnBadRconPassword() {
     // Only the first refusal disables rcon: the answers to commands already on their way refuse as well.
-    if (rconPassword.empty()) return;
+    if (rconPassword.empty() || oldPasswordInFlight) return;
     AppendConsole(kBadRconLine1, 0);
     AppendConsole(kBadRconLine2, 0);
     rconPassword.clear();

@@ -48,6 +48,8 @@ public:
     bool IsGameServer() const override { return true; }
     // "rcon <challenge> \"<rcon password>\" <command>"; nothing while the rcon password is empty.
     void SendRcon(const std::string& command) override;
+    // details, players and, with an rcon password, the three rcon queries of phase 3.
+    std::int64_t CycleBytes() const override;
     // "say Kicking <name>", then "kick \"<name>\"".
     void Kick(const std::string& playerName) override;
 
@@ -61,6 +63,10 @@ public:
     virtual void SetServerPassword(const std::string& pw);  // rcon sv_password "<pw>"
     virtual void QueryServerPassword();                     // rcon "sv_password"
     void QueryMatchReport();                                // rcon "nxn_match_report"
+    // A new rcon password was entered: the challenge is forgotten and an answering server returns to
+    // state 2, which asks for a fresh one at once. Refusals of commands sent with the old password, still
+    // on their way, do not clear the new one.
+    void RestartRcon();
 
     // Runs the team-tag detector over the current player list into team tags.
     void DetectTeamTags();
@@ -70,9 +76,9 @@ public:
     // What the layout view draws: the player gauge (out of 14) and the crossed-swords mark.
     std::int32_t GaugePlayers() const { return playerNameCount < kGaugeMaximum ? playerNameCount : kGaugeMaximum; }
     bool ShowsMatchMark() const { return state >= kStateRcon && matchRunning == 1; }
-    // A team's match score: the sum of its two sets.
-    std::int32_t TeamAScore() const { return teamASet1 + teamASet2; }
-    std::int32_t TeamBScore() const { return teamBSet1 + teamBSet2; }
+    // A team's match score: the sum of its two sets, held to the 32-bit range.
+    std::int32_t TeamAScore() const;
+    std::int32_t TeamBScore() const;
 
     // Own fields, in declaration order.
     std::int32_t matchRunning = 0;
@@ -89,6 +95,10 @@ public:
     std::int32_t teamASet2 = 0;
     std::int32_t teamBSet2 = 0;
     std::int32_t matchState = 0;
+    Time challengeRetried = 0;  // when a "Bad challenge." answer last asked for a fresh challenge
+    // After a new rcon password, until the fresh challenge arrives: refusals answer the old password.
+    bool oldPasswordInFlight = false;
+    static constexpr Time kChallengeRetrySeconds = 6;
 
     // The queries this object speaks, decided by the first answer that tells (hlserver_a2s.cpp).
     CHLDialect Dialect() const { return m_a2s.dialect; }
@@ -124,6 +134,8 @@ protected:
     // The icon for a game directory: 154 for exactly "cstrike", 160 otherwise.
     virtual std::uint32_t IconForGameDirectory(const std::string& directory) const;
 
+    // "rcon <challenge> \"<rcon password>\" <command>".
+    std::string RconText(const std::string& command) const;
     // Pieces the handlers are made of.
     // State 2 when in 1 (with its challenge request), then last answer time := now.
     void Answered();
@@ -139,6 +151,8 @@ protected:
     void OnMatchReport(const std::string& line);
     void OnNoMatchRunning();
     void OnBadRconPassword();
+    // "Bad challenge.": one fresh challenge request per cycle.
+    void OnBadChallenge();
 
 private:
     void SendA2SInfo();

@@ -52,8 +52,10 @@ void CHLServer::SendA2SPlayers() {
 }
 
 void CHLServer::SendDatagram(const std::string& bytes) {
-    if (output && Socket())
-        output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), Socket());
+    // The A2S queries are the cycle's own queries: polls, like "details" and "players", and nothing
+    // leaves while the address is still being looked up.
+    if (output && Socket() && !LookupPending())
+        output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), Socket(), CPacketKind::Poll);
 }
 
 bool CHLServer::AdmitAnswer(std::uint8_t type) {

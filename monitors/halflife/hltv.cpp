@@ -122,7 +122,7 @@ void CHLTV::Tick() {
             break;
         case 4:
             DetectTeamTags();
-            if (delay == kDelayUnknown) SendRcon("delay");
+            if (delay == kDelayUnknown) SendRconQuery("delay");
             break;
         case 5:
             CheckAutoRecord();
@@ -148,14 +148,20 @@ void CHLTV::OnChallenge(std::span<const std::uint8_t> datagram) {
 
 void CHLTV::OnPrintLines(const std::vector<std::string>& lines) {
     ConsoleFlags flags;
+    bool refused = false;
     for (const std::string& line : lines) {
         AppendConsole(line, 0);
         ApplyConsoleLine(line, flags);
+        // The proxy refused the rcon password: the server's protection, and no control is shown.
+        if (BeginsWith(line, "Bad rcon_password.")) {
+            OnBadRconPassword();
+            refused = true;
+        }
     }
     // A status block without a recording line: the proxy is not recording.
     if (flags.statusSeen && !flags.recordingSeen) recordingFile.clear();
-    // A proxy that prints anything in answer to rcon is in rcon use, whatever the password field says.
-    if (state < kStateRcon) SetState(kStateRcon);
+    // A proxy that prints anything else in answer to rcon is in rcon use, whatever the password field says.
+    if (!refused && state < kStateRcon) SetState(kStateRcon);
     MarkAnswered();
 }
 
@@ -213,6 +219,12 @@ void CHLTV::ApplyConsoleLine(const std::string& line, ConsoleFlags& flags) {
 }
 
 // ---- commands ------------------------------------------------------------------------------------
+
+std::int64_t CHLTV::CycleBytes() const {
+    std::int64_t bytes = WireCost("details") + WireCost("players") + WireCost("challenge rcon");
+    if (!rconPassword.empty()) bytes += WireCost(RconText("status"));
+    return bytes;
+}
 
 std::string CHLTV::ExternalAddressString() const {
     return orv::AddressString(externalHost, externalPort);

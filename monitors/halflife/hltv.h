@@ -66,6 +66,8 @@ public:
     // A2S_PLAYER), 3 challenge (its answer asks for the status), 4 team tags and "delay" while the delay is unknown,
     // 5 automatic recording.
     void Tick() override;
+    // details, players, the challenge of phase 3 and the status it asks for.
+    std::int64_t CycleBytes() const override;
     bool CanRecord() const override { return true; }
     bool IsGameServer() const override { return false; }
     void OnObjectDeleted(CCommonObject* deleted) override;
@@ -124,7 +126,8 @@ protected:
     // A challenge answer stores the number and asks for the status; the state is left to the status answer.
     void OnChallenge(std::span<const std::uint8_t> datagram) override;
     // Every line into the console log and through the proxy's rules; a status block without a recording
-    // line ends the recording; any print answer means rcon is in use (state 3).
+    // line ends the recording; a refused rcon password clears it (the server's protection); any other
+    // print answer means rcon is in use (state 3).
     void OnPrintLines(const std::vector<std::string>& lines) override;
     std::uint32_t IconForGameDirectory(const std::string& directory) const override { return kIcon; }
 

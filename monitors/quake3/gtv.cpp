@@ -61,14 +61,14 @@ void CGTV::Tick() {
     CheckTimeout();
     switch (pollPhase) {
         case 0:
-            SendOutOfBand("getManagerInfo");
+            SendQuery("getManagerInfo");
             break;
         case 1:
             for (int i = 0; i < roomCount; ++i)
-                SendOutOfBand(Format("gethubinfo %d", rooms[static_cast<size_t>(i)].hubNumber));
+                SendQuery(Format("gethubinfo %d", rooms[static_cast<size_t>(i)].hubNumber));
             break;
         case 2:
-            SendRcon("gtv_password");
+            SendRconQuery("gtv_password");
             CheckRecording();
             break;
         case 4:
@@ -82,13 +82,21 @@ void CGTV::Tick() {
 
 void CGTV::SetState(std::int32_t value) {
     // The probe's console answer proves the password, or brings "Bad rconpassword.".
-    if (value == kStateMonitor && !rconPassword.empty()) SendRcon("gtv_follow");
+    if (value == kStateMonitor && !rconPassword.empty()) SendRconQuery("gtv_follow");
     state = value;
 }
 
 void CGTV::SendRcon(const std::string& command) {
     if (rconPassword.empty()) return;
     SendOutOfBand("rcon \"" + rconPassword + "\" " + command);
+}
+
+std::int64_t CGTV::CycleBytes() const {
+    std::int64_t bytes = WireCost("getManagerInfo");
+    for (int i = 0; i < roomCount && i < kMaxRooms; ++i)
+        bytes += WireCost(Format("gethubinfo %d", rooms[static_cast<size_t>(i)].hubNumber));
+    if (!rconPassword.empty()) bytes += WireCost("rcon \"" + rconPassword + "\" gtv_password");
+    return bytes;
 }
 
 void CGTV::OnPacket(std::span<const std::uint8_t> datagram) {

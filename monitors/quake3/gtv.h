@@ -92,6 +92,9 @@ public:
     // Phases: 0 "getManagerInfo", 1 "gethubinfo %d" per room, 2 rcon "gtv_password" and check
     // recording, 4 check recording. Five phases.
     void Tick() override;
+    // getManagerInfo, one gethubinfo per room and, with an rcon password, gtv_password; five ticks.
+    std::int64_t CycleBytes() const override;
+    int CycleTicks() const override { return kPollCycle; }
     // Entering state 2 with an rcon password first sends the rcon probe "gtv_follow".
     void SetState(std::int32_t value) override;
     bool RconAccepted() const override { return state >= kStateRcon; }

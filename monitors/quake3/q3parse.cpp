@@ -39,11 +39,11 @@ Q3StatusAnswer ParseQ3StatusAnswer(std::string_view text) {
     std::string auth = InfoValue(text, "server_ospauth");
     if (auth.empty()) return a;
     a.hasPlayerList = true;
-    Tokenize(auth, "\"");  // up to and including the first double quote
     std::string name;
+    if (!Tokenize(auth, "\"", name)) return a;  // up to and including the first double quote; none: no players
     // The table has 32 entries: names beyond them are not read.
     while (a.playerCount < kQ3MaxNames) {
-        Tokenize(auth, "\"", name);  // the end report is ignored here: an unclosed name reads empty
+        if (!Tokenize(auth, "\"", name)) break;  // an unclosed name is no name
         a.playerNames[static_cast<size_t>(a.playerCount)] = StripColours(name);
         ++a.playerCount;
         if (!Tokenize(auth, "\"", name)) break;  // up to and including the next opening quote

@@ -28,7 +28,8 @@ struct Q3InfoAnswer {
 Q3InfoAnswer ParseQ3InfoAnswer(std::string_view text);
 
 // "statusResponse": sv_hostname, sv_maxclients and the players, read from the server_ospauth value (which
-// holds the player lines when it is the last key of the info string). At most 32 names are read.
+// holds the player lines when it is the last key of the info string). Only complete quoted names count:
+// a value without one gives no players. At most 32 names are read.
 struct Q3StatusAnswer {
     std::string serverName;
     std::int32_t maxPlayers = 0;
@@ -42,6 +43,7 @@ Q3StatusAnswer ParseQ3StatusAnswer(std::string_view text);
 inline constexpr std::string_view kQ3PasswordPrefix = "\"password\" is:\"";  // 15 characters
 inline constexpr std::string_view kQ3ScorePrefix = "\"Score_Time\" is:";     // 16 characters
 inline constexpr std::string_view kQ3NoRconPassword = "No rconpassword set on the server";
+inline constexpr std::string_view kQ3BadRcon = "Bad rconpassword.";
 // A line of the answer to rcon "password": the value up to the next double quote, colour codes removed.
 bool ParseQ3PasswordLine(std::string_view line, std::string& password);
 // A line of the answer to rcon "score_time": 0 when the clock waits, reached its time limit or shows a

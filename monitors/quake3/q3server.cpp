@@ -13,16 +13,16 @@ void CQ3Server::Tick() {
     CheckTimeout();
     switch (pollPhase) {
         case 0:
-            SendOutOfBand("getstatus");
+            SendQuery("getstatus");
             break;
         case 2:
-            if (state >= kStateMonitor && !rconPassword.empty()) SendRcon("password");
+            if (state >= kStateMonitor && !rconPassword.empty()) SendRconQuery("password");
             break;
         case 3:
-            SendRcon("score_time");
+            SendRconQuery("score_time");
             break;
         case 4:
-            SendOutOfBand("getinfo");
+            SendQuery("getinfo");
             break;
         default:
             break;
@@ -33,6 +33,13 @@ void CQ3Server::Tick() {
 void CQ3Server::SendRcon(const std::string& command) {
     if (rconPassword.empty()) return;
     SendOutOfBand("rcon \"" + rconPassword + "\" " + command);
+}
+
+std::int64_t CQ3Server::CycleBytes() const {
+    std::int64_t bytes = WireCost("getstatus") + WireCost("getinfo");
+    if (!rconPassword.empty())
+        bytes += WireCost("rcon \"" + rconPassword + "\" password") + WireCost("rcon \"" + rconPassword + "\" score_time");
+    return bytes;
 }
 
 void CQ3Server::Kick(const std::string& playerName) {
@@ -63,6 +70,14 @@ void CQ3Server::HandleConsoleAnswer(const std::string& text) {
             AppendConsole(kNoRconLine2, 0);
             rconPassword.clear();
             SetState(kStateMonitor);
+        }
+        if (BeginsWith(line, kQ3BadRcon) && !rconPassword.empty()) {
+            // Repeating a refused password is what gets the operator's address banned.
+            AppendConsole(kBadRconLine1, 0);
+            AppendConsole(kBadRconLine2, 0);
+            rconPassword.clear();
+            SetState(kStateMonitor);
+            PlaySound("badrcon.wav");
         }
     }
     if (state <= kStateRcon && !rconPassword.empty()) SetState(kStateRcon);

@@ -25,6 +25,11 @@ public:
     static constexpr const char* kNoRconLine2 =
         "Orvane : Please set a rconpassword on the server and re-enter the rcon_password";
 
+    // Console lines written when the server refuses the rcon password.
+    static constexpr const char* kBadRconLine1 =
+        "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent being banned.";
+    static constexpr const char* kBadRconLine2 = "Orvane : Please re-enter the good rcon_password";
+
     explicit CQ3Server(CPlatform& platform);
 
     const char* ClassName() const override { return kClassName; }
@@ -35,6 +40,8 @@ public:
     // Phases: 0 "getstatus", 2 rcon "password" (state 2 or more), 3 rcon "score_time", 4 "getinfo".
     void Tick() override;
     bool IsGameServer() const override { return true; }
+    // getstatus, getinfo and, with an rcon password, the two rcon queries.
+    std::int64_t CycleBytes() const override;
     // rcon "<rcon password>" <command>; nothing while the rcon password is empty.
     void SendRcon(const std::string& command) override;
     // rcon kick "<name>".
