@@ -185,9 +185,11 @@ std::string HelpFooter() {
          "  2 answering, 3 rcon accepted), serverName, map, players, maxPlayers, playerNames,\n"
          "  console (the console lines added since the object's previous line), strays and the\n"
          "  kind's own fields. A Half-Life server (CHLServer) adds gameDirectory, icon, teamTags,\n"
-         "  challenge, teamAName, teamBName, teamASet1, teamASet2, teamBSet1, teamBSet2, matchState\n"
-         "  and matchRunning. Text from the servers is written as UTF-8 (bytes that are not valid\n"
-         "  UTF-8 are read as Latin-1).\n";
+         "  challenge, teamAName, teamBName, teamASet1, teamASet2, teamBSet1, teamBSet2, matchState,\n"
+         "  matchRunning and protocol (\"classic\" for the details/players queries, \"a2s\" once the\n"
+         "  server answered the binary A2S queries); an A2S server also adds infoPlayers (the players\n"
+         "  its info reply counts), bots and vac (true when VAC secured). Text from the servers is\n"
+         "  written as UTF-8 (bytes that are not valid UTF-8 are read as Latin-1).\n";
     for (auto& k : Kinds())
         if (!k.fields.empty()) s << Wrap(k.fields, 92, "  ");
     s << "  Messages (what the window shows in message boxes) and sounds (\"sound: FILE\") go to\n"

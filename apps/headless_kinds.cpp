@@ -44,6 +44,12 @@ void EmitHLServer(const CCommonObject& object, Json& j) {
     j["teamBSet2"] = hl->teamBSet2;
     j["matchState"] = hl->matchState;
     j["matchRunning"] = hl->matchRunning;
+    j["protocol"] = DialectName(hl->Dialect());
+    if (hl->Dialect() == CHLDialect::A2S) {
+        j["infoPlayers"] = hl->infoPlayers;
+        j["bots"] = hl->bots;
+        j["vac"] = hl->vac == 1;
+    }
 }
 
 // ---- HLTV proxy ----

@@ -73,8 +73,8 @@ void MeasureTicks(benchmark::State& state, COrvaneDoc& doc, int count) {
     state.SetItemsProcessed(state.iterations() * count);
 }
 
-// Half-Life servers with rcon passwords, as a large event would have them: every tick queues details,
-// players or the three rcon commands for a sixth of them.
+// Half-Life servers with rcon passwords, as a large event would have them: every tick queues details
+// (with A2S_INFO while no answer told the dialect), players or the three rcon commands for a sixth of them.
 void BM_TickOverHalfLifeServers(benchmark::State& state) {
     RaiseDescriptorLimit();
     BenchPlatform bp;

@@ -109,7 +109,9 @@ CA2SPeer::CA2SPeer() : m_own(std::make_unique<CHLPeer>()), m_base(*m_own), m_sta
     Install();
 }
 
-CA2SPeer::CA2SPeer(CHLPeer& base) : m_base(base), m_state(std::make_shared<State>()) { Install(); }
+CA2SPeer::CA2SPeer(CHLPeer& base) : m_base(base), m_state(std::make_shared<State>()) {
+    Install();
+}
 
 CA2SPeer::~CA2SPeer() {
     {

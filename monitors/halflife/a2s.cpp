@@ -17,7 +17,9 @@ void PutU32(std::string& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
-std::string Head(char type) { return std::string("\xFF\xFF\xFF\xFF", 4) + type; }
+std::string Head(char type) {
+    return std::string("\xFF\xFF\xFF\xFF", 4) + type;
+}
 
 bool HasType(std::span<const std::uint8_t> datagram, std::uint8_t type) {
     return datagram.size() > kTypeOffset && datagram[kTypeOffset] == type;
@@ -25,7 +27,9 @@ bool HasType(std::span<const std::uint8_t> datagram, std::uint8_t type) {
 
 }  // namespace
 
-const char* DialectName(CHLDialect dialect) { return dialect == CHLDialect::A2S ? "a2s" : "classic"; }
+const char* DialectName(CHLDialect dialect) {
+    return dialect == CHLDialect::A2S ? "a2s" : "classic";
+}
 
 std::string A2SInfoQuery(std::optional<std::uint32_t> challenge) {
     std::string out = Head('T');

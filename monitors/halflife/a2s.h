@@ -56,12 +56,12 @@ struct A2SInfo {
     std::string version;
     // Extra data, present when its bit is set in the flag byte.
     std::uint8_t extraFlags = 0;
-    std::optional<std::uint16_t> gamePort;       // 0x80
-    std::optional<std::uint64_t> steamId;        // 0x10
-    std::optional<std::uint16_t> tvPort;         // 0x40, with tvName
+    std::optional<std::uint16_t> gamePort;  // 0x80
+    std::optional<std::uint64_t> steamId;   // 0x10
+    std::optional<std::uint16_t> tvPort;    // 0x40, with tvName
     std::string tvName;
-    std::optional<std::string> keywords;         // 0x20
-    std::optional<std::uint64_t> gameId;         // 0x01
+    std::optional<std::string> keywords;  // 0x20
+    std::optional<std::uint64_t> gameId;  // 0x01
 };
 A2SInfo ParseA2SInfo(std::span<const std::uint8_t> datagram);
 
@@ -72,6 +72,7 @@ struct CA2SSession {
     std::optional<std::uint32_t> challenge;  // the last one a challenge reply gave
     Query awaiting = Query::None;            // the last A2S query sent and not answered yet
     bool infoOutstanding = false;            // an info query waits for its one reply ('I' or 'm')
+    bool infoReplySeen = false;              // the server sends 'I' replies (its 'm' ones are dropped)
     bool infoRetried = false;                // this cycle's info query was repeated with a new challenge
     bool playersRetried = false;             // the same for the players query
 };

@@ -38,7 +38,8 @@ public:
     // The shared fields only: everything of its own is rebuilt from the answers.
     void Serialize(CArchive& ar) override;
 
-    // Dispatches on byte 4: 'm', 'C', 'D', 'c', 'l'; 'j' is ignored; anything else is a stray.
+    // Dispatches on byte 4: 'm', 'C', 'D', 'c', 'l' and the A2S 'I' and 'A' (once the dialect admits the
+    // answer); 'j' is ignored; anything else is a stray.
     void OnPacket(std::span<const std::uint8_t> datagram) override;
     // Time-out, then by poll phase: 0 details (or A2S_INFO), 1 fresh challenge in state 2, 2 players (or
     // A2S_PLAYER), 3 match report + status + server password, 4 team tags, 5 nothing.

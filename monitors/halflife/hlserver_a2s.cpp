@@ -6,7 +6,8 @@
 // A2S replies are ignored); 'I' or a challenge 'A' makes both phases A2S. A server may hand out a new
 // challenge at any time: the query it refused is sent once more with it, at most once per query and
 // cycle, so a server that answers everything with a fresh challenge costs one datagram more per query.
-// An A2S info query takes one reply: a server that answers it with both 'm' and 'I' is handled once.
+// An A2S info query takes one reply: a server that answers it with both 'm' and 'I' is handled once per
+// query, by the first reply until it has been seen to send 'I', by its 'I' reply from then on.
 #include "monitors/halflife/hlserver.h"
 #include "net/outputcontrol.h"
 
@@ -66,10 +67,12 @@ bool CHLServer::AdmitAnswer(std::uint8_t type) {
         if (a2s) m_a2s.dialect = CHLDialect::A2S;
     }
     if (m_a2s.dialect == CHLDialect::Classic) return !a2s;  // classic: every classic answer, as always
-    if (m_a2s.dialect != CHLDialect::A2S) return true;       // undecided: players and rcon answers
+    if (m_a2s.dialect != CHLDialect::A2S) return true;      // undecided: players and rcon answers
     if (classicInfo || type == kA2SAnswerInfo) {
         // One reply per info query: the first one is taken, a second one for the same query is dropped.
-        if (!m_a2s.infoOutstanding) return false;
+        // Once the server has been seen to send 'I', its obsolete 'm' replies are dropped: 'I' says more.
+        if (type == kA2SAnswerInfo) m_a2s.infoReplySeen = true;
+        if (!m_a2s.infoOutstanding || (classicInfo && m_a2s.infoReplySeen)) return false;
         m_a2s.infoOutstanding = false;
         if (m_a2s.awaiting == Query::Info) m_a2s.awaiting = Query::None;
     }
