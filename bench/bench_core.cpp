@@ -2,6 +2,9 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <string>
+#include <vector>
+
 #include "document/document.h"
 #include "base/pollloop.h"
 #include "monitors/halflife/hlserver.h"
@@ -33,7 +36,7 @@ public:
     std::uint16_t Schema() const override { return 1; }
     void Tick() override {
         CheckTimeout();
-        if (pollPhase % 2 == 0) SendOutOfBand("details");
+        if (pollPhase % 2 == 0) SendQuery("details");
         pollPhase = (pollPhase + 1) % 6;
     }
 };
@@ -54,6 +57,25 @@ void BM_QueueOneDatagram(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_QueueOneDatagram);
+
+// Queueing a poll while the queue is at its backlog under the default limit: the identical-poll scan of
+// the socket's waiting polls and the oldest one giving way.
+void BM_QueuePollUnderOverload(benchmark::State& state) {
+    COutputSocketControl q;
+    std::vector<CUdpSocket> sockets(100);
+    for (auto& s : sockets) s.Create();
+    std::vector<std::string> texts;
+    for (const char* t : {"details", "players", "rcon 123456789 \"secret\" status", "rcon 123456789 \"secret\" sv_password"})
+        texts.push_back(std::string(4, '\xFF') + t + std::string(1, '\0'));
+    size_t n = 0;
+    for (auto _ : state) {
+        const std::string& t = texts[(n / sockets.size()) % texts.size()];
+        q.Queue(reinterpret_cast<const std::uint8_t*>(t.data()), t.size(), &sockets[n % sockets.size()], CPacketKind::Poll);
+        ++n;
+    }
+    state.counters["waiting"] = q.Count();
+}
+BENCHMARK(BM_QueuePollUnderOverload);
 
 void RaiseDescriptorLimit() {
     rlimit lim{};

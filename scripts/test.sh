@@ -6,10 +6,10 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh --test
 root=$(pwd)
 
-# ThreadSanitizer build of the network tests.
+# ThreadSanitizer build of the network and output-queue tests.
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_SANITIZE=thread \
       -DORVANE_GUI=OFF -DORVANE_BENCH=OFF >/dev/null
-cmake --build build/tsan --target test_net
+cmake --build build/tsan --target test_net test_outputqueue
 
 # libFuzzer targets (clang, ASan + UBSan).
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DORVANE_FUZZ=ON \
