@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
     orv::CQtPlatformServices services;
     orv::COrvaneDoc doc(services.platform);
     doc.New();
+    // A layout file named on the command line is opened at once.
+    if (argc > 1) doc.Open(argv[1]);
     orv::CMainFrame frame(doc);
     services.prompter.SetParentWindow(&frame);
     frame.show();

@@ -3,10 +3,10 @@
 #pragma once
 
 #include <QBasicTimer>
-#include <QLabel>
 #include <QMainWindow>
 
 #include "document/document.h"
+#include "ui/view/orvaneview.h"
 
 namespace orv {
 
@@ -18,6 +18,7 @@ public:
     explicit CMainFrame(COrvaneDoc& doc, QWidget* parent = nullptr);
     ~CMainFrame() override;
     void OnUpdate(int hint) override;
+    COrvaneView* View() const { return m_view; }
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -27,7 +28,7 @@ private:
 
     COrvaneDoc& m_doc;
     QBasicTimer m_timer;
-    QLabel* m_summary;
+    COrvaneView* m_view;
 };
 
 }  // namespace orv

@@ -2,13 +2,13 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QInputDialog>
 #include <QMessageBox>
 #include <QThread>
 #include <QUrl>
 #include <cstdio>
 
 #include "base/strutil.h"
+#include "ui/dialogs/inputbox.h"
 
 namespace orv {
 
@@ -35,7 +35,7 @@ void CQtPrompter::Message(const std::string& text) {
 bool CQtPrompter::AskYesNo(const std::string& question) {
     bool yes = false;
     OnMainThread([&] {
-        yes = QMessageBox::question(m_parent, QApplication::applicationName(), ToQString(question),
+        yes = QMessageBox::question(m_parent, QStringLiteral("Orvane"), ToQString(question),
                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     });
     return yes;
@@ -44,10 +44,7 @@ bool CQtPrompter::AskYesNo(const std::string& question) {
 std::optional<std::string> CQtPrompter::InputText(const std::string& prompt, const std::string& initial) {
     std::optional<std::string> result;
     OnMainThread([&] {
-        bool ok = false;
-        const QString text = QInputDialog::getText(m_parent, QApplication::applicationName(), ToQString(prompt),
-                                                   QLineEdit::Normal, ToQString(initial), &ok);
-        if (ok) result = FromQString(text);
+        if (auto text = CInputBox::Ask(m_parent, ToQString(prompt), ToQString(initial))) result = FromQString(*text);
     });
     return result;
 }
