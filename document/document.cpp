@@ -217,6 +217,11 @@ void COrvaneDoc::RangeAdd(CObjectKind kind, const CAddressRange& range, const CO
             CObjectValues one = values;
             one.host = range.prefix + std::to_string(octet);
             one.port = static_cast<std::uint32_t>(port);
+            // Proxies added by range are reached from outside at their own address.
+            if (values.externalHost.empty()) {
+                one.externalHost = one.host;
+                one.externalPort = static_cast<std::int32_t>(port);
+            }
             AddObjectOfKind(kind, one);
         }
     }

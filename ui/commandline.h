@@ -1,0 +1,20 @@
+// The program's command line: orvane [--demo] [LAYOUT], --help, --version.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orv {
+
+struct CCommandLine {
+    bool help = false;
+    bool version = false;
+    bool demo = false;
+    std::string layoutFile;  // empty: a new layout
+    std::string error;       // not empty: the command line cannot be carried out
+};
+
+CCommandLine ParseCommandLine(const std::vector<std::string>& args);
+std::string UsageText(const std::string& program);
+
+}  // namespace orv

@@ -1,0 +1,97 @@
+// The modules' dialogs: "VuzuVed Config", "Adminbot module", "GTV network Autodetection"; and the
+// program's own: "Preferences" and "About Orvane".
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/platform.h"
+#include "document/document.h"
+#include "ui/dialogs/valuesdialog.h"
+
+namespace orv {
+
+using CVuzuVedValues = COrvaneDoc::CVuzuVedSettings;
+
+class CVuzuVedDialog : public CValuesDialog<CVuzuVedValues> {
+public:
+    static constexpr long long kMinInterval = 10;
+    static constexpr long long kMaxInterval = 99999999;
+
+    CVuzuVedDialog(const CVuzuVedValues& initial, IPrompter& prompter, QWidget* parent = nullptr);
+    QCheckBox* enabled;
+    QLineEdit* server;
+    QLineEdit* login;
+    QLineEdit* password;
+    QLineEdit* remoteFilename;
+    // Shown but fixed, unless the stored value is outside the accepted range: then it can be corrected.
+    QLineEdit* interval;
+
+protected:
+    std::optional<CVuzuVedValues> Collect() override;
+
+private:
+    IPrompter& m_prompter;
+};
+
+class CAdminBotDialog : public CValuesDialog<bool> {
+public:
+    explicit CAdminBotDialog(bool enabledNow, QWidget* parent = nullptr);
+    QCheckBox* enabled;
+
+protected:
+    std::optional<bool> Collect() override { return enabled->isChecked(); }
+};
+
+struct CNetDetectValues {
+    bool enabled = false;
+    int zoneIndex = -1;  // index in the zone names; -1 when disabled
+    bool exportToWeb = false;
+};
+
+class CNetDetectDialog : public CValuesDialog<CNetDetectValues> {
+public:
+    CNetDetectDialog(const std::vector<std::string>& zoneNames, const CNetDetectValues& initial,
+                     QWidget* parent = nullptr);
+    QCheckBox* enabled;
+    QComboBox* zone;
+    QCheckBox* exportToWeb;
+
+protected:
+    std::optional<CNetDetectValues> Collect() override;
+};
+
+struct CPreferencesValues {
+    bool sound = true;
+    std::int32_t limitKbps = 10;
+};
+
+class CPreferencesDialog : public CValuesDialog<CPreferencesValues> {
+public:
+    static constexpr long long kMinKbps = 2;
+    static constexpr long long kMaxKbps = 100000;
+
+    CPreferencesDialog(const CPreferencesValues& initial, IPrompter& prompter, QWidget* parent = nullptr);
+    QCheckBox* sound;
+    QLineEdit* limit;
+
+protected:
+    std::optional<CPreferencesValues> Collect() override;
+
+private:
+    IPrompter& m_prompter;
+};
+
+class CAboutDialog : public QDialog {
+public:
+    explicit CAboutDialog(QWidget* parent = nullptr);
+    // "Rizovezezi Rodaze Orvane Version %d.%d", and " Beta %d" for a build with a patch number.
+    static QString VersionLine(const QString& version);
+};
+
+}  // namespace orv
