@@ -34,8 +34,8 @@ const DemoObject kObjects[] = {
     {orv::CObjectKind::HLServer, 27016, "Servers", "letmein", 0},
     {orv::CObjectKind::HLServer, 27017, "Servers", "secret", 0},
     {orv::CObjectKind::HLServer, 27018, "Servers", "secret", 0},
-    {orv::CObjectKind::Q3Server, 27960, "Servers", "secret", 0},
-    {orv::CObjectKind::Q3Server, 27961, "Servers", "secret", 0},
+    {orv::CObjectKind::Q3Server, 27960, "Quake 3", "secret", 0},
+    {orv::CObjectKind::Q3Server, 27961, "Quake 3", "secret", 0},
     {orv::CObjectKind::HLTV, 27020, "Local TV", "secret", 1},
     {orv::CObjectKind::HLTV, 27021, "Local TV", "secret", 0},
     {orv::CObjectKind::HLTV, 27022, "Local TV", "secret", 1},
@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
     orv::CPlatform platform{clock, prompter, sound, loop};
     orv::COrvaneDoc doc(platform);
     doc.New();
+    // The Quake 3 servers beside the GTV proxies that relay them.
+    doc.AddGroup("Quake 3", doc.zones.Tail(), 1);
     for (const DemoObject& o : kObjects) {
         orv::CObjectValues v;
         v.host = "127.0.0.1";
