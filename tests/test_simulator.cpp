@@ -12,7 +12,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(Scenario, BadFilesAreRefusedWithTheirPlace) {
+TEST(Scenario, BadScenariosAreRefusedWithTheirPlace) {
     const std::pair<const char*, const char*> rows[] = {
         {"{", "not a JSON document"},
         {R"({"servers": []})", "servers: unknown key"},
@@ -21,32 +21,18 @@ TEST(Scenario, BadFilesAreRefusedWithTheirPlace) {
         {R"({"peers": [{"kind": "hl", "port": 70000}]})", "peer 1.port: must lie between 0 and 65535"},
         {R"({"peers": [{"kind": "hl", "match": {"start": 5, "length": 60, "every": 30}}]})",
          "peer 1.match: every must be 0 or at least the length"},
-        {R"({"peers": [{"kind": "hl", "players": "bob"}]})", "peer 1.players: a list of texts is expected"},
         {R"({"peers": [{"kind": "hl", "count": 2, "port": 65535}]})", "peer 1: the ports run past 65535"},
-    };
-    for (const auto& [json, message] : rows) {
-        Scenario s;
-        std::string error;
-        EXPECT_FALSE(ParseScenario(json, s, error)) << json;
-        EXPECT_EQ(error, message) << json;
-    }
-}
-
-TEST(Scenario, RelaysAndChainsMustNameTheRightKind) {
-    const std::pair<const char*, const char*> rows[] = {
+        // Read, then refused as a whole.
         {R"({"peers": [{"kind": "hltv", "name": "tv", "relays": "q"}, {"kind": "q3", "name": "q"}]})",
          "tv: relays \"q\", which is no other Half-Life server or HLTV proxy"},
         {R"({"peers": [{"kind": "gtv", "name": "g", "chains": ["g"]}]})", "g: chains \"g\", which is no other GTV proxy"},
-        {R"({"peers": [{"kind": "gtv", "name": "g", "rooms": [{"relays": "h"}]}, {"kind": "hl", "name": "h"}]})",
-         "g: a room relays \"h\", which is no Quake 3 server or other GTV proxy"},
         {R"({"peers": [{"kind": "hl", "port": 27015}, {"kind": "q3", "port": 27015}]})",
          "the port 27015 is given twice"},
     };
     for (const auto& [json, message] : rows) {
         Scenario s;
         std::string error;
-        ASSERT_TRUE(ParseScenario(json, s, error)) << error;
-        EXPECT_FALSE(CheckScenario(s, error)) << json;
+        EXPECT_FALSE(ParseScenario(json, s, error) && CheckScenario(s, error)) << json;
         EXPECT_EQ(error, message) << json;
     }
 }
