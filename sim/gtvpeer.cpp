@@ -36,7 +36,7 @@ std::string Word(const std::string& command) {
 
 }  // namespace
 
-CGTVPeer::CGTVPeer() {
+CGTVPeer::CGTVPeer(int port) : CQuakeLoopbackPeer(port) {
     m_hostName = "Orvane GTV";
     m_rconPassword = "secret";
     Start();

@@ -34,7 +34,7 @@ class CGTVPeer : public CQuakeLoopbackPeer {
 public:
     // Defaults: "Orvane GTV", 0 clients of 64, no chains, no rooms, gtv_password empty,
     // rcon password "secret".
-    CGTVPeer();
+    explicit CGTVPeer(int port = 0);  // any free port for 0
     ~CGTVPeer() override;
 
     void SetHostName(const std::string& name);

@@ -51,7 +51,7 @@ std::uint32_t ChallengeValue(const std::string& text) {
 
 }  // namespace
 
-CHLPeer::CHLPeer() {
+CHLPeer::CHLPeer(int port) : m_udp(port) {
     m_address = "127.0.0.1:" + std::to_string(m_udp.Port());
     m_serverName = "Orvane Test Server";
     m_map = "de_dust2";
@@ -318,6 +318,15 @@ std::vector<std::string> CHLPeer::AcceptedCommands() const {
 std::vector<std::string> CHLPeer::RefusedCommands() const {
     std::lock_guard lk(m_lock);
     return m_refused;
+}
+
+std::vector<std::string> CHLPeer::TakeReceived() {
+    std::lock_guard lk(m_lock);
+    std::vector<std::string> taken;
+    taken.swap(m_received);
+    m_accepted.clear();
+    m_refused.clear();
+    return taken;
 }
 
 void CHLPeer::ClearReceived() {

@@ -49,7 +49,8 @@ public:
     // Answers an accepted rcon command: the console text to print, or nothing to answer as usual.
     using RconHook = std::function<std::optional<std::string>(const std::string& command)>;
 
-    CHLPeer();   // binds 127.0.0.1 on a port of its own and starts answering
+    // Binds 127.0.0.1 on the given port (any free one for 0) and starts answering.
+    explicit CHLPeer(int port = 0);
     ~CHLPeer();  // stops and joins its thread
     CHLPeer(const CHLPeer&) = delete;
     CHLPeer& operator=(const CHLPeer&) = delete;
@@ -94,6 +95,8 @@ public:
     std::vector<std::string> AcceptedCommands() const;
     std::vector<std::string> RefusedCommands() const;
     void ClearReceived();
+    // The datagrams received since the last call, in order; forgets them and the command records.
+    std::vector<std::string> TakeReceived();
     // Waits until pred(received datagrams) holds or the limit passes; true when it held.
     bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred, std::chrono::milliseconds limit) const;
     bool WaitForCount(size_t count, std::chrono::milliseconds limit) const;

@@ -14,7 +14,8 @@ std::string Unquoted(std::string value) {
 
 }  // namespace
 
-CHLTVPeer::CHLTVPeer(std::chrono::seconds lifetime) : m_end(std::chrono::steady_clock::now() + lifetime) {
+CHLTVPeer::CHLTVPeer(std::chrono::seconds lifetime, int port)
+    : m_end(std::chrono::steady_clock::now() + lifetime), m_hl(port) {
     m_hl.SetServerName(m_name);
     m_hl.SetDescription("HLTV");
     // Past its lifetime the peer answers nothing (the datagrams are still recorded).

@@ -24,7 +24,7 @@ public:
 
     // Defaults: name "Orvane HLTV", map de_dust2, 128 slots, no spectators or proxies, bandwidth in 1.5
     // and out 15.0, not connected, delay 30.0, not recording, rcon password "secret".
-    explicit CHLTVPeer(std::chrono::seconds lifetime = kDefaultLifetime);
+    explicit CHLTVPeer(std::chrono::seconds lifetime = kDefaultLifetime, int port = 0);
     ~CHLTVPeer() = default;
     CHLTVPeer(const CHLTVPeer&) = delete;
     CHLTVPeer& operator=(const CHLTVPeer&) = delete;
@@ -67,6 +67,7 @@ public:
     std::vector<std::string> AcceptedCommands() const { return m_hl.AcceptedCommands(); }
     std::vector<std::string> RefusedCommands() const { return m_hl.RefusedCommands(); }
     void ClearReceived() { m_hl.ClearReceived(); }
+    std::vector<std::string> TakeReceived() { return m_hl.TakeReceived(); }
     bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred,
                  std::chrono::milliseconds limit) const {
         return m_hl.WaitFor(pred, limit);

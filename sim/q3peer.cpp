@@ -50,7 +50,7 @@ std::string Argument(const std::string& command) {
 
 // --- CQuakeLoopbackPeer ---------------------------------------------------------------------------
 
-CQuakeLoopbackPeer::CQuakeLoopbackPeer() = default;
+CQuakeLoopbackPeer::CQuakeLoopbackPeer(int port) : m_udp(port) {}
 
 CQuakeLoopbackPeer::~CQuakeLoopbackPeer() {
     Stop();
@@ -195,6 +195,15 @@ std::vector<std::string> CQuakeLoopbackPeer::RefusedCommands() const {
     return m_refused;
 }
 
+std::vector<std::string> CQuakeLoopbackPeer::TakeReceived() {
+    std::lock_guard lk(m_lock);
+    std::vector<std::string> taken;
+    taken.swap(m_received);
+    m_accepted.clear();
+    m_refused.clear();
+    return taken;
+}
+
 void CQuakeLoopbackPeer::ClearReceived() {
     std::lock_guard lk(m_lock);
     m_received.clear();
@@ -233,7 +242,7 @@ std::string CQuakeLoopbackPeer::PrintAnswer(const std::string& consoleText) {
 
 // --- CQ3Peer --------------------------------------------------------------------------------------
 
-CQ3Peer::CQ3Peer() {
+CQ3Peer::CQ3Peer(int port) : CQuakeLoopbackPeer(port) {
     m_hostName = "Orvane Q3 Server";
     m_map = "q3dm17";
     m_scoreTime = "Waiting for Players";
@@ -331,7 +340,9 @@ std::string CQ3Peer::InfoAnswerLocked(const std::string& challenge) const {
     return out;
 }
 
-std::optional<std::string> CQ3Peer::Answer(const std::string& text) {
+std::optional<std::string> CQ3Peer::Answer(const std::string& received) {
+    // Other clients end their queries with a line feed ("getinfo\n"), as the server's own parser allows.
+    const std::string text = !received.empty() && received.back() == '\n' ? received.substr(0, received.size() - 1) : received;
     if (text == "getstatus" || BeginsWith(text, "getstatus ")) return StatusAnswerLocked();
     if (text == "getinfo") return InfoAnswerLocked({});
     if (BeginsWith(text, "getinfo ")) return InfoAnswerLocked(text.substr(8));

@@ -58,6 +58,8 @@ public:
     std::vector<std::string> AcceptedCommands() const;
     std::vector<std::string> RefusedCommands() const;
     void ClearReceived();
+    // The datagrams received since the last call, in order; forgets them and the command records.
+    std::vector<std::string> TakeReceived();
     // Waits until pred(received datagrams) holds or the limit passes; true when it held.
     bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred,
                  std::chrono::milliseconds limit) const;
@@ -70,7 +72,7 @@ public:
     static std::string PrintAnswer(const std::string& consoleText);
 
 protected:
-    CQuakeLoopbackPeer();
+    explicit CQuakeLoopbackPeer(int port = 0);
     // The derived peer starts the thread when it is fully built, and stops it before it is torn down.
     void Start();
     void Stop();
@@ -113,7 +115,7 @@ class CQ3Peer : public CQuakeLoopbackPeer {
 public:
     // Defaults: "Orvane Q3 Server", map "q3dm17", 16 slots, no players, server_ospauth "1" as the last
     // key, no password, rcon password "secret", score time "Waiting for Players".
-    CQ3Peer();
+    explicit CQ3Peer(int port = 0);  // any free port for 0
     ~CQ3Peer() override;
 
     void SetHostName(const std::string& name);

@@ -7,12 +7,13 @@
 
 namespace orv::sim {
 
-CUdpPeer::CUdpPeer() {
+CUdpPeer::CUdpPeer(int port) {
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0) return;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t len = sizeof addr;
     if (::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {

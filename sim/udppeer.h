@@ -18,7 +18,8 @@ struct Datagram {
 
 class CUdpPeer {
 public:
-    CUdpPeer();  // binds 127.0.0.1, any port
+    // Binds 127.0.0.1 on the given port, any free port for 0; Ok() is false when the port is taken.
+    explicit CUdpPeer(int port = 0);
     ~CUdpPeer();
     CUdpPeer(const CUdpPeer&) = delete;
     CUdpPeer& operator=(const CUdpPeer&) = delete;

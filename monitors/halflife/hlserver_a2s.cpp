@@ -53,6 +53,8 @@ void CHLServer::SendA2SPlayers() {
 }
 
 void CHLServer::SendDatagram(const std::string& bytes) {
+    // The A2S queries are the cycle's own queries: polls, like "details" and "players", and nothing
+    // leaves while the address is still being looked up.
     if (output && Socket() && !LookupPending())
         output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), Socket(), CPacketKind::Poll);
 }
