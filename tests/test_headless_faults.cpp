@@ -18,7 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using headless_test::HeadlessProcess;
-using headless_test::Json;
+using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 // The local port of the process's UDP socket connected to 127.0.0.1:remotePort, from /proc/net/udp.

@@ -15,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using headless_test::HeadlessProcess;
-using headless_test::Json;
+using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kSeconds = 120;
