@@ -123,13 +123,6 @@ TEST_F(PageTest, TemplatesGiveTheirPages) {
     };
     for (auto& [in, out] : rows) EXPECT_EQ(Generate(in), out) << in;
     EXPECT_TRUE(tp.prompter.messages.empty());
-    tp.clock.now = 0;
-    EXPECT_NE(CModuleVuzuVed::Signature(host).find(" on Thursday, January 01, 1970 at 00:00:00<br>"),
-              std::string::npos);
-    std::vector<std::string> words;
-    for (int s = -1; s <= 7; ++s) words.push_back(CModuleVuzuVed::MatchStateText(s));
-    EXPECT_EQ(words, (std::vector<std::string>{"", "No match detected", "still warming up", "fighting 1st set",
-                                               "warming up the 2nd set", "fighting ", "match is finished", "", ""}));
 }
 
 TEST_F(PageTest, StatisticsTotalsPeaksAndPercentages) {
@@ -296,30 +289,6 @@ TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
     EXPECT_EQ(std::tuple(page.interval, page.local.templateFolder), std::tuple(45, (dir.path / "nowhere").string()));
 }
 
-std::vector<std::string> Texts(const std::vector<CChainEntry>& entries) {
-    std::vector<std::string> out;
-    for (auto& e : entries) out.push_back(e.text + (e.valid ? " ok" : " bad"));
-    return out;
-}
-
-TEST(ChainList, EntriesUpToEachSpaceAndMalformedOnesRefused) {
-    EXPECT_EQ(Texts(ParseChainList("  \t127.0.0.5:27970   127.0.0.6:27971 127.0.0.7:00027972")),
-              (std::vector<std::string>{"127.0.0.5:27970 ok", "127.0.0.6:27971 ok", "127.0.0.7:00027972 ok"}));
-    EXPECT_TRUE(ParseChainList(" \t\r\n\v\f ").empty());
-    // Tabs do not separate entries; bytes beyond the text given are never read.
-    EXPECT_EQ(Texts(ParseChainList("127.0.0.5:1\t127.0.0.6:2 ")),
-              std::vector<std::string>{"127.0.0.5:1\t127.0.0.6:2 bad"});
-    const std::string longer = "127.0.0.5:27970 127.0.0.6:27971";
-    EXPECT_EQ(Texts(ParseChainList(std::string_view(longer).substr(0, 13))),
-              std::vector<std::string>{"127.0.0.5:279 ok"});
-    const auto e = ParseChainEntry("gtv-2.example.org:65535");
-    EXPECT_EQ(std::tuple(e.valid, e.host, e.port), std::tuple(true, "gtv-2.example.org", 65535u));
-    for (const char* bad : {"nocolon", ":27970", "127.0.0.5:", "127.0.0.5:abc", "127.0.0.5:0", "127.0.0.5:65536",
-                            "127.0.0.5:27970x", "127.0.0.5:-27970", "127.0.0.5:+27970", "127.0.0.5:27970:1",
-                            "bad^host:27970", "127.0.0.5:99999999999999999999"})
-        EXPECT_EQ(std::tuple(ParseChainEntry(bad).valid, ParseChainEntry(bad).port), std::tuple(false, 0u)) << bad;
-}
-
 struct DetectTest : ::testing::Test {
     test::TestPlatform tp;
     COrvaneDoc doc{tp.platform};
@@ -363,8 +332,8 @@ struct DetectTest : ::testing::Test {
 TEST_F(DetectTest, ProxyReportedTwiceIsAddedOnceIntoANewAutoGroupOfTheNextLevel) {
     doc.networkDetect.targetZone = internet;  // its only group, "Internet TV", is at level 1
     doc.networkDetect.exportNewToWeb = 1;
-    Reporter(2, Group("Internet TV"), "127.0.0.9:27980 ");
-    Reporter(3, Group("Internet TV"), "127.0.0.9:27980");  // the last entry needs no space
+    Reporter(2, Group("Internet TV"), "127.0.0.9:0027980 ");
+    Reporter(3, Group("Internet TV"), "127.0.0.9:027980");  // the last entry needs no space
     doc.lastAddress = "10.1.1.1";
     const size_t groups = doc.groups.size();
     EXPECT_EQ(Pass(), 1);
@@ -402,11 +371,11 @@ TEST_F(DetectTest, GroupChoice) {
     doc.AddGroup("Four", lan, 4);
     CZone* empty = doc.AddZone("Empty", 1);
     doc.networkDetect.targetZone = empty;
-    reporter->chainList = "127.0.0.11:27970 127.0.0.12:27970 ";
+    reporter->chainList = "127.0.0.11:27970 127.0.0.12:65535 ";
     EXPECT_EQ(Pass(), 2);
     CGroup* autoGroup = doc.groups.Tail();
     EXPECT_EQ(std::tuple(autoGroup->name, autoGroup->level, autoGroup->zone, Found("127.0.0.11")->group,
-                         Found("127.0.0.12")->group),
+                         Found("127.0.0.12", 65535)->group),
               std::tuple("Auto", 5, empty, autoGroup, autoGroup));
     CGroup* last = doc.AddGroup("Last", lan, 5);
     doc.networkDetect.targetZone = lan;
@@ -418,8 +387,9 @@ TEST_F(DetectTest, GroupChoice) {
 
 TEST_F(DetectTest, WhatIsNotReadOrNotValidAddsNothing) {
     Reporter(2, Group("Servers"),
-             "  nocolon :27970 127.0.0.5: 127.0.0.5:abc 127.0.0.5:0 127.0.0.5:70000 127.0.0.5:27970x bad^host:1 "
-             "127.0.0.5:-1 127.0.0.2:27970 localhost:27999 \t\r\n  ");
+             "  nocolon :27970 127.0.0.5: 127.0.0.5:abc 127.0.0.5:0 127.0.0.5:65536 127.0.0.5:27970x bad^host:1 "
+             "127.0.0.5:-1 127.0.0.5:+2 127.0.0.5:1:2 127.0.0.5:99999999999999999999 127.0.0.5:1\t127.0.0.6:2 "
+             "127.0.0.2:27970 localhost:27999 \t\r\n  ");
     CObjectValues byName;  // known by its address string, entered by name
     byName.host = "localhost";
     byName.port = 27999;
