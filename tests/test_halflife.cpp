@@ -137,15 +137,12 @@ TEST_F(HLServerTest, QueryAnswersRowByRow) {
          "10.0.0.2:900 [Info] [de_inferno] [cstrike] 154 players"},
         // A reported address without host, colon and port keeps both; a leading number is read as %d reads it.
         {"m10.0.0.3\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:x\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m:900\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:70000\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:-1\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:27016 extra\0N\0m\0valve\0d\0"s, "10.0.0.3:27016 [N] [m] [valve] 160 players"},
         // The icon follows the exact game directory.
         {"m1.2.3.4:5\0n\0m\0Cstrike\0d\0"s, "1.2.3.4:5 [n] [m] [Cstrike] 160 players"},
-        {"m1.2.3.4:5\0n\0m\0cstrike \0d\0"s, "1.2.3.4:5 [n] [m] [cstrike ] 160 players"},
         {kDetails.substr(4), "10.0.0.2:900 [My Server] [de_dust2] [cstrike] 154 players"},
         {"m1.2.3.4:5\0Cut Na"s, "1.2.3.4:5 [Cut Na] [] [] 160 players"},  // cut strings: as far as they go, then empty
         {"m", "1.2.3.4:5 [] [] [] 160 players"},
@@ -226,7 +223,6 @@ TEST_F(HLServerTest, PrintAnswerLinesAndThePasswordLine) {
     server->state = 2;
     Deliver(Answer("lUnknown command: foo\n"));
     EXPECT_EQ(server->state, 3);
-    EXPECT_EQ(CutConsoleLines("a\n\n\nb\nc"), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(HLServerTest, MatchReportStartsStopsAndRestartsTheMatch) {
@@ -308,14 +304,6 @@ TEST_F(HLServerTest, TeamTags) {
         server->DetectTeamTags();
         EXPECT_EQ(server->TeamTags(), tags) << names[0];
     }
-    CTeamTagDetector d(2, 12);  // two members, 40 %
-    std::mutex lock;
-    std::string out = "unchanged";
-    d.Run({"a1", "a2", "a3", "a4"}, lock, out);  // fewer than five: untouched
-    EXPECT_EQ(out, "unchanged");
-    d.Run({"ab1", "ab2", "cd1", "cd2", "ef"}, lock, out);
-    EXPECT_EQ(out, "ab, cd");
-
     // On phase 4, from the players the peer reported on phase 2.
     peer.SetPlayers({"CD|y1", "CD|y2", "CD|y3", "CD|y4", "CD|y5", "[AB]x1", "[AB]x2", "[AB]x3", "[AB]x4", "[AB]x5"});
     server->teamTags.clear();

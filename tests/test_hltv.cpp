@@ -158,8 +158,6 @@ TEST_F(HLTVTest, DelayIsAskedEveryCycleUntilItIsKnown) {
 TEST_F(HLTVTest, DocumentLinksTheReportedServerWithinSixTicks) {
     CHLTV* tv = AddProxy("");
     Deliver(tv, Print("HLTV proxy connected to 127.0.0.3:27015, delay 30.0 s\n"));
-    for (int i = 0; i < 12; ++i) doc.Tick();
-    EXPECT_EQ(tv->linkedServer, nullptr);  // nobody matches: retried every sixth tick
     auto* server = Add<CHLServer>("127.0.0.3", 27015, "Servers");
     int ticks = 0;
     for (; !tv->linkedServer && ticks < 12; ++ticks) doc.Tick();
