@@ -43,10 +43,7 @@ public:
 struct DocTest : ::testing::Test {
     TestPlatform tp;
     COrvaneDoc doc{tp.platform};
-    struct View : IDocumentView {
-        void OnUpdate(int hint) override { hints.push_back(hint); }
-        std::vector<int> hints;
-    } view;
+    HintView view;
     DocTest() {
         doc.New();
         doc.AddView(&view);

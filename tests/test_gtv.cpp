@@ -48,11 +48,7 @@ struct GtvTest : DocFixture {
         return g;
     }
     void Settle(CCommonObject& o) { DocFixture::Settle(o, peer); }
-    // A datagram from the peer, handled before this returns.
-    void Deliver(const std::string& text) {
-        ASSERT_TRUE(peer.SendToClient(kOob + text));
-        ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
-    }
+    void Deliver(const std::string& text) { DeliverFrom(peer, text); }
     std::vector<std::string> Texts() { return Sent(peer, true); }
     // Hub, room state and room number of each listed room.
     static std::vector<std::array<int, 3>> Rooms(const CGTV& g) {

@@ -54,14 +54,7 @@ struct HLTVTest : DocFixture {
         return Add<CHLTV>("127.0.0.1", peer.Port(), "Local TV", rcon);
     }
     void Deliver(CCommonObject* o, const std::string& bytes) { o->OnPacket(Bytes(bytes)); }
-    // One tick of the proxy alone, settled; what it sent.
-    std::vector<std::string> TickProxy(CHLTV* tv) {
-        peer.ClearReceived();
-        tp.clock.Advance(1);
-        tv->Tick();
-        Settle(*tv, peer);
-        return Sent(peer);
-    }
+    std::vector<std::string> TickProxy(CHLTV* tv) { return TickSettled(*tv, peer); }
     std::string Rcon(const std::string& command) {
         return Framed("rcon " + std::to_string(peer.Base().ExpectedChallenge()) + " \"secret\" " + command);
     }

@@ -111,14 +111,7 @@ struct Kinds : DocFixture, ::testing::WithParamInterface<KindRow> {
         added->pollPhase = 0;
         return added;
     }
-    // One tick of the object alone, settled; the datagrams it sent.
-    std::vector<std::string> TickOnce(CCommonObject* o) {
-        peer->ClearReceived();
-        tp.clock.Advance(1);
-        o->Tick();
-        Settle(*o, *peer);
-        return Sent(*peer);
-    }
+    std::vector<std::string> TickOnce(CCommonObject* o) { return TickSettled(*o, *peer); }
 };
 
 TEST_P(Kinds, PollCycleSendsExactBytes) {

@@ -1,18 +1,14 @@
 // The document modules: the VuzuVed status page (template cutting, rows, totals, peaks, signature, the
 // upload schedule) as golden rows of template, layout and page, and the GTV network detection (chain
 // lists, group choice, the ten-tick schedule, the no-zone message and its re-entry).
-#include <gtest/gtest.h>
-
-#include "document/document.h"
-#include "fakes.h"
 #include "ftp/ftpengine.h"
 #include "modules/modulehost.h"
 #include "modules/netdetect.h"
 #include "modules/vuzuved.h"
 #include "monitors/halflife/hlserver.h"
 #include "monitors/halflife/hltv.h"
+#include "monitor_fixture.h"
 #include "monitors/quake3/gtv.h"
-#include "testutil.h"
 
 namespace orv {
 namespace {
@@ -289,26 +285,15 @@ TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
     EXPECT_EQ(std::tuple(page.interval, page.local.templateFolder), std::tuple(45, (dir.path / "nowhere").string()));
 }
 
-struct DetectTest : ::testing::Test {
-    test::TestPlatform tp;
-    COrvaneDoc doc{tp.platform};
+struct DetectTest : test::DocFixture {
     CZone *lan, *internet;
-    struct View : IDocumentView {
-        void OnUpdate(int hint) override { hints.push_back(hint); }
-        std::vector<int> hints;
-    } view;
+    test::HintView view;
     DetectTest() {
-        doc.New();
         doc.AddView(&view);
         lan = doc.zones[0];
         internet = doc.zones[1];
         doc.networkDetect.enabled = 1;
         doc.networkDetect.targetZone = lan;
-    }
-    CGroup* Group(const std::string& name) {
-        for (auto& g : doc.groups)
-            if (g->name == name) return g.get();
-        return nullptr;
     }
     // A GTV proxy on 127.0.0.<last>, answering with the chain list.
     CGTV* Reporter(int last, CGroup* group, const std::string& chains) {
@@ -426,7 +411,6 @@ TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {
     // The document ticks the detection before its objects: the reporter still counts as answering.
     doc.networkDetect.enabled = 1;
     reporter->lastAnswerTime = 0;
-    doc.output.Stop();                      // the test runs the window
     reporter->SendQuery("getManagerInfo");  // left, never answered: the reporter's own tick times it out
     doc.output.RunWindow();
     doc.networkDetect.tickCounter = CModuleNetworkDetect::kPassTick;

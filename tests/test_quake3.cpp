@@ -24,10 +24,7 @@ struct Q3Test : DocFixture {
         for (int i = 0; i < n; ++i) s->Tick();
         Settle();
     }
-    void Deliver(const std::string& text) {  // handled before this returns
-        ASSERT_TRUE(peer.SendToClient(kOob + text));
-        ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
-    }
+    void Deliver(const std::string& text) { DeliverFrom(peer, text); }
 };
 
 TEST_F(Q3Test, StatesPasswordQueryAndKick) {
