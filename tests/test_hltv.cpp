@@ -471,9 +471,19 @@ TEST_F(HLTVTest, DocumentProxyCommands) {
     tv->ResolveLinks(doc.objects);
     EXPECT_EQ(tv->linkedServer, doc.objects[1]);
 }
-TEST_F(HLTVTest, LoadedObjectsAskForDetailsOnTheSameTick) {
+TEST_F(HLTVTest, PropertiesAndLoadedObjectsAskForDetailsOnTheSameTick) {
+    CObjectValues values;
+    values.host = "127.0.0.1";
+    values.port = static_cast<std::uint32_t>(peer.Port());
+    values.group = Group("Local TV");
+    doc.selectedObject = doc.AddObjectOfKind(CObjectKind::HLTV, values);
+    auto* tv = dynamic_cast<CHLTV*>(doc.selectedObject);
+    std::tie(values.proxyPassword, values.externalHost, values.externalPort, values.exportToWeb, values.autoRecord) =
+        std::tuple("pp", "127.0.0.5", 27022, 0, 1);
+    doc.ApplyObjectProperties(values);
+    EXPECT_EQ(std::tuple(tv->proxyPassword, tv->ExternalAddressString(), tv->exportToWeb, tv->autoRecord),
+              std::tuple("pp", "127.0.0.5:27022", 0, 1));
     // After a load, a Half-Life server and a proxy both start at phase 0: details on the same tick.
-    AddProxy("");
     sim::CHLPeer game;
     game.SetSilent(true);
     peer.SetSilent(true);
