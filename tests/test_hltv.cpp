@@ -107,24 +107,29 @@ TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
         {"HLTV proxy connected to 127.0.0.2:27015, delay 30.0 s\n", "12/128 5 15 [127.0.0.2:27015] [again.dem]"},
         {"HLTV proxy connected to 127.0.0.2:27015\n", "12/128 5 15 [] [again.dem]"},  // no comma: empty
         {"Connected to Game Server (127.0.0.3:27015)\n", "12/128 5 15 [127.0.0.3:27015] [again.dem]"},
+        {"Connected to nothing\n", "12/128 5 15 [] [again.dem]"},
         {"Source Game Server 127.0.0.4:27016, Delay 30\n", "12/128 5 15 [127.0.0.4:27016] [again.dem]"},
         {"Source HLTV Proxy 127.0.0.5:27020, ready\n", "12/128 5 15 [127.0.0.5:27020, ready] [again.dem]"},
+        {"Source HLTV Proxy\n", "12/128 5 15 [Source HLTV Proxy] [again.dem]"},  // no blank: the whole line
         {"HLTV proxy disconnected.\n", "12/128 5 15 [] [again.dem]"},
+        {"Connected to (a)\nNot connected.\n", "12/128 5 15 [] [again.dem]"},
         {"Name Cup TV, Clients 7/64\n", "7/64 5 15 [] [again.dem]"},
         {"Local Slots 128, Spectators 10, Proxies 2\nCurrent spectator delay is 45.5 seconds\n",
          "12/128 45.5 15 [] [again.dem]"},
         // Both "Local IP " rules, in order: the second one's reading wins when it finds both numbers.
         {"Local IP 127.0.0.1:27020, Network In 2.0, Out 7.5, Loss 0\n", "12/128 45.5 7.5 [] [again.dem]"},
         {"Local IP 127.0.0.1:27020, Network In 3.0 Out 9.0, Out 5.0\n", "12/128 45.5 9 [] [again.dem]"},
+        {"Local IP 127.0.0.1:27020, Network In 3.0  Out  9.5\n", "12/128 45.5 9.5 [] [again.dem]"},
         // Reads that find no number, or no finite one, leave the fields; a first number alone is taken.
         {"Name Cup TV, Clients many\nName Cup TV\nLocal Slots plenty\nClient delay is unknown\nCurrent spectator delay "
          "is\n"
          "Local IP 127.0.0.1:27020, Out fast\nLocal IP 127.0.0.1, Network In x Out 3\nClient delay is -nan\n"
          "Current spectator delay is inf seconds\nLocal IP 127.0.0.1:27020, Network In 1.0, Out 1e99\n"
          "Local IP 127.0.0.1:27020, Network In inf Out 3.0, Out NAN\n",
-         "12/128 45.5 9 [] [again.dem]"},
-        {"Local Slots 1, Spectators 2147483647, Proxies 5\n",
-         "2147483647/1 45.5 9 [] [again.dem]"},  // held to 32 bits
+         "12/128 45.5 9.5 [] [again.dem]"},
+        {"Name Cup TV, Clients 9/\nLocal Slots 64, Spectators 3\n", "9/64 45.5 9.5 [] [again.dem]"},
+        {"Local Slots 1, Spectators 2147483647, Proxies 5\n", "2147483647/1 45.5 9.5 [] [again.dem]"},  // 32 bits
+        {"Local Slots 1, Spectators -2147483648, Proxies -5\n", "-2147483648/1 45.5 9.5 [] [again.dem]"},
     };
     for (auto& [text, fields] : rows) {
         Deliver(tv, Print(text));
@@ -133,9 +138,12 @@ TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
     // Any print means rcon in use; the server's own rules do not apply to a proxy.
     Deliver(tv, Print("\"sv_password\" is \"other\"\nnxn_match_report = \"A;B;0;0;0;0;2;1;0;0;0\"\n"));
     EXPECT_EQ(std::tuple(tv->state, tv->password, tv->matchRunning, tv->teamAName), std::tuple(3, "kept", 0, "?"));
-    // Details keep the proxy's icon.
+    // Details keep the proxy's icon; a ping answer refreshes the view stamp, not the answer time.
     Deliver(tv, kOob + "m127.0.0.1:27020\0Proxy\0de_nuke\0cstrike\0HLTV\0\x05\x10\x2F"s);
-    EXPECT_EQ(std::tuple(tv->icon, tv->serverName, tv->map), std::tuple(153u, "Proxy", "de_nuke"));
+    tp.clock.Advance(3);
+    Deliver(tv, kOob + "j");
+    EXPECT_EQ(std::tuple(tv->icon, tv->serverName, tv->map, tv->viewStamp, tv->lastAnswerTime),
+              std::tuple(153u, "Proxy", "de_nuke", tp.clock.now, tp.clock.now - 3));
 }
 
 TEST_F(HLTVTest, DelayIsAskedEveryCycleUntilItIsKnown) {
@@ -316,7 +324,7 @@ TEST_F(HLTVTest, StopDelayRule) {
     tv.state = 3;
     tv.recordingFile = "x.dem";
     const Time forever = 10 + 2147483647LL;
-    for (auto [delay, after] : {std::pair{-1.0f, Time{40}}, {30.9f, 40}, {0.0f, 10}, {std::nanf(""), 40},
+    for (auto [delay, after] : {std::pair{-1.0f, Time{40}}, {30.9f, 40}, {0.0f, 10}, {-0.5f, 40}, {std::nanf(""), 40},
                                 {std::numeric_limits<float>::infinity(), forever}, {30.0f, 40}}) {
         tv.delay = delay;
         tv.stopRecordingAt = 0;
