@@ -123,11 +123,6 @@ TEST_F(DocTest, ProxiesLinkOnTheSixthTickToTheObjectNearerTheHead) {
     doc.DeleteSelectedObject();
     EXPECT_EQ(std::tuple(proxy->deletedSeen, proxy->linked, doc.objects.size(), doc.selectedObject, view.hints.back()),
               std::tuple(std::vector<CCommonObject*>{first}, nullptr, 2u, nullptr, kHintLayoutChanged));
-    // A duplicate is refused with its group and zone.
-    EXPECT_EQ(Add(27020), nullptr);
-    EXPECT_EQ(tp.prompter.messages,
-              std::vector<std::string>{"This Object already exists\nGroup : Local TV\nZone : LAN Local"});
-    EXPECT_EQ(std::tuple(proxy->output, proxy->sound), std::tuple(&doc.output, &doc.sound));
 }
 
 TEST_F(DocTest, ZoneAndGroupCommands) {

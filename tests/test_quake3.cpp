@@ -167,11 +167,5 @@ TEST_F(Q3Test, InfoAndConsoleAnswerEdges) {
     EXPECT_EQ(std::tuple(AnswerText(bytes), AnswerText(std::span<const std::uint8_t>(bytes, 4))), std::tuple("pr", ""));
 }
 
-TEST(Q3Text, FileNamesAndConsoleLines) {
-    EXPECT_EQ(CleanFileName("2003-05-04_21h30_q3dm17_(A l.p/h\\a)_B@{x}[y]!+=:"),
-              "2003-05-04_21h30_q3dm17_(Alpha)_B@{x}[y]!+=");
-    EXPECT_EQ(ConsoleLines("print\na\n\nb\nc"), (std::vector<std::string>{"a", "b"}));
-}
-
 }  // namespace
 }  // namespace orv
