@@ -63,10 +63,7 @@ struct DocTest : ::testing::Test {
 };
 
 TEST_F(DocTest, NewLayoutAndTheTick) {
-    EXPECT_EQ(Layout(), "LAN Local:1 Internet:2 Servers:1@LAN Local Local TV:2@LAN Local Internet TV:1@Internet ");
-    EXPECT_EQ(std::tuple(doc.zones[0]->colour, doc.zones[1]->colour, doc.zones.maxLevel, doc.IsModified(),
-                         doc.adminBot.enabled, doc.sound.sound.enabled, doc.output.GetLimit()),
-              std::tuple(Rgb(255, 255, 190), Rgb(190, 190, 255), 2, true, 0, 1, 10240));
+    // The new layout itself is the layout file test's golden bytes.
     doc.Tick();  // an empty layout still refreshes every second
     EXPECT_EQ(std::tuple(view.hints, doc.cycleCounter), std::tuple(std::vector<int>{kHintRefresh}, 1));
     // Objects are ticked in list order. The time-out counts only after one of the object's queries left
