@@ -58,23 +58,21 @@ TEST_F(HLServerTest, ChallengesAreEchoedUnsigned) {
 
 TEST_F(HLServerTest, RconCommandsAndSilenceWithoutPassword) {
     peer.SetPlayers({"John Doe", "Jane"});
-    server->RestartRound(3);
-    server->ChangeLevel("de_nuke");
-    server->SetServerPassword("pw 1");
-    server->QueryServerPassword();
+    auto commands = [&] {
+        server->RestartRound(3);
+        server->ChangeLevel("");  // an empty map sends nothing
+        server->ChangeLevel("de_nuke");
+        server->SetServerPassword("pw 1");
+        server->QueryServerPassword();
+        server->QueryMatchReport();
+        server->Kick("John Doe");
+    };
+    commands();
     server->QueryStatus();
-    server->QueryMatchReport();
-    server->Kick("x");
     EXPECT_EQ(doc.output.Count(), 0);  // no rcon password: nothing at all
     Authenticate();
     peer.ClearReceived();
-    server->RestartRound(3);
-    server->ChangeLevel("");  // an empty map sends nothing
-    server->ChangeLevel("de_nuke");
-    server->SetServerPassword("pw 1");
-    server->QueryServerPassword();
-    server->QueryMatchReport();
-    server->Kick("John Doe");
+    commands();
     Settle();
     // The operator's commands in order, ahead of the queries (the password read back, the match report).
     EXPECT_EQ(Sent(peer),

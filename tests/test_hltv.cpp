@@ -3,7 +3,6 @@
 // walk, recording names, automatic recording of a relayed AdminBot match end to end, the document's proxy
 // commands.
 #include <cmath>
-#include <ctime>
 #include <limits>
 #include <sstream>
 
@@ -35,16 +34,7 @@ public:
     std::vector<std::string> sent;
 };
 
-Time Utc(int year, int month, int day, int hour, int minute, int second = 0) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return static_cast<Time>(::timegm(&t));
-}
+constexpr Time k2105 = 1084395900;  // 2004-05-12 21:05:00 (local time is UTC here)
 
 const std::string kInternalError = "CHLTV::CheckAutoRecord() : Internal error, report this bug to the author";
 
@@ -292,7 +282,7 @@ TEST_F(HLTVTest, RecordingFileNames) {
     std::string text = "()-_={}[]!+@azAZ09 ,|./\\:*?\"<>;'#$%^&~`\t\xE9\x80";
     CHLTV::CleanFileName(text);
     EXPECT_EQ(text, "()-_={}[]!+@azAZ09");
-    tp.clock.now = Utc(2004, 5, 12, 21, 5, 42);
+    tp.clock.now = k2105 + 42;
     CHLTV tv(tp.platform), relay(tp.platform);
     tv.map = "de_dust2";
     const std::vector<std::string> names = {"CD|y1",  "CD|y2",  "CD|y3",  "CD|y4",  "CD|y5",
@@ -314,7 +304,7 @@ TEST_F(HLTVTest, RecordingFileNames) {
 }
 
 TEST_F(HLTVTest, StopDelayRule) {
-    tp.clock.now = Utc(2004, 5, 12, 21, 5);
+    tp.clock.now = k2105;
     ProbeHLTV tv(tp.platform);
     CHLServer server(tp.platform);
     server.teamAName = "Alpha";
@@ -384,7 +374,7 @@ TEST_F(HLTVTest, AutoRecordsTheRelayedMatchEndToEnd) {
     const std::string gameAddress = "127.0.0.1:" + std::to_string(game.Port());
     peer.SetConnectedTo(gameAddress);
     peer.SetDelay(30.0f);
-    tp.clock.now = Utc(2004, 5, 12, 21, 4, 0);
+    tp.clock.now = k2105 - 60;
     auto* server = Add<CHLServer>("127.0.0.1", game.Port(), "Servers", "secret");
     CHLTV* tv = AddProxy();
     tv->autoRecord = 1;
