@@ -93,13 +93,14 @@ TEST_F(DocTest, NewLayoutAndTheTick) {
     doc.vuzuVed.peakHlSpectators = 40;
     doc.networkDetect.enabled = 1;
     doc.networkDetect.targetZone = doc.zones[0];
+    doc.sound.sound.enabled = 0;
     doc.New();
     EXPECT_EQ(
         std::tuple(doc.selectedObject, doc.selectedZone, doc.output.Count(), doc.cycleCounter, doc.objects.size()),
         std::tuple(nullptr, nullptr, 0, 0, 0u));
     EXPECT_EQ(std::tuple(doc.vuzuVed.peakHlSpectators, doc.vuzuVed.local.templateFolder, doc.networkDetect.enabled,
-                         doc.networkDetect.targetZone),
-              std::tuple(0, "/srv/templates", 1, nullptr));
+                         doc.networkDetect.targetZone, doc.sound.sound.enabled),
+              std::tuple(0, "/srv/templates", 1, nullptr, 1));
 }
 
 TEST_F(DocTest, ProxiesLinkOnTheSixthTickToTheObjectNearerTheHead) {
