@@ -136,11 +136,13 @@ TEST_F(HLServerTest, QueryAnswersRowByRow) {
         // A reported address without host, colon and port keeps both; a leading number is read as %d reads it.
         {"m10.0.0.3\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:x\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
+        {"m:900\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:70000\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:-1\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:27016 extra\0N\0m\0valve\0d\0"s, "10.0.0.3:27016 [N] [m] [valve] 160 players"},
         // The icon follows the exact game directory.
         {"m1.2.3.4:5\0n\0m\0Cstrike\0d\0"s, "1.2.3.4:5 [n] [m] [Cstrike] 160 players"},
+        {"m1.2.3.4:5\0n\0m\0cstrike \0d\0"s, "1.2.3.4:5 [n] [m] [cstrike ] 160 players"},
         {kDetails.substr(4), "10.0.0.2:900 [My Server] [de_dust2] [cstrike] 154 players"},
         {"m1.2.3.4:5\0Cut Na"s, "1.2.3.4:5 [Cut Na] [] [] 160 players"},  // cut strings: as far as they go, then empty
         {"m", "1.2.3.4:5 [] [] [] 160 players"},
