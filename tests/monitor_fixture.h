@@ -43,6 +43,12 @@ inline std::string Unframed(const std::string& d) {
     return t;
 }
 
+// The update hints a document sends its views.
+struct HintView : IDocumentView {
+    void OnUpdate(int hint) override { hints.push_back(hint); }
+    std::vector<int> hints;
+};
+
 struct DocFixture : ::testing::Test {
     TestPlatform tp;
     COrvaneDoc doc{tp.platform};
@@ -84,6 +90,21 @@ struct DocFixture : ::testing::Test {
             if (doc.output.Count() == 0) return;
         }
         FAIL() << "the exchange did not settle";
+    }
+    // One tick of the object alone, a second later, settled; the datagrams it sent.
+    template <class Peer>
+    std::vector<std::string> TickSettled(CCommonObject& o, Peer& p) {
+        p.ClearReceived();
+        tp.clock.Advance(1);
+        o.Tick();
+        Settle(o, p);
+        return Sent(p);
+    }
+    // A datagram from the peer to the object, FF FF FF FF first, handled before this returns.
+    template <class Peer>
+    void DeliverFrom(Peer& p, const std::string& text) {
+        ASSERT_TRUE(p.SendToClient(kOob + text));
+        ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
     }
     // What reached a peer, the markers left out: whole datagrams, or their texts.
     template <class Peer>

@@ -43,10 +43,7 @@ public:
 struct DocTest : ::testing::Test {
     TestPlatform tp;
     COrvaneDoc doc{tp.platform};
-    struct View : IDocumentView {
-        void OnUpdate(int hint) override { hints.push_back(hint); }
-        std::vector<int> hints;
-    } view;
+    HintView view;
     DocTest() {
         doc.New();
         doc.AddView(&view);
@@ -66,10 +63,7 @@ struct DocTest : ::testing::Test {
 };
 
 TEST_F(DocTest, NewLayoutAndTheTick) {
-    EXPECT_EQ(Layout(), "LAN Local:1 Internet:2 Servers:1@LAN Local Local TV:2@LAN Local Internet TV:1@Internet ");
-    EXPECT_EQ(std::tuple(doc.zones[0]->colour, doc.zones[1]->colour, doc.zones.maxLevel, doc.IsModified(),
-                         doc.adminBot.enabled, doc.sound.sound.enabled, doc.output.GetLimit()),
-              std::tuple(Rgb(255, 255, 190), Rgb(190, 190, 255), 2, true, 0, 1, 10240));
+    // The new layout itself is the layout file test's golden bytes.
     doc.Tick();  // an empty layout still refreshes every second
     EXPECT_EQ(std::tuple(view.hints, doc.cycleCounter), std::tuple(std::vector<int>{kHintRefresh}, 1));
     // Objects are ticked in list order. The time-out counts only after one of the object's queries left
@@ -99,13 +93,14 @@ TEST_F(DocTest, NewLayoutAndTheTick) {
     doc.vuzuVed.peakHlSpectators = 40;
     doc.networkDetect.enabled = 1;
     doc.networkDetect.targetZone = doc.zones[0];
+    doc.sound.sound.enabled = 0;
     doc.New();
     EXPECT_EQ(
         std::tuple(doc.selectedObject, doc.selectedZone, doc.output.Count(), doc.cycleCounter, doc.objects.size()),
         std::tuple(nullptr, nullptr, 0, 0, 0u));
     EXPECT_EQ(std::tuple(doc.vuzuVed.peakHlSpectators, doc.vuzuVed.local.templateFolder, doc.networkDetect.enabled,
-                         doc.networkDetect.targetZone),
-              std::tuple(0, "/srv/templates", 1, nullptr));
+                         doc.networkDetect.targetZone, doc.sound.sound.enabled),
+              std::tuple(0, "/srv/templates", 1, nullptr, 1));
 }
 
 TEST_F(DocTest, ProxiesLinkOnTheSixthTickToTheObjectNearerTheHead) {
@@ -126,11 +121,6 @@ TEST_F(DocTest, ProxiesLinkOnTheSixthTickToTheObjectNearerTheHead) {
     doc.DeleteSelectedObject();
     EXPECT_EQ(std::tuple(proxy->deletedSeen, proxy->linked, doc.objects.size(), doc.selectedObject, view.hints.back()),
               std::tuple(std::vector<CCommonObject*>{first}, nullptr, 2u, nullptr, kHintLayoutChanged));
-    // A duplicate is refused with its group and zone.
-    EXPECT_EQ(Add(27020), nullptr);
-    EXPECT_EQ(tp.prompter.messages,
-              std::vector<std::string>{"This Object already exists\nGroup : Local TV\nZone : LAN Local"});
-    EXPECT_EQ(std::tuple(proxy->output, proxy->sound), std::tuple(&doc.output, &doc.sound));
 }
 
 TEST_F(DocTest, ZoneAndGroupCommands) {
@@ -257,13 +247,10 @@ TEST_F(DocTest, ObjectCommandsAndPreferences) {
     doc.SetModifiedFlag(false);
     doc.vuzuVed.tickCounter = 4;
     COrvaneDoc::CVuzuVedSettings page;
-    page.enabled = true;
-    page.server = "127.0.0.1";
     page.interval = 60;
     doc.SetVuzuVedSettings(page);
-    EXPECT_EQ(std::tuple(doc.vuzuVed.enabled, doc.vuzuVed.server, doc.vuzuVed.interval, doc.vuzuVed.tickCounter,
-                         doc.IsModified()),
-              std::tuple(1, "127.0.0.1", 60, 4, true));  // the cycle goes on
+    EXPECT_EQ(std::tuple(doc.vuzuVed.interval, doc.vuzuVed.tickCounter, doc.IsModified()),
+              std::tuple(60, 4, true));  // the cycle goes on
     doc.SetModifiedFlag(false);
     doc.SetNetworkDetectSettings(true, doc.zones[1], true);
     EXPECT_EQ(std::tuple(doc.networkDetect.targetZone, doc.networkDetect.exportNewToWeb, doc.IsModified()),
@@ -276,9 +263,6 @@ TEST_F(DocTest, RangeAddGoesAddressByAddressThenPortByPort) {
     CObjectValues v;
     v.group = doc.groups[0];
     v.rconPassword = "pw";
-    EXPECT_EQ((std::array{DefaultPort(CObjectKind::HLServer), DefaultPort(CObjectKind::HLTV),
-                          DefaultPort(CObjectKind::Q3Server), DefaultPort(CObjectKind::GTV)}),
-              (std::array{27015u, 27020u, 27960u, 27970u}));  // the Add dialog's ports
     doc.RangeAdd(CObjectKind::HLServer, CheckAddressRange(tp.prompter, "127.0.0.1", "127.0.0.3", 27015, 27016), v);
     std::vector<std::string> added;
     for (auto& o : doc.objects) added.push_back(o->ClassName() + (" " + o->AddressString() + " " + o->rconPassword));
@@ -313,7 +297,6 @@ TEST_F(DocTest, GtvRoomCommandsActOnTheSelectedRoom) {
     v.externalHost = "198.51.100.7";
     v.externalPort = 28000;
     auto* gtv = static_cast<CGTV*>(doc.AddObjectOfKind(CObjectKind::GTV, v));
-    EXPECT_TRUE(gtv->Matches("198.51.100.7:28000"));
     CCommonObject* server = Add(27960);
     gtv->roomCount = 2;
     gtv->rooms[1].hubNumber = 7;
@@ -344,22 +327,6 @@ TEST_F(DocTest, GtvRoomCommandsActOnTheSelectedRoom) {
     doc.selectedObject = server;  // another kind: nothing
     doc.GTVRconPassword();
     EXPECT_EQ(tp.prompter.prompts.size(), 2u);
-}
-
-TEST(ModuleSound, PlaysOnlyOnChangesAndOnlyWhenEnabled) {
-    test::RecordingSound player;
-    CModuleSound sound(player);
-    std::int32_t state = 0;
-    for (auto [enabled, next] : {std::pair{1, 1}, {1, 1}, {1, 2}, {0, 1}, {1, 1}}) {  // anything but 1 is a stop
-        sound.enabled = enabled;
-        sound.MatchStateChange(state, next);
-        EXPECT_EQ(state, next);  // stored even when silent
-    }
-    sound.Play("badrcon.wav");
-    EXPECT_EQ(player.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav", "badrcon.wav"}));
-    sound.enabled = 0;
-    sound.Reset();
-    EXPECT_EQ(sound.enabled, 1);
 }
 
 }  // namespace

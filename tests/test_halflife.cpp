@@ -58,23 +58,21 @@ TEST_F(HLServerTest, ChallengesAreEchoedUnsigned) {
 
 TEST_F(HLServerTest, RconCommandsAndSilenceWithoutPassword) {
     peer.SetPlayers({"John Doe", "Jane"});
-    server->RestartRound(3);
-    server->ChangeLevel("de_nuke");
-    server->SetServerPassword("pw 1");
-    server->QueryServerPassword();
+    auto commands = [&] {
+        server->RestartRound(3);
+        server->ChangeLevel("");  // an empty map sends nothing
+        server->ChangeLevel("de_nuke");
+        server->SetServerPassword("pw 1");
+        server->QueryServerPassword();
+        server->QueryMatchReport();
+        server->Kick("John Doe");
+    };
+    commands();
     server->QueryStatus();
-    server->QueryMatchReport();
-    server->Kick("x");
     EXPECT_EQ(doc.output.Count(), 0);  // no rcon password: nothing at all
     Authenticate();
     peer.ClearReceived();
-    server->RestartRound(3);
-    server->ChangeLevel("");  // an empty map sends nothing
-    server->ChangeLevel("de_nuke");
-    server->SetServerPassword("pw 1");
-    server->QueryServerPassword();
-    server->QueryMatchReport();
-    server->Kick("John Doe");
+    commands();
     Settle();
     // The operator's commands in order, ahead of the queries (the password read back, the match report).
     EXPECT_EQ(Sent(peer),
@@ -137,7 +135,6 @@ TEST_F(HLServerTest, QueryAnswersRowByRow) {
          "10.0.0.2:900 [Info] [de_inferno] [cstrike] 154 players"},
         // A reported address without host, colon and port keeps both; a leading number is read as %d reads it.
         {"m10.0.0.3\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:x\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m:900\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
         {"m10.0.0.3:70000\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
@@ -226,7 +223,6 @@ TEST_F(HLServerTest, PrintAnswerLinesAndThePasswordLine) {
     server->state = 2;
     Deliver(Answer("lUnknown command: foo\n"));
     EXPECT_EQ(server->state, 3);
-    EXPECT_EQ(CutConsoleLines("a\n\n\nb\nc"), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(HLServerTest, MatchReportStartsStopsAndRestartsTheMatch) {
@@ -308,14 +304,6 @@ TEST_F(HLServerTest, TeamTags) {
         server->DetectTeamTags();
         EXPECT_EQ(server->TeamTags(), tags) << names[0];
     }
-    CTeamTagDetector d(2, 12);  // two members, 40 %
-    std::mutex lock;
-    std::string out = "unchanged";
-    d.Run({"a1", "a2", "a3", "a4"}, lock, out);  // fewer than five: untouched
-    EXPECT_EQ(out, "unchanged");
-    d.Run({"ab1", "ab2", "cd1", "cd2", "ef"}, lock, out);
-    EXPECT_EQ(out, "ab, cd");
-
     // On phase 4, from the players the peer reported on phase 2.
     peer.SetPlayers({"CD|y1", "CD|y2", "CD|y3", "CD|y4", "CD|y5", "[AB]x1", "[AB]x2", "[AB]x3", "[AB]x4", "[AB]x5"});
     server->teamTags.clear();

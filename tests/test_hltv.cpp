@@ -3,7 +3,6 @@
 // walk, recording names, automatic recording of a relayed AdminBot match end to end, the document's proxy
 // commands.
 #include <cmath>
-#include <ctime>
 #include <limits>
 #include <sstream>
 
@@ -35,16 +34,7 @@ public:
     std::vector<std::string> sent;
 };
 
-Time Utc(int year, int month, int day, int hour, int minute, int second = 0) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return static_cast<Time>(::timegm(&t));
-}
+constexpr Time k2105 = 1084395900;  // 2004-05-12 21:05:00 (local time is UTC here)
 
 const std::string kInternalError = "CHLTV::CheckAutoRecord() : Internal error, report this bug to the author";
 
@@ -54,14 +44,7 @@ struct HLTVTest : DocFixture {
         return Add<CHLTV>("127.0.0.1", peer.Port(), "Local TV", rcon);
     }
     void Deliver(CCommonObject* o, const std::string& bytes) { o->OnPacket(Bytes(bytes)); }
-    // One tick of the proxy alone, settled; what it sent.
-    std::vector<std::string> TickProxy(CHLTV* tv) {
-        peer.ClearReceived();
-        tp.clock.Advance(1);
-        tv->Tick();
-        Settle(*tv, peer);
-        return Sent(peer);
-    }
+    std::vector<std::string> TickProxy(CHLTV* tv) { return TickSettled(*tv, peer); }
     std::string Rcon(const std::string& command) {
         return Framed("rcon " + std::to_string(peer.Base().ExpectedChallenge()) + " \"secret\" " + command);
     }
@@ -126,18 +109,17 @@ TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
         // Both "Local IP " rules, in order: the second one's reading wins when it finds both numbers.
         {"Local IP 127.0.0.1:27020, Network In 2.0, Out 7.5, Loss 0\n", "12/128 45.5 7.5 [] [again.dem]"},
         {"Local IP 127.0.0.1:27020, Network In 3.0 Out 9.0, Out 5.0\n", "12/128 45.5 9 [] [again.dem]"},
-        {"Local IP 127.0.0.1:27020, Network In 3.0  Out  11.25\n", "12/128 45.5 11.25 [] [again.dem]"},
+        {"Local IP 127.0.0.1:27020, Network In 3.0  Out  9.5\n", "12/128 45.5 9.5 [] [again.dem]"},
         // Reads that find no number, or no finite one, leave the fields; a first number alone is taken.
         {"Name Cup TV, Clients many\nName Cup TV\nLocal Slots plenty\nClient delay is unknown\nCurrent spectator delay "
          "is\n"
          "Local IP 127.0.0.1:27020, Out fast\nLocal IP 127.0.0.1, Network In x Out 3\nClient delay is -nan\n"
          "Current spectator delay is inf seconds\nLocal IP 127.0.0.1:27020, Network In 1.0, Out 1e99\n"
          "Local IP 127.0.0.1:27020, Network In inf Out 3.0, Out NAN\n",
-         "12/128 45.5 11.25 [] [again.dem]"},
-        {"Name Cup TV, Clients 9/\nLocal Slots 64, Spectators 3\n", "9/64 45.5 11.25 [] [again.dem]"},
-        {"Local Slots 1, Spectators 2147483647, Proxies 5\n",
-         "2147483647/1 45.5 11.25 [] [again.dem]"},  // held to 32 bits
-        {"Local Slots 1, Spectators -2147483648, Proxies -5\n", "-2147483648/1 45.5 11.25 [] [again.dem]"},
+         "12/128 45.5 9.5 [] [again.dem]"},
+        {"Name Cup TV, Clients 9/\nLocal Slots 64, Spectators 3\n", "9/64 45.5 9.5 [] [again.dem]"},
+        {"Local Slots 1, Spectators 2147483647, Proxies 5\n", "2147483647/1 45.5 9.5 [] [again.dem]"},  // 32 bits
+        {"Local Slots 1, Spectators -2147483648, Proxies -5\n", "-2147483648/1 45.5 9.5 [] [again.dem]"},
     };
     for (auto& [text, fields] : rows) {
         Deliver(tv, Print(text));
@@ -146,18 +128,12 @@ TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
     // Any print means rcon in use; the server's own rules do not apply to a proxy.
     Deliver(tv, Print("\"sv_password\" is \"other\"\nnxn_match_report = \"A;B;0;0;0;0;2;1;0;0;0\"\n"));
     EXPECT_EQ(std::tuple(tv->state, tv->password, tv->matchRunning, tv->teamAName), std::tuple(3, "kept", 0, "?"));
-    // Details keep the proxy's icon; a ping answer and a stray refresh the view stamp, not the answer time.
-    tp.clock.Advance(5);
+    // Details keep the proxy's icon; a ping answer refreshes the view stamp, not the answer time.
     Deliver(tv, kOob + "m127.0.0.1:27020\0Proxy\0de_nuke\0cstrike\0HLTV\0\x05\x10\x2F"s);
-    EXPECT_EQ(std::tuple(tv->icon, tv->serverName, tv->map, tv->viewStamp),
-              std::tuple(153u, "Proxy", "de_nuke", tp.clock.now));
-    const Time answered = tv->lastAnswerTime;
-    for (auto d : {"j", "zzz"}) {
-        tp.clock.Advance(3);
-        Deliver(tv, kOob + d);
-        EXPECT_EQ(tv->viewStamp, tp.clock.now);
-    }
-    EXPECT_EQ(std::tuple(tv->strayDatagrams, tv->lastAnswerTime), std::tuple(1u, answered));
+    tp.clock.Advance(3);
+    Deliver(tv, kOob + "j");
+    EXPECT_EQ(std::tuple(tv->icon, tv->serverName, tv->map, tv->viewStamp, tv->lastAnswerTime),
+              std::tuple(153u, "Proxy", "de_nuke", tp.clock.now, tp.clock.now - 3));
 }
 
 TEST_F(HLTVTest, DelayIsAskedEveryCycleUntilItIsKnown) {
@@ -173,8 +149,6 @@ TEST_F(HLTVTest, DelayIsAskedEveryCycleUntilItIsKnown) {
 TEST_F(HLTVTest, DocumentLinksTheReportedServerWithinSixTicks) {
     CHLTV* tv = AddProxy("");
     Deliver(tv, Print("HLTV proxy connected to 127.0.0.3:27015, delay 30.0 s\n"));
-    for (int i = 0; i < 12; ++i) doc.Tick();
-    EXPECT_EQ(tv->linkedServer, nullptr);  // nobody matches: retried every sixth tick
     auto* server = Add<CHLServer>("127.0.0.3", 27015, "Servers");
     int ticks = 0;
     for (; !tv->linkedServer && ticks < 12; ++ticks) doc.Tick();
@@ -308,7 +282,7 @@ TEST_F(HLTVTest, RecordingFileNames) {
     std::string text = "()-_={}[]!+@azAZ09 ,|./\\:*?\"<>;'#$%^&~`\t\xE9\x80";
     CHLTV::CleanFileName(text);
     EXPECT_EQ(text, "()-_={}[]!+@azAZ09");
-    tp.clock.now = Utc(2004, 5, 12, 21, 5, 42);
+    tp.clock.now = k2105 + 42;
     CHLTV tv(tp.platform), relay(tp.platform);
     tv.map = "de_dust2";
     const std::vector<std::string> names = {"CD|y1",  "CD|y2",  "CD|y3",  "CD|y4",  "CD|y5",
@@ -330,7 +304,7 @@ TEST_F(HLTVTest, RecordingFileNames) {
 }
 
 TEST_F(HLTVTest, StopDelayRule) {
-    tp.clock.now = Utc(2004, 5, 12, 21, 5);
+    tp.clock.now = k2105;
     ProbeHLTV tv(tp.platform);
     CHLServer server(tp.platform);
     server.teamAName = "Alpha";
@@ -340,15 +314,8 @@ TEST_F(HLTVTest, StopDelayRule) {
     tv.state = 3;
     tv.recordingFile = "x.dem";
     const Time forever = 10 + 2147483647LL;
-    for (auto [delay, after] : {std::pair{-1.0f, Time{40}},
-                                {30.0f, 40},
-                                {30.9f, 40},
-                                {0.0f, 10},
-                                {-0.5f, 40},
-                                {std::nanf(""), 40},
-                                {std::numeric_limits<float>::infinity(), forever},
-                                {1e30f, forever},
-                                {30.0f, 40}}) {
+    for (auto [delay, after] : {std::pair{-1.0f, Time{40}}, {30.9f, 40}, {0.0f, 10}, {-0.5f, 40}, {std::nanf(""), 40},
+                                {std::numeric_limits<float>::infinity(), forever}, {30.0f, 40}}) {
         tv.delay = delay;
         tv.stopRecordingAt = 0;
         tv.CheckAutoRecord();
@@ -389,9 +356,7 @@ TEST_F(HLTVTest, GaugeFills) {
     for (auto [players, spectators, bandwidth, fills] : {std::tuple{20, 12, 15.0f, std::array{48, 4, 17}},
                                                          {7, 2147483647, 1500.0f, {24, 48, 48}},
                                                          {7, -5, std::numeric_limits<float>::infinity(), {24, 0, 48}},
-                                                         {7, 0, 1.0f, {24, 0, 0}},
-                                                         {7, 0, std::nanf(""), {24, 0, 0}},
-                                                         {7, 0, -1.0f, {24, 0, 0}}}) {
+                                                         {7, 0, std::nanf(""), {24, 0, 0}}}) {
         tv.playerNameCount = players;
         tv.spectators = spectators;
         tv.outgoingBandwidth = bandwidth;
@@ -409,7 +374,7 @@ TEST_F(HLTVTest, AutoRecordsTheRelayedMatchEndToEnd) {
     const std::string gameAddress = "127.0.0.1:" + std::to_string(game.Port());
     peer.SetConnectedTo(gameAddress);
     peer.SetDelay(30.0f);
-    tp.clock.now = Utc(2004, 5, 12, 21, 4, 0);
+    tp.clock.now = k2105 - 60;
     auto* server = Add<CHLServer>("127.0.0.1", game.Port(), "Servers", "secret");
     CHLTV* tv = AddProxy();
     tv->autoRecord = 1;
@@ -509,13 +474,10 @@ TEST_F(HLTVTest, PropertiesAndLoadedObjectsAskForDetailsOnTheSameTick) {
     values.host = "127.0.0.1";
     values.port = static_cast<std::uint32_t>(peer.Port());
     values.group = Group("Local TV");
-    auto* tv = dynamic_cast<CHLTV*>(doc.AddObjectOfKind(CObjectKind::HLTV, values));
-    doc.selectedObject = tv;
-    values.proxyPassword = "pp";
-    values.externalHost = "127.0.0.5";
-    values.externalPort = 27022;
-    values.exportToWeb = 0;
-    values.autoRecord = 1;
+    doc.selectedObject = doc.AddObjectOfKind(CObjectKind::HLTV, values);
+    auto* tv = dynamic_cast<CHLTV*>(doc.selectedObject);
+    std::tie(values.proxyPassword, values.externalHost, values.externalPort, values.exportToWeb, values.autoRecord) =
+        std::tuple("pp", "127.0.0.5", 27022, 0, 1);
     doc.ApplyObjectProperties(values);
     EXPECT_EQ(std::tuple(tv->proxyPassword, tv->ExternalAddressString(), tv->exportToWeb, tv->autoRecord),
               std::tuple("pp", "127.0.0.5:27022", 0, 1));

@@ -111,14 +111,7 @@ struct Kinds : DocFixture, ::testing::WithParamInterface<KindRow> {
         added->pollPhase = 0;
         return added;
     }
-    // One tick of the object alone, settled; the datagrams it sent.
-    std::vector<std::string> TickOnce(CCommonObject* o) {
-        peer->ClearReceived();
-        tp.clock.Advance(1);
-        o->Tick();
-        Settle(*o, *peer);
-        return Sent(*peer);
-    }
+    std::vector<std::string> TickOnce(CCommonObject* o) { return TickSettled(*o, *peer); }
 };
 
 TEST_P(Kinds, PollCycleSendsExactBytes) {
@@ -147,15 +140,9 @@ TEST_P(Kinds, LayoutRecordAndItsSockets) {
     SetOwn(*o);
     CArchive out;
     o->Serialize(out);
-    CArchive shared;
-    std::string host = "127.0.0.1", rc = "rc", pw = "pw";
-    std::uint32_t port = 70000, group = 0;
-    shared.String(host);
-    shared.UInt32(port);
-    shared.UInt32(group);
-    shared.String(rc);
-    shared.String(pw);
-    EXPECT_EQ(out.Data(), shared.Data() + GetParam().ownRecord);
+    // The shared fields: host, port 70000, group 0, rcon password, password.
+    const std::string shared = "\x09" "127.0.0.1" + std::string("\x70\x11\x01\0\0\0\0\0", 8) + "\x02rc\x02pw";
+    EXPECT_EQ(out.Data(), shared + GetParam().ownRecord);
     EXPECT_EQ(std::tuple(o->ClassName(), o->Schema()), std::tuple(GetParam().className, GetParam().schema));
 
     tp.prompter.messages.clear();

@@ -24,10 +24,7 @@ struct Q3Test : DocFixture {
         for (int i = 0; i < n; ++i) s->Tick();
         Settle();
     }
-    void Deliver(const std::string& text) {  // handled before this returns
-        ASSERT_TRUE(peer.SendToClient(kOob + text));
-        ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
-    }
+    void Deliver(const std::string& text) { DeliverFrom(peer, text); }
 };
 
 TEST_F(Q3Test, StatesPasswordQueryAndKick) {
@@ -168,12 +165,6 @@ TEST_F(Q3Test, InfoAndConsoleAnswerEdges) {
     EXPECT_EQ(std::tuple(s->serverName, s->maxPlayers), std::tuple("Cut", 0));
     const std::uint8_t bytes[] = {0xFF, 0xFF, 0xFF, 0xFF, 'p', 'r'};
     EXPECT_EQ(std::tuple(AnswerText(bytes), AnswerText(std::span<const std::uint8_t>(bytes, 4))), std::tuple("pr", ""));
-}
-
-TEST(Q3Text, FileNamesAndConsoleLines) {
-    EXPECT_EQ(CleanFileName("2003-05-04_21h30_q3dm17_(A l.p/h\\a)_B@{x}[y]!+=:"),
-              "2003-05-04_21h30_q3dm17_(Alpha)_B@{x}[y]!+=");
-    EXPECT_EQ(ConsoleLines("print\na\n\nb\nc"), (std::vector<std::string>{"a", "b"}));
 }
 
 }  // namespace
