@@ -115,41 +115,9 @@ TEST_F(HLServerTest, QueryAnswersRowByRow) {
                                                                // first answer tells the dialect
     std::string twenty = "D\x14";
     for (int i = 0; i < 20; ++i) twenty += std::string(1, static_cast<char>(i)) + "p" + std::string(9, '\0');
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"D\x21\x01Z\0\0\0\0\0\0\0\0\0"s,
-         "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [John Doe] [Jane] []"},  // 33: kept
-        {"D\0"s, "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},
-        // Records missing from a cut answer are empty names; a name cut short ends at the datagram's end.
-        {"D\x04\x01"
-         "Ann\0\x01\0\0\0\0\0\0\0\x02"
-         "Bo"s,
-         "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] [] []"},
-        // Cut inside a record's score: no name is read from the leftover bytes.
-        {"D\x03\x01"
-         "Ann\0\x05\0\0\0\0\0\0\0\x02"
-         "Bo\0"
-         "Sco"s,
-         "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] []"},
-        {"D", "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},  // no count byte: 0
-        {"C10.0.0.9:27015\0Info\0de_inferno\0cstrike\0CS\0\x03\x10\x2F"s,
-         "10.0.0.2:900 [Info] [de_inferno] [cstrike] 154 players"},
-        // A reported address without host, colon and port keeps both; a leading number is read as %d reads it.
-        {"m10.0.0.3\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:x\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m:900\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:70000\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:-1\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:27016 extra\0N\0m\0valve\0d\0"s, "10.0.0.3:27016 [N] [m] [valve] 160 players"},
-        // The icon follows the exact game directory.
-        {"m1.2.3.4:5\0n\0m\0Cstrike\0d\0"s, "1.2.3.4:5 [n] [m] [Cstrike] 160 players"},
-        {"m1.2.3.4:5\0n\0m\0cstrike \0d\0"s, "1.2.3.4:5 [n] [m] [cstrike ] 160 players"},
-        {kDetails.substr(4), "10.0.0.2:900 [My Server] [de_dust2] [cstrike] 154 players"},
-        {"m1.2.3.4:5\0Cut Na"s, "1.2.3.4:5 [Cut Na] [] [] 160 players"},  // cut strings: as far as they go, then empty
-        {"m", "1.2.3.4:5 [] [] [] 160 players"},
-    };
-    for (auto& [bytes, fields] : rows) {
-        Deliver(Answer(bytes));
-        EXPECT_EQ(Fields(*server), fields) << bytes;
+    for (auto& row : Rows("hl_answers.txt")) {
+        Deliver(Answer(row["answer"]));
+        EXPECT_EQ(Fields(*server), row["fields"]) << row["answer"];
     }
     Deliver(Answer(twenty));
     EXPECT_EQ(std::tuple(server->playerNameCount, server->GaugePlayers()), std::tuple(20, 14));  // the gauge holds 14
@@ -288,21 +256,12 @@ TEST_F(HLServerTest, MatchReportFieldsWithoutNumbersKeepTheirValues) {
 }
 
 TEST_F(HLServerTest, TeamTags) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-        {{"[AB]x3", "CD|y1", "[AB]x1", "CD|y4", "CD|y2", "[AB]x5", "CD|y3", "[AB]x2", "CD|y5", "[AB]x4"},
-         "CD|y, [AB]x"},
-        {{"zz1", "abcX2", "zz2", "abcX1", "abcX3"}, "abcX"},
-        {{"abc1", "abc2", "abc3", "abc4"}, ""},  // four players never
-        {{"tagA", "tagB", "TAGC", "x1", "x2", "x3", "y1", "y2", "y3", "z1", "z2", "z3", "w1"},
-         ""},  // byte-wise, a quarter
-        {{"", "", "", "[X]a", "[X]b", "[X]c", "q"}, "[X]"},
-        {{"ABCDEFGHIJKLMN1", "ABCDEFGHIJKLMN2", "ABCDEFGHIJKLMN3", "p", "q"}, "ABCDEFGHIJKL"},  // twelve at most
-    };
-    for (auto& [names, tags] : rows) {
+    for (auto& row : Rows("hl_teamtags.txt")) {
+        const auto names = Split(row["names"], ',');
         server->playerNameCount = static_cast<std::int32_t>(names.size());
         std::copy(names.begin(), names.end(), server->playerNames.begin());
         server->DetectTeamTags();
-        EXPECT_EQ(server->TeamTags(), tags) << names[0];
+        EXPECT_EQ(server->TeamTags(), row["tags"]) << row["names"];
     }
     // On phase 4, from the players the peer reported on phase 2.
     peer.SetPlayers({"CD|y1", "CD|y2", "CD|y3", "CD|y4", "CD|y5", "[AB]x1", "[AB]x2", "[AB]x3", "[AB]x4", "[AB]x5"});
