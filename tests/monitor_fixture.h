@@ -96,6 +96,20 @@ inline std::vector<Row> Rows(const std::string& name) {
     if (rows.back().empty()) rows.pop_back();
     return rows;
 }
+// Rows run in order: `step` acts on each, then its "fields" is the dump expected after it (a row without
+// one fails and shows the dump).
+template <class Step, class Dump>
+void RunScript(const std::string& file, Step step, Dump dump) {
+    for (auto& row : Rows(file)) {
+        step(row);
+        EXPECT_EQ(dump(), row.count("fields") ? row["fields"] : "?") << file << ": " << row.begin()->second;
+    }
+}
+inline std::string Joined(const std::vector<std::string>& list) {
+    std::string out;
+    for (auto& item : list) out += "[" + item + "]";
+    return out;
+}
 // A whole output against its golden file; ORVANE_UPDATE_GOLDEN=1 rewrites the file (and fails), never under CI.
 inline void ExpectGolden(const std::string& name, const std::string& actual) {
     const char* update = std::getenv("ORVANE_UPDATE_GOLDEN");
