@@ -35,6 +35,19 @@ struct HLServerTest : DocFixture {
     std::string Rcon(const std::string& command) {
         return Framed("rcon " + std::to_string(peer.ExpectedChallenge()) + " \"secret\" " + command);
     }
+    // A row of a script: an answer (FF FF FF FF first), after the server password it names.
+    void Step(Row& r) {
+        if (r.count("password")) server->password = r["password"];
+        Deliver(Answer(r["deliver"]));
+    }
+    std::string Dump() {
+        auto& s = *server;
+        return std::to_string(s.state) + " [" + s.password + "] [" + s.teamAName + "] [" + s.teamBName + "] " +
+               std::to_string(s.matchState) + " " + std::to_string(s.teamASet1) + " " + std::to_string(s.teamASet2) +
+               " " + std::to_string(s.teamBSet1) + " " + std::to_string(s.teamBSet2) + " " +
+               std::to_string(s.TeamAScore()) + "-" + std::to_string(s.TeamBScore()) + " " +
+               std::to_string(s.matchRunning) + " " + Joined(tp.sound.played);
+    }
 };
 
 TEST_F(HLServerTest, ChallengesAreEchoedUnsigned) {
@@ -175,16 +188,7 @@ TEST_F(HLServerTest, PrintAnswerLinesAndThePasswordLine) {
     EXPECT_EQ(Console(*server), (std::vector<std::string>{"first line", "second"}));
     EXPECT_EQ(std::tuple(server->state, server->lastAnswerTime),
               std::tuple(1, tp.clock.now));  // no password: state kept
-    for (auto [line, password] : {std::pair{"\"sv_password\" is \"abc def\"\n", "abc def"},
-                                  {"\"sv_password\" is \"\"\n", ""},
-                                  {"\"sv_password\" is \"open\n", ""},   // closing quote missing
-                                  {"\"sv_password\" is:\"y\"\n", ""},    // no space-quote after the name
-                                  {" \"sv_password\" is \"y\"\n", "x"},  // not at the line's start
-                                  {"\"sv_password\" is \"z\"", "x"}}) {  // no line feed: no line
-        server->password = "x";
-        Deliver(Answer("l"s + line));
-        EXPECT_EQ(server->password, password) << line;
-    }
+    RunScript("hl_password.txt", [&](Row& r) { Step(r); }, [&] { return Dump(); });
     EXPECT_FALSE(ParseServerPasswordLine("sv_password is \"x\""));
     // With a password, any print answer grants state 3.
     server->rconPassword = "r";
@@ -230,24 +234,7 @@ TEST_F(HLServerTest, MatchReportStartsStopsAndRestartsTheMatch) {
 }
 
 TEST_F(HLServerTest, MatchReportFieldsWithoutNumbersKeepTheirValues) {
-    Deliver(Answer("lnxn_match_report = \"A;B;;;;;4;1;2;3;4\"\n"));
-    EXPECT_EQ(std::tuple(server->matchRunning, server->TeamAScore(), server->TeamBScore()), std::tuple(1, 3, 7));
-    Deliver(Answer("lnxn_match_report = \"Alpha;Beta;0;0;0;0;2;7;0;5;0\"\n"));
-    // Short: F2's terminator is missing, so F2..F10 are empty and keep their values.
-    Deliver(Answer("lnxn_match_report = \"Gamma;Beta\"\n"));
-    EXPECT_EQ(std::tuple(server->teamAName, server->teamBName, server->matchState, server->TeamAScore(),
-                         server->TeamBScore(), server->matchRunning),
-              std::tuple("Gamma", "", 2, 7, 5, 1));
-    // Blanks and signs; text that is not a number.
-    Deliver(Answer("lnxn_match_report = \"A;B;x;x;x;x; 3;-1;+2;abc;9z\"\n"));
-    EXPECT_EQ(std::tuple(server->matchState, server->teamASet1, server->teamASet2, server->teamBSet1, server->teamBSet2,
-                         server->matchRunning),
-              std::tuple(3, -1, 2, 5, 9, 0));
-    // Without the quote nothing is dropped before the fields are cut.
-    Deliver(Answer("lnxn_match_report = A;B;c;d;e;f;4;1;1;1;1\"\n"));
-    EXPECT_EQ(std::tuple(server->teamAName, server->matchState, server->matchRunning, server->state),
-              std::tuple("nxn_match_report = A", 4, 1, 1));  // no state change without a password
-    EXPECT_EQ(tp.sound.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav", "MatchStarted.wav"}));
+    RunScript("hl_matchreport.txt", [&](Row& r) { Step(r); }, [&] { return Dump(); });
     EXPECT_FALSE(ParseMatchReport("nxn_match_report = \"A;B\"").matchState);
     // Team scores from the network add in 64 bits and stay in range.
     std::tie(server->teamASet1, server->teamASet2, server->teamBSet1, server->teamBSet2) =
