@@ -146,31 +146,20 @@ TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
     upstream->exportToWeb = 0;
     upstream->linkedServer = game;
     CGTV* other = host.Add<CGTV>();
-    const std::string clans = "<b>Al&quot;pha</b> vs <b>Beta</b>", tags = "[A&amp;B]x, CD|y",
-                      plain = "3 players on de_&#39;dust2";
-    const std::string match = "Currently " + plain + ", fighting 1st set, score is 16-14 (30.0s delay)";
-    struct Row {
-        bool adminBot;
-        CCommonObject* link;
-        std::int32_t matchState;
-        std::string address, clans, info;
-    };
-    for (const Row& r : std::vector<Row>{
-             {true, game, 2, "127.0.0.1:27015", clans, match},
-             {true, upstream, 0, "127.0.0.1:27015", "&nbsp;",  // through a chain; no match: no clans
-              "Currently " + plain + ", No match detected, score is 16-14 (30.0s delay)"},
-             {true, upstream, 7, "127.0.0.1:27015", clans, "Currently " + plain + ", , score is 16-14 (30.0s delay)"},
-             {false, game, 2, "127.0.0.1:27015", tags, plain},
-             {true, nullptr, 2, "127.0.0.1:27015", tags, plain},   // relaying nothing known
-             {true, game, 2, "", "&nbsp;", "&nbsp;"},              // no upstream address
-             {true, other, 2, "127.0.0.1:27015", tags, plain}}) {  // a chain ending at another kind
-        host.adminBot = r.adminBot;
-        tv->linkedServer = r.link;
-        game->matchState = r.matchState;
-        tv->serverAddress = r.address;
-        EXPECT_EQ(Generate(kHltvRow),
-                  "<tr>Final &lt;TV&gt;|tv.example.org:27021|12/128|" + r.clans + "|" + r.info + "</tr>");
+    // One row each (golden file): the relayed match; through a chain; no match (no clans); an unknown match
+    // state; AdminBot off (team tags); relaying nothing known; no upstream address; a chain ending at another kind.
+    std::string pages;
+    for (auto [adminBot, link, matchState, address] :
+         {std::tuple{true, static_cast<CCommonObject*>(game), 2, "127.0.0.1:27015"}, {true, upstream, 0, "127.0.0.1:27015"},
+          {true, upstream, 7, "127.0.0.1:27015"}, {false, game, 2, "127.0.0.1:27015"}, {true, nullptr, 2, "127.0.0.1:27015"},
+          {true, game, 2, ""}, {true, other, 2, "127.0.0.1:27015"}}) {
+        host.adminBot = adminBot;
+        tv->linkedServer = link;
+        game->matchState = matchState;
+        tv->serverAddress = address;
+        pages += Generate(kHltvRow) + "\n";
     }
+    test::ExpectGolden("page_hltv_rows.html", pages);
     EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{kInternalError});
 }
 
@@ -197,9 +186,7 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     const std::string t =
         "[SECTION_GTV]<g>[SECTION_GTV_LOOP]<tr>[#HOSTNAME]|[#IP]|[#NBSPEC]/[#NBSPECMAX]|[#CLANS]|[#INFO]</tr>"
         "[/SECTION_GTV_LOOP]</g>[/SECTION_GTV]";
-    EXPECT_EQ(Generate(t),
-              "<g><tr>GTV One|gtv.example.org:27971|17/64|[#CLANS]|Room #3 : &lt;Final&gt;, POV : Al&lt;pha&gt;<br>"
-              "Room #7 : Semi, POV : -<br></tr><tr>GTV Two|127.0.0.3:27970|0/8|[#CLANS]|</tr></g>");
+    test::ExpectGolden("page_gtv_rows.html", Generate(t));
     gtv->exportToWeb = 0;
     bare->exportToWeb = 0;
     EXPECT_EQ(Generate(t), "");
