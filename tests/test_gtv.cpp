@@ -186,38 +186,29 @@ struct RoomsTest : ::testing::Test {
     }
 };
 
+// The box after each step: folded or not, the selected room and what it offers, the box, its expand box and
+// the rooms' bands.
+std::string Box(CGTV& g) {
+    std::ostringstream o;
+    auto rect = [&](const CRect& r) { o << " " << r.left << "," << r.top << "," << r.right << "," << r.bottom; };
+    o << g.expanded << " " << g.SelectedRoomIndex() << " " << g.CanRecord() << " " << g.GetPlayerNameCount() << " "
+      << (g.GetPlayerNames() ? (*g.GetPlayerNames())[1] : "-") << " " << g.BoxSize().width << "x" << g.BoxSize().height;
+    rect(g.box);
+    rect(g.expandBox);
+    for (int i = 0; i < 3; ++i) rect(g.rooms[static_cast<size_t>(i)].band);
+    o << (std::all_of(g.rooms.begin() + 3, g.rooms.end(), [](auto& r) { return r.band == CRect{}; }) ? " rest-empty" : " rest-drawn");
+    o << " " << g.rooms[2].anchor.x << "," << g.rooms[2].anchor.y;
+    return o.str();
+}
+
 TEST_F(RoomsTest, ClicksFoldUnfoldAndSelect) {
-    EXPECT_EQ(std::tuple(g.BoxSize().width, g.BoxSize().height, g.expandBox),
-              std::tuple(120, 78, CRect{110, 233, 125, 248}));
-    for (auto& r : g.rooms) EXPECT_EQ(r.band, CRect{});
-    g.OnClick(110, 233);  // the expand box's top-left corner
-    EXPECT_EQ(std::tuple(g.expanded, g.selectedRoom), std::tuple(1, nullptr));
-    Redraw();
-    EXPECT_EQ(std::tuple(g.BoxSize().height, g.box.bottom, g.rooms[0].band, g.rooms[1].band, g.rooms[2].band),
-              std::tuple(163, 363, CRect{103, 253, 217, 293}, CRect{}, CRect{103, 293, 217, 333}));
-    EXPECT_EQ(g.rooms[2].anchor, (CGTVRoom::Point{103, 313}));
-    g.OnClick(150, 300);
-    ASSERT_EQ(g.selectedRoom, &g.rooms[2]);
-    EXPECT_EQ(std::tuple(g.SelectedRoomIndex(), g.CanRecord(), g.GetPlayerNameCount(), (*g.GetPlayerNames())[1]),
-              std::tuple(2, true, 2, "Bravo"));
-    g.OnClick(150, 292);                                                                   // last row of the first band
-    EXPECT_EQ(std::tuple(g.selectedRoom, g.CanRecord()), std::tuple(&g.rooms[0], false));  // room state 1
-    g.OnClick(217, 300);                                                                   // the right edge: outside
-    EXPECT_EQ(std::tuple(g.selectedRoom, g.GetPlayerNameCount(), g.GetPlayerNames()), std::tuple(nullptr, 0, nullptr));
-    g.OnClick(150, 300);
-    g.OnClick(124, 247);  // the expand box again: folds, and selects nothing
-    EXPECT_EQ(std::tuple(g.expanded, g.selectedRoom), std::tuple(0, nullptr));
-    Redraw();
-    EXPECT_EQ(g.BoxSize().height, 78);
-    for (auto& r : g.rooms) EXPECT_EQ(r.band, CRect{});
-    // Drawing folded clears a selection; below state 2 the expand box is empty and cannot be clicked.
-    g.selectedRoom = &g.rooms[0];
-    g.PlaceRooms();
-    EXPECT_EQ(g.selectedRoom, nullptr);
-    g.state = 1;
-    g.PlaceRooms();
-    g.OnClick(110, 233);
-    EXPECT_EQ(std::tuple(g.expandBox, g.expanded), std::tuple(CRect{}, 0));
+    RunScript("gtv_rooms.txt", [&](Row& r) {
+        if (r.count("state")) g.state = std::stoi(r["state"]);
+        if (r.count("select")) g.selectedRoom = &g.rooms[0];
+        if (r.count("place")) g.PlaceRooms();
+        if (r.count("click")) g.OnClick(std::stoi(r["click"]), std::stoi(r["click"].substr(r["click"].find(' '))));
+        if (r.count("redraw")) Redraw();
+    }, [&] { return Box(g); });
     g.expanded = 1;  // unfolded without rooms: 120 x 83
     g.roomCount = 0;
     EXPECT_EQ(g.BoxSize().height, 83);
