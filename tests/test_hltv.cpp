@@ -273,45 +273,21 @@ TEST_F(HLTVTest, StopDelayRule) {
     tp.clock.now = k2105;
     ProbeHLTV tv(tp.platform);
     CHLServer server(tp.platform);
-    server.teamAName = "Alpha";
-    server.teamBName = "Beta";
-    tv.linkedServer = &server;
-    tv.autoRecord = 1;
-    tv.state = 3;
-    tv.recordingFile = "x.dem";
-    const Time forever = 10 + 2147483647LL;
-    for (auto [delay, after] : {std::pair{-1.0f, Time{40}}, {30.9f, 40}, {0.0f, 10}, {-0.5f, 40}, {std::nanf(""), 40},
-                                {std::numeric_limits<float>::infinity(), forever}, {30.0f, 40}}) {
-        tv.delay = delay;
-        tv.stopRecordingAt = 0;
-        tv.CheckAutoRecord();
-        EXPECT_EQ(tv.stopRecordingAt, tp.clock.now + after) << delay;
-    }
-    const Time due = tv.stopRecordingAt;
-    EXPECT_EQ(std::tuple(tv.StopPending(), tv.RecordingMark()), std::tuple(true, 173u));
-    tp.clock.now = due;
-    tv.CheckAutoRecord();     // not later than the due time yet
-    server.matchRunning = 1;  // a match that starts again while a stop is pending changes nothing...
-    tp.clock.now = due + 5;
-    tv.CheckAutoRecord();
-    EXPECT_EQ(std::tuple(tv.sent.size(), tv.stopRecordingAt), std::tuple(0u, due));
-    server.matchRunning = 0;  // ...and its end stops the recording at once
-    tv.CheckAutoRecord();
-    EXPECT_EQ(std::tuple(tv.sent, tv.stopRecordingAt, tv.RecordingMark()),
-              std::tuple(std::vector<std::string>{"stoprecord", "stoprecording"}, 0, 151u));
-    // A running match and no recording: "record" on every call; not recording and no match: nothing.
-    tv.sent.clear();
-    tv.recordingFile.clear();
-    tv.CheckAutoRecord();
-    EXPECT_EQ(tv.RecordingMark(), 155u);
-    server.matchRunning = 1;
-    tv.map = "de_nuke";
-    tv.CheckAutoRecord();
-    tv.CheckAutoRecord();
-    tv.autoRecord = 0;
-    tv.CheckAutoRecord();
-    EXPECT_EQ(std::tuple(tv.sent, tv.RecordingMark()),
-              std::tuple(std::vector<std::string>(2, "record 2004-05-12_21h05_de_nuke_Alpha_Beta"), 0u));
+    std::tie(server.teamAName, server.teamBName, tv.linkedServer, tv.autoRecord, tv.state, tv.recordingFile) =
+        std::tuple("Alpha", "Beta", &server, 1, 3, "x.dem");
+    auto number = [](Row& r, const char* key) { return std::stoi(r[key]); };
+    RunScript("hltv_stopdelay.txt", [&](Row& r) {
+        if (r.count("delay")) std::tie(tv.delay, tv.stopRecordingAt) = std::tuple(std::stof(r["delay"]), 0);
+        if (r.count("at")) tp.clock.now = k2105 + number(r, "at");
+        if (r.count("match")) server.matchRunning = number(r, "match");
+        if (r.count("file")) tv.recordingFile = r["file"];
+        if (r.count("map")) tv.map = r["map"];
+        if (r.count("auto")) tv.autoRecord = number(r, "auto");
+        for (int i = r.count("checks") ? number(r, "checks") : 1; i > 0; --i) tv.CheckAutoRecord();
+    }, [&] {
+        return std::to_string(tv.stopRecordingAt ? tv.stopRecordingAt - k2105 : -1) + " " +
+               std::to_string(tv.StopPending()) + " " + std::to_string(tv.RecordingMark()) + " " + Joined(tv.sent);
+    });
 }
 TEST_F(HLTVTest, GaugeFills) {
     CHLTV tv(tp.platform);
