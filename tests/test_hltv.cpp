@@ -292,15 +292,14 @@ TEST_F(HLTVTest, GaugeFills) {
     EXPECT_EQ(std::tuple(tv.PlayerGaugeFill(48), tv.ShowsSpectatorGauge()), std::tuple(0, false));  // nothing relayed
     tv.serverAddress = "127.0.0.3:27015";
     tv.spectatorSlots = 128;
-    for (auto [players, spectators, bandwidth, fills] : {std::tuple{20, 12, 15.0f, std::array{48, 4, 17}},
-                                                         {7, 2147483647, 1500.0f, {24, 48, 48}},
-                                                         {7, -5, std::numeric_limits<float>::infinity(), {24, 0, 48}},
-                                                         {7, 0, std::nanf(""), {24, 0, 0}}}) {
-        tv.playerNameCount = players;
-        tv.spectators = spectators;
-        tv.outgoingBandwidth = bandwidth;
-        EXPECT_EQ((std::array{tv.PlayerGaugeFill(48), tv.SpectatorGaugeFill(48), tv.BandwidthGaugeFill(48)}), fills);
-    }
+    RunScript("hltv_gauges.txt", [&](Row& r) {
+        std::istringstream in(r["players spectators bandwidth"]);
+        in >> tv.playerNameCount >> tv.spectators;
+        std::string bandwidth;
+        in >> bandwidth;
+        tv.outgoingBandwidth = std::stof(bandwidth);
+    }, [&] { return std::to_string(tv.PlayerGaugeFill(48)) + " " + std::to_string(tv.SpectatorGaugeFill(48)) + " " +
+                    std::to_string(tv.BandwidthGaugeFill(48)); });
     tv.outgoingBandwidth = 15.0f;
     EXPECT_EQ(std::tuple(tv.BandwidthGaugeFill(1000), tv.ShowsSpectatorGauge()), std::tuple(370, true));
 }
