@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -41,6 +44,82 @@ inline std::string Unframed(const std::string& d) {
     std::string t = BeginsWith(d, kOob) ? d.substr(4) : d;
     if (!t.empty() && t.back() == '\0') t.pop_back();
     return t;
+}
+
+// Data rows under tests/data/: blocks parted by blank lines, one "key: value" a line (\n \r \t \0 \\ and
+// \xNN escapes), "+: value" going on with the last key's value; '#' starts a comment line.
+using Row = std::map<std::string, std::string>;
+inline std::string Unescape(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out += s[i];
+            continue;
+        }
+        const char c = s[++i];
+        if (c == 'x' && i + 2 < s.size()) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c == '0' ? '\0' : c;
+        }
+    }
+    return out;
+}
+inline std::vector<std::string> Split(const std::string& s, char sep) {
+    std::vector<std::string> out(1);
+    for (char c : s)
+        if (c == sep) out.emplace_back();
+        else out.back().push_back(c);
+    return out;
+}
+inline std::string DataPath(const std::string& name) {
+    return std::string(ORVANE_SOURCE_DIR) + "/tests/data/" + name;
+}
+inline std::vector<Row> Rows(const std::string& name) {
+    std::ifstream in(DataPath(name));
+    EXPECT_TRUE(in.good()) << name;
+    std::vector<Row> rows(1);
+    std::string line, last;
+    while (std::getline(in, line)) {
+        const size_t colon = line.find(':');
+        if (!line.empty() && line[0] == '#') continue;
+        if (colon == std::string::npos) {
+            if (!rows.back().empty()) rows.emplace_back();
+        } else {
+            const std::string key = line.substr(0, colon);
+            const std::string value = Unescape(line.substr(colon + (line[colon + 1] == ' ' ? 2 : 1)));
+            if (key == "+") rows.back()[last] += value;
+            else rows.back()[last = key] = value;
+        }
+    }
+    if (rows.back().empty()) rows.pop_back();
+    return rows;
+}
+// Rows run in order: `step` acts on each, then its "fields" is the dump expected after it (a row without
+// one fails and shows the dump).
+template <class Step, class Dump>
+void RunScript(const std::string& file, Step step, Dump dump) {
+    for (auto& row : Rows(file)) {
+        step(row);
+        EXPECT_EQ(dump(), row.count("fields") ? row["fields"] : "?") << file << ": " << row.begin()->second;
+    }
+}
+inline std::string Joined(const std::vector<std::string>& list) {
+    std::string out;
+    for (auto& item : list) out += "[" + item + "]";
+    return out;
+}
+// A whole output against its golden file; ORVANE_UPDATE_GOLDEN=1 rewrites the file (and fails), never under CI.
+inline void ExpectGolden(const std::string& name, const std::string& actual) {
+    const char* update = std::getenv("ORVANE_UPDATE_GOLDEN");
+    const char* ci = std::getenv("CI");
+    if (update && std::string(update) == "1") {
+        ASSERT_FALSE(ci && std::string(ci) == "true") << "ORVANE_UPDATE_GOLDEN is refused under CI";
+        WriteFile(DataPath(name), actual);
+        FAIL() << "golden file rewritten: " << name;
+    }
+    EXPECT_EQ(actual, ReadFile(DataPath(name)).value_or("<missing " + name + ">")) << name;
 }
 
 // The update hints a document sends its views.

@@ -2,6 +2,7 @@
 // and the rooms: folding, selection, sizes, follow, recording names, auto record by a linked Quake 3
 // server's match, drops and links.
 #include <ctime>
+#include <sstream>
 
 #include "monitor_fixture.h"
 #include "monitors/quake3/gtv.h"
@@ -60,6 +61,21 @@ struct GtvTest : DocFixture {
         return out;
     }
     using R = std::vector<std::array<int, 3>>;
+    // The proxy's fields and its listed rooms (and the hub number of the first record beyond them).
+    static std::string Dump(CGTV& g) {
+        std::ostringstream o;
+        o << g.state << " [" << g.serverName << "] " << g.clients << "/" << g.clientSlots << " " << g.roomCount << " "
+          << g.ShownRoomCount() << " beyond " << g.rooms[static_cast<size_t>(std::clamp(g.roomCount, 0, 31))].hubNumber;
+        for (int i = 0; i < g.roomCount; ++i) {
+            auto& r = g.rooms[static_cast<size_t>(i)];
+            o << " {" << r.hubNumber << "/" << r.roomState << "/" << r.roomNumber << " [" << r.map << "] ["
+              << r.recordingName << "] [" << r.description << "] [" << r.serverAddress << "] " << r.following << " ["
+              << g.FollowedPlayerName(r) << "]";
+            for (int p = 0; p < r.playerCount; ++p) o << " " << r.playerNumbers[static_cast<size_t>(p)] << ":" << r.playerNames[static_cast<size_t>(p)];
+            o << "}";
+        }
+        return o.str();
+    }
 };
 
 TEST_F(GtvTest, ManagerAnswerBuildsTheRoomTable) {
@@ -73,23 +89,8 @@ TEST_F(GtvTest, ManagerAnswerBuildsTheRoomTable) {
     EXPECT_EQ(std::tuple(g->state, g->serverName, g->clients, g->clientSlots, g->chainList),
               std::tuple(2, "^4Big GTV", 12, 200, "10.0.0.7:27970 10.0.0.8:27970 "));
     EXPECT_EQ(Rooms(*g), (R{{3, 1, 0}, {5, 3, 7}}));
-    // Rebuilt in place: the other fields stay with the index; records beyond the count are stale.
     g->rooms[0].map = "q3dm6";
-    Deliver("managerInfoResponse\n\\numHubs\\1\\hubs\\  9 4 2 ");
-    EXPECT_EQ(Rooms(*g), (R{{9, 4, 2}}));
-    EXPECT_EQ(std::tuple(g->rooms[0].map, g->rooms[1].hubNumber, g->serverName), std::tuple("q3dm6", 5, ""));
-    // A last number without a space, and a token that is not a number, read 0.
-    Deliver("managerInfoResponse\n\\numHubs\\2\\hubs\\3 x 4 5 6 7");
-    EXPECT_EQ(Rooms(*g), (R{{3, 0, 4}, {5, 6, 0}}));
-    // More hubs than the table holds, or a negative count.
-    std::string hubs;
-    for (int i = 0; i < 40; ++i) hubs += std::to_string(100 + i) + " 3 0 ";
-    Deliver("managerInfoResponse\n\\numHubs\\40\\hubs\\" + hubs);
-    EXPECT_EQ(std::tuple(g->roomCount, g->rooms[31].hubNumber), std::tuple(32, 131));
-    Deliver("managerInfoResponse\n\\numHubs\\100000\\hubs\\1 1 1 ");
-    EXPECT_EQ(std::tuple(g->roomCount, g->rooms[1].hubNumber), std::tuple(32, 0));
-    Deliver("managerInfoResponse\n\\numHubs\\-3\\hubs\\1 1 1 ");
-    EXPECT_EQ(std::tuple(g->roomCount, g->ShownRoomCount()), std::tuple(0, 0));
+    RunScript("gtv_manager.txt", [&](Row& r) { Deliver(r["deliver"]); }, [&] { return Dump(*g); });
 }
 
 TEST_F(GtvTest, HubAnswerFillsItsRoom) {
@@ -97,20 +98,7 @@ TEST_F(GtvTest, HubAnswerFillsItsRoom) {
     peer.SetRooms({Room(3, 3, 0), Room(8, 1, 0)});
     g->Tick();
     Settle(*g);
-    Deliver(
-        "hubInfoResponse\n\\hubNum\\8\\mapName\\maps/q3dm17.bsp\\recording\\demo1\\desc\\^2Final\\parent\\"
-        "127.0.0.1:27960\\p0t\\1\\p0n\\^1Al^7pha\\p2t\\\\p2n\\Ghost\\p4t\\2\\p4n\\Bra^3vo");
-    const CGTVRoom& r = g->rooms[1];
-    EXPECT_EQ(std::tuple(r.map, r.recordingName, r.description, r.serverAddress, r.following, g->FollowedPlayerName(r)),
-              std::tuple("q3dm17", "demo1", "^2Final", "127.0.0.1:27960", -1, "-"));
-    EXPECT_EQ(std::vector<std::string>(r.playerNames.begin(), r.playerNames.begin() + r.playerCount),
-              (std::vector<std::string>{"Alpha", "Bravo"}));
-    EXPECT_EQ(std::tuple(r.playerNumbers[0], r.playerNumbers[1], g->rooms[0].map), std::tuple(0, 4, ""));
-    Deliver("hubInfoResponse\n\\hubNum\\8\\following\\\\p4t\\1\\p4n\\B");
-    EXPECT_EQ(std::tuple(r.following, r.map), std::tuple(-1, ""));
-    Deliver("hubInfoResponse\n\\hubNum\\8\\following\\4\\p4t\\1\\p4n\\B\\p31t\\1\\p31n\\Last\\p32t\\1\\p32n\\Out");
-    EXPECT_EQ(std::tuple(r.following, g->FollowedPlayerName(r), r.playerCount, r.playerNumbers[1]),
-              std::tuple(4, "B", 2, 31));
+    RunScript("gtv_hub.txt", [&](Row& r) { Deliver(r["deliver"]); }, [&] { return Dump(*g); });
     // An unknown hub changes no room but is an answer (after a time-out: a query left unanswered).
     peer.SetSilent(true);
     g->Tick();
@@ -198,38 +186,29 @@ struct RoomsTest : ::testing::Test {
     }
 };
 
+// The box after each step: folded or not, the selected room and what it offers, the box, its expand box and
+// the rooms' bands.
+std::string Box(CGTV& g) {
+    std::ostringstream o;
+    auto rect = [&](const CRect& r) { o << " " << r.left << "," << r.top << "," << r.right << "," << r.bottom; };
+    o << g.expanded << " " << g.SelectedRoomIndex() << " " << g.CanRecord() << " " << g.GetPlayerNameCount() << " "
+      << (g.GetPlayerNames() ? (*g.GetPlayerNames())[1] : "-") << " " << g.BoxSize().width << "x" << g.BoxSize().height;
+    rect(g.box);
+    rect(g.expandBox);
+    for (int i = 0; i < 3; ++i) rect(g.rooms[static_cast<size_t>(i)].band);
+    o << (std::all_of(g.rooms.begin() + 3, g.rooms.end(), [](auto& r) { return r.band == CRect{}; }) ? " rest-empty" : " rest-drawn");
+    o << " " << g.rooms[2].anchor.x << "," << g.rooms[2].anchor.y;
+    return o.str();
+}
+
 TEST_F(RoomsTest, ClicksFoldUnfoldAndSelect) {
-    EXPECT_EQ(std::tuple(g.BoxSize().width, g.BoxSize().height, g.expandBox),
-              std::tuple(120, 78, CRect{110, 233, 125, 248}));
-    for (auto& r : g.rooms) EXPECT_EQ(r.band, CRect{});
-    g.OnClick(110, 233);  // the expand box's top-left corner
-    EXPECT_EQ(std::tuple(g.expanded, g.selectedRoom), std::tuple(1, nullptr));
-    Redraw();
-    EXPECT_EQ(std::tuple(g.BoxSize().height, g.box.bottom, g.rooms[0].band, g.rooms[1].band, g.rooms[2].band),
-              std::tuple(163, 363, CRect{103, 253, 217, 293}, CRect{}, CRect{103, 293, 217, 333}));
-    EXPECT_EQ(g.rooms[2].anchor, (CGTVRoom::Point{103, 313}));
-    g.OnClick(150, 300);
-    ASSERT_EQ(g.selectedRoom, &g.rooms[2]);
-    EXPECT_EQ(std::tuple(g.SelectedRoomIndex(), g.CanRecord(), g.GetPlayerNameCount(), (*g.GetPlayerNames())[1]),
-              std::tuple(2, true, 2, "Bravo"));
-    g.OnClick(150, 292);                                                                   // last row of the first band
-    EXPECT_EQ(std::tuple(g.selectedRoom, g.CanRecord()), std::tuple(&g.rooms[0], false));  // room state 1
-    g.OnClick(217, 300);                                                                   // the right edge: outside
-    EXPECT_EQ(std::tuple(g.selectedRoom, g.GetPlayerNameCount(), g.GetPlayerNames()), std::tuple(nullptr, 0, nullptr));
-    g.OnClick(150, 300);
-    g.OnClick(124, 247);  // the expand box again: folds, and selects nothing
-    EXPECT_EQ(std::tuple(g.expanded, g.selectedRoom), std::tuple(0, nullptr));
-    Redraw();
-    EXPECT_EQ(g.BoxSize().height, 78);
-    for (auto& r : g.rooms) EXPECT_EQ(r.band, CRect{});
-    // Drawing folded clears a selection; below state 2 the expand box is empty and cannot be clicked.
-    g.selectedRoom = &g.rooms[0];
-    g.PlaceRooms();
-    EXPECT_EQ(g.selectedRoom, nullptr);
-    g.state = 1;
-    g.PlaceRooms();
-    g.OnClick(110, 233);
-    EXPECT_EQ(std::tuple(g.expandBox, g.expanded), std::tuple(CRect{}, 0));
+    RunScript("gtv_rooms.txt", [&](Row& r) {
+        if (r.count("state")) g.state = std::stoi(r["state"]);
+        if (r.count("select")) g.selectedRoom = &g.rooms[0];
+        if (r.count("place")) g.PlaceRooms();
+        if (r.count("click")) g.OnClick(std::stoi(r["click"]), std::stoi(r["click"].substr(r["click"].find(' '))));
+        if (r.count("redraw")) Redraw();
+    }, [&] { return Box(g); });
     g.expanded = 1;  // unfolded without rooms: 120 x 83
     g.roomCount = 0;
     EXPECT_EQ(g.BoxSize().height, 83);

@@ -35,6 +35,27 @@ struct HLServerTest : DocFixture {
     std::string Rcon(const std::string& command) {
         return Framed("rcon " + std::to_string(peer.ExpectedChallenge()) + " \"secret\" " + command);
     }
+    // A row of a script: an answer (FF FF FF FF first), after the server password it names.
+    void Step(Row& r) {
+        if (r.count("password")) server->password = r["password"];
+        if (r.count("sound")) doc.sound.sound.enabled = 0;
+        if (r.count("report")) peer.SetMatchReport({"Alpha", "Beta", std::stoi(r["report"]), 7, 0, 5, 0});
+        if (r.count("nomatch")) peer.SetNoMatch();  // the stop sound, empty names, zero scores, state 0
+        if (r.count("report") || r.count("nomatch")) {
+            server->QueryMatchReport();
+            Settle();
+        }
+        if (r.count("deliver")) Deliver(Answer(r["deliver"]));
+    }
+    std::string Dump() {
+        auto& s = *server;
+        return std::to_string(s.state) + " [" + s.password + "] [" + s.teamAName + "] [" + s.teamBName + "] " +
+               std::to_string(s.matchState) + " " + std::to_string(s.teamASet1) + " " + std::to_string(s.teamASet2) +
+               " " + std::to_string(s.teamBSet1) + " " + std::to_string(s.teamBSet2) + " " +
+               std::to_string(s.TeamAScore()) + "-" + std::to_string(s.TeamBScore()) + " " +
+               std::to_string(s.matchRunning) + " " + std::to_string(s.ShowsMatchMark()) + " [" + s.rconPassword +
+               "] [" + (s.consoleLog.count ? Console(s).back() : "") + "] " + Joined(tp.sound.played);
+    }
 };
 
 TEST_F(HLServerTest, ChallengesAreEchoedUnsigned) {
@@ -115,41 +136,9 @@ TEST_F(HLServerTest, QueryAnswersRowByRow) {
                                                                // first answer tells the dialect
     std::string twenty = "D\x14";
     for (int i = 0; i < 20; ++i) twenty += std::string(1, static_cast<char>(i)) + "p" + std::string(9, '\0');
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"D\x21\x01Z\0\0\0\0\0\0\0\0\0"s,
-         "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [John Doe] [Jane] []"},  // 33: kept
-        {"D\0"s, "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},
-        // Records missing from a cut answer are empty names; a name cut short ends at the datagram's end.
-        {"D\x04\x01"
-         "Ann\0\x01\0\0\0\0\0\0\0\x02"
-         "Bo"s,
-         "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] [] []"},
-        // Cut inside a record's score: no name is read from the leftover bytes.
-        {"D\x03\x01"
-         "Ann\0\x05\0\0\0\0\0\0\0\x02"
-         "Bo\0"
-         "Sco"s,
-         "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players [Ann] [Bo] []"},
-        {"D", "10.0.0.2:900 [Orvane Test Server] [de_dust2] [cstrike] 154 players"},  // no count byte: 0
-        {"C10.0.0.9:27015\0Info\0de_inferno\0cstrike\0CS\0\x03\x10\x2F"s,
-         "10.0.0.2:900 [Info] [de_inferno] [cstrike] 154 players"},
-        // A reported address without host, colon and port keeps both; a leading number is read as %d reads it.
-        {"m10.0.0.3\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:x\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m:900\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:70000\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:-1\0N\0"s, "10.0.0.2:900 [N] [] [] 160 players"},
-        {"m10.0.0.3:27016 extra\0N\0m\0valve\0d\0"s, "10.0.0.3:27016 [N] [m] [valve] 160 players"},
-        // The icon follows the exact game directory.
-        {"m1.2.3.4:5\0n\0m\0Cstrike\0d\0"s, "1.2.3.4:5 [n] [m] [Cstrike] 160 players"},
-        {"m1.2.3.4:5\0n\0m\0cstrike \0d\0"s, "1.2.3.4:5 [n] [m] [cstrike ] 160 players"},
-        {kDetails.substr(4), "10.0.0.2:900 [My Server] [de_dust2] [cstrike] 154 players"},
-        {"m1.2.3.4:5\0Cut Na"s, "1.2.3.4:5 [Cut Na] [] [] 160 players"},  // cut strings: as far as they go, then empty
-        {"m", "1.2.3.4:5 [] [] [] 160 players"},
-    };
-    for (auto& [bytes, fields] : rows) {
-        Deliver(Answer(bytes));
-        EXPECT_EQ(Fields(*server), fields) << bytes;
+    for (auto& row : Rows("hl_answers.txt")) {
+        Deliver(Answer(row["answer"]));
+        EXPECT_EQ(Fields(*server), row["fields"]) << row["answer"];
     }
     Deliver(Answer(twenty));
     EXPECT_EQ(std::tuple(server->playerNameCount, server->GaugePlayers()), std::tuple(20, 14));  // the gauge holds 14
@@ -207,16 +196,7 @@ TEST_F(HLServerTest, PrintAnswerLinesAndThePasswordLine) {
     EXPECT_EQ(Console(*server), (std::vector<std::string>{"first line", "second"}));
     EXPECT_EQ(std::tuple(server->state, server->lastAnswerTime),
               std::tuple(1, tp.clock.now));  // no password: state kept
-    for (auto [line, password] : {std::pair{"\"sv_password\" is \"abc def\"\n", "abc def"},
-                                  {"\"sv_password\" is \"\"\n", ""},
-                                  {"\"sv_password\" is \"open\n", ""},   // closing quote missing
-                                  {"\"sv_password\" is:\"y\"\n", ""},    // no space-quote after the name
-                                  {" \"sv_password\" is \"y\"\n", "x"},  // not at the line's start
-                                  {"\"sv_password\" is \"z\"", "x"}}) {  // no line feed: no line
-        server->password = "x";
-        Deliver(Answer("l"s + line));
-        EXPECT_EQ(server->password, password) << line;
-    }
+    RunScript("hl_password.txt", [&](Row& r) { Step(r); }, [&] { return Dump(); });
     EXPECT_FALSE(ParseServerPasswordLine("sv_password is \"x\""));
     // With a password, any print answer grants state 3.
     server->rconPassword = "r";
@@ -227,59 +207,11 @@ TEST_F(HLServerTest, PrintAnswerLinesAndThePasswordLine) {
 
 TEST_F(HLServerTest, MatchReportStartsStopsAndRestartsTheMatch) {
     Authenticate();
-    auto report = [&](std::int32_t state) {
-        peer.SetMatchReport({"Alpha", "Beta", state, 7, 0, 5, 0});
-        server->QueryMatchReport();
-        Settle();
-    };
-    report(2);
-    EXPECT_EQ(std::tuple(server->teamAName, server->teamBName, server->matchState, server->TeamAScore(),
-                         server->TeamBScore(), server->matchRunning, server->ShowsMatchMark()),
-              std::tuple("Alpha", "Beta", 2, 7, 5, 1, true));
-    EXPECT_EQ(Console(*server).back(), "nxn_match_report = \"Alpha;Beta;0;0;0;0;2;7;0;5;0\"");
-    report(2);  // the same report again: nothing
-    report(3);
-    EXPECT_EQ(server->matchRunning, 0);
-    report(4);
-    report(9);
-    EXPECT_EQ(std::tuple(server->matchState, server->matchRunning, server->state), std::tuple(9, 1, 3));
-    peer.SetNoMatch();  // the stop sound, empty names, zero scores, state 0
-    server->QueryMatchReport();
-    Settle();
-    EXPECT_EQ(Console(*server).back(), "[AMX] No match running.");
-    EXPECT_EQ(std::tuple(server->matchRunning, server->teamAName, server->teamBName,
-                         server->TeamAScore() + server->TeamBScore(), server->matchState),
-              std::tuple(0, "", "", 0, 0));
-    Deliver(Answer("l[AMX] No match running.\n"));  // a second time: no sound
-    EXPECT_EQ(tp.sound.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav", "MatchStarted.wav",
-                                                         "MatchStopped.wav"}));
-    // With the sound off the match still changes, and the bad-password protection still applies.
-    doc.sound.sound.enabled = 0;
-    Deliver(Answer("lnxn_match_report = \"A;B;;;;;2;1;0;0;0\"\n"));
-    EXPECT_EQ(server->matchRunning, 1);
-    Deliver(Answer("lBad rcon_password.\n"));
-    EXPECT_EQ(std::tuple(server->rconPassword, tp.sound.played.size()), std::tuple("", 4u));
+    RunScript("hl_matchstates.txt", [&](Row& r) { Step(r); }, [&] { return Dump(); });
 }
 
 TEST_F(HLServerTest, MatchReportFieldsWithoutNumbersKeepTheirValues) {
-    Deliver(Answer("lnxn_match_report = \"A;B;;;;;4;1;2;3;4\"\n"));
-    EXPECT_EQ(std::tuple(server->matchRunning, server->TeamAScore(), server->TeamBScore()), std::tuple(1, 3, 7));
-    Deliver(Answer("lnxn_match_report = \"Alpha;Beta;0;0;0;0;2;7;0;5;0\"\n"));
-    // Short: F2's terminator is missing, so F2..F10 are empty and keep their values.
-    Deliver(Answer("lnxn_match_report = \"Gamma;Beta\"\n"));
-    EXPECT_EQ(std::tuple(server->teamAName, server->teamBName, server->matchState, server->TeamAScore(),
-                         server->TeamBScore(), server->matchRunning),
-              std::tuple("Gamma", "", 2, 7, 5, 1));
-    // Blanks and signs; text that is not a number.
-    Deliver(Answer("lnxn_match_report = \"A;B;x;x;x;x; 3;-1;+2;abc;9z\"\n"));
-    EXPECT_EQ(std::tuple(server->matchState, server->teamASet1, server->teamASet2, server->teamBSet1, server->teamBSet2,
-                         server->matchRunning),
-              std::tuple(3, -1, 2, 5, 9, 0));
-    // Without the quote nothing is dropped before the fields are cut.
-    Deliver(Answer("lnxn_match_report = A;B;c;d;e;f;4;1;1;1;1\"\n"));
-    EXPECT_EQ(std::tuple(server->teamAName, server->matchState, server->matchRunning, server->state),
-              std::tuple("nxn_match_report = A", 4, 1, 1));  // no state change without a password
-    EXPECT_EQ(tp.sound.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav", "MatchStarted.wav"}));
+    RunScript("hl_matchreport.txt", [&](Row& r) { Step(r); }, [&] { return Dump(); });
     EXPECT_FALSE(ParseMatchReport("nxn_match_report = \"A;B\"").matchState);
     // Team scores from the network add in 64 bits and stay in range.
     std::tie(server->teamASet1, server->teamASet2, server->teamBSet1, server->teamBSet2) =
@@ -288,21 +220,12 @@ TEST_F(HLServerTest, MatchReportFieldsWithoutNumbersKeepTheirValues) {
 }
 
 TEST_F(HLServerTest, TeamTags) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-        {{"[AB]x3", "CD|y1", "[AB]x1", "CD|y4", "CD|y2", "[AB]x5", "CD|y3", "[AB]x2", "CD|y5", "[AB]x4"},
-         "CD|y, [AB]x"},
-        {{"zz1", "abcX2", "zz2", "abcX1", "abcX3"}, "abcX"},
-        {{"abc1", "abc2", "abc3", "abc4"}, ""},  // four players never
-        {{"tagA", "tagB", "TAGC", "x1", "x2", "x3", "y1", "y2", "y3", "z1", "z2", "z3", "w1"},
-         ""},  // byte-wise, a quarter
-        {{"", "", "", "[X]a", "[X]b", "[X]c", "q"}, "[X]"},
-        {{"ABCDEFGHIJKLMN1", "ABCDEFGHIJKLMN2", "ABCDEFGHIJKLMN3", "p", "q"}, "ABCDEFGHIJKL"},  // twelve at most
-    };
-    for (auto& [names, tags] : rows) {
+    for (auto& row : Rows("hl_teamtags.txt")) {
+        const auto names = Split(row["names"], ',');
         server->playerNameCount = static_cast<std::int32_t>(names.size());
         std::copy(names.begin(), names.end(), server->playerNames.begin());
         server->DetectTeamTags();
-        EXPECT_EQ(server->TeamTags(), tags) << names[0];
+        EXPECT_EQ(server->TeamTags(), row["tags"]) << row["names"];
     }
     // On phase 4, from the players the peer reported on phase 2.
     peer.SetPlayers({"CD|y1", "CD|y2", "CD|y3", "CD|y4", "CD|y5", "[AB]x1", "[AB]x2", "[AB]x3", "[AB]x4", "[AB]x5"});

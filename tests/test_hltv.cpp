@@ -85,45 +85,11 @@ TEST_F(HLTVTest, ConsoleAnswersRowByRow) {
     peer.SetConnectedTo("127.0.0.5:27015");
     peer.SetSpectators(10);
     peer.SetProxies(2);
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {peer.StatusText(), "12/128 -1 15 [127.0.0.5:27015] [match1.dem]"},  // the proxy's own status block
-        {"----- Status -----\nRecording to final.dem (3 seconds)\n", "12/128 -1 15 [127.0.0.5:27015] [final.dem]"},
-        {"Client delay is 12.5 seconds.\n", "12/128 12.5 15 [127.0.0.5:27015] [final.dem]"},  // the file stays
-        {"----- Status -----\nRecording to final\n", "12/128 12.5 15 [127.0.0.5:27015] [.dem]"},
-        {"----- Status -----\n", "12/128 12.5 15 [127.0.0.5:27015] []"},  // the flags hold per datagram
-        {"Recording to again.dem (1 seconds)\n", "12/128 12.5 15 [127.0.0.5:27015] [again.dem]"},
-        {"Client delay is 5\n----- Status -----",
-         "12/128 5 15 [127.0.0.5:27015] [again.dem]"},  // unterminated: dropped
-        {"HLTV proxy connected to 127.0.0.2:27015, delay 30.0 s\n", "12/128 5 15 [127.0.0.2:27015] [again.dem]"},
-        {"HLTV proxy connected to 127.0.0.2:27015\n", "12/128 5 15 [] [again.dem]"},  // no comma: empty
-        {"Connected to Game Server (127.0.0.3:27015)\n", "12/128 5 15 [127.0.0.3:27015] [again.dem]"},
-        {"Connected to nothing\n", "12/128 5 15 [] [again.dem]"},
-        {"Source Game Server 127.0.0.4:27016, Delay 30\n", "12/128 5 15 [127.0.0.4:27016] [again.dem]"},
-        {"Source HLTV Proxy 127.0.0.5:27020, ready\n", "12/128 5 15 [127.0.0.5:27020, ready] [again.dem]"},
-        {"Source HLTV Proxy\n", "12/128 5 15 [Source HLTV Proxy] [again.dem]"},  // no blank: the whole line
-        {"HLTV proxy disconnected.\n", "12/128 5 15 [] [again.dem]"},
-        {"Connected to (a)\nNot connected.\n", "12/128 5 15 [] [again.dem]"},
-        {"Name Cup TV, Clients 7/64\n", "7/64 5 15 [] [again.dem]"},
-        {"Local Slots 128, Spectators 10, Proxies 2\nCurrent spectator delay is 45.5 seconds\n",
-         "12/128 45.5 15 [] [again.dem]"},
-        // Both "Local IP " rules, in order: the second one's reading wins when it finds both numbers.
-        {"Local IP 127.0.0.1:27020, Network In 2.0, Out 7.5, Loss 0\n", "12/128 45.5 7.5 [] [again.dem]"},
-        {"Local IP 127.0.0.1:27020, Network In 3.0 Out 9.0, Out 5.0\n", "12/128 45.5 9 [] [again.dem]"},
-        {"Local IP 127.0.0.1:27020, Network In 3.0  Out  9.5\n", "12/128 45.5 9.5 [] [again.dem]"},
-        // Reads that find no number, or no finite one, leave the fields; a first number alone is taken.
-        {"Name Cup TV, Clients many\nName Cup TV\nLocal Slots plenty\nClient delay is unknown\nCurrent spectator delay "
-         "is\n"
-         "Local IP 127.0.0.1:27020, Out fast\nLocal IP 127.0.0.1, Network In x Out 3\nClient delay is -nan\n"
-         "Current spectator delay is inf seconds\nLocal IP 127.0.0.1:27020, Network In 1.0, Out 1e99\n"
-         "Local IP 127.0.0.1:27020, Network In inf Out 3.0, Out NAN\n",
-         "12/128 45.5 9.5 [] [again.dem]"},
-        {"Name Cup TV, Clients 9/\nLocal Slots 64, Spectators 3\n", "9/64 45.5 9.5 [] [again.dem]"},
-        {"Local Slots 1, Spectators 2147483647, Proxies 5\n", "2147483647/1 45.5 9.5 [] [again.dem]"},  // 32 bits
-        {"Local Slots 1, Spectators -2147483648, Proxies -5\n", "-2147483648/1 45.5 9.5 [] [again.dem]"},
-    };
-    for (auto& [text, fields] : rows) {
-        Deliver(tv, Print(text));
-        EXPECT_EQ(Fields(*tv), fields) << text;
+    Deliver(tv, Print(peer.StatusText()));  // the proxy's own status block
+    EXPECT_EQ(Fields(*tv), "12/128 -1 15 [127.0.0.5:27015] [match1.dem]");
+    for (auto& row : Rows("hltv_console.txt")) {
+        Deliver(tv, Print(row["print"]));
+        EXPECT_EQ(Fields(*tv), row["fields"]) << row["print"];
     }
     // Any print means rcon in use; the server's own rules do not apply to a proxy.
     Deliver(tv, Print("\"sv_password\" is \"other\"\nnxn_match_report = \"A;B;0;0;0;0;2;1;0;0;0\"\n"));
@@ -210,27 +176,24 @@ TEST_F(HLTVTest, DropConnectsTheProxyToItsTarget) {
     auto* server = Add<CHLServer>("127.0.0.9", 27015, "Servers");
     server->password = "match";
     auto* q3 = Add<CQ3Server>("127.0.0.10", 27960, "Servers");
-    auto drop = [&](CCommonObject* target) {
+    tv->linkedServer = nullptr;
+    const std::map<std::string, CCommonObject*> targets = {
+        {"nothing", nullptr}, {"otherZone", otherZone}, {"sameZone", sameZone}, {"server", server}, {"q3", q3}};
+    RunScript("hltv_drop.txt", [&](Row& r) {
+        if (r.count("nopassword")) server->password.clear();
+        if (r.count("nogroup")) sameZone->group = nullptr;  // no group lies in no zone
         peer.ClearReceived();
         tv->serverAddress = "before";
-        tv->OnDrop(target);
+        tv->OnDrop(targets.at(r["drop"]));
         Settle(*tv, peer);
-        EXPECT_EQ(tv->linkedServer, target);
-        return std::pair(Sent(peer), tv->serverAddress);
-    };
-    using R = std::pair<std::vector<std::string>, std::string>;
-    tv->linkedServer = nullptr;
-    EXPECT_EQ(drop(nullptr), R({}, "before"));
-    // Another zone: the target's proxy password, then its external address; the address is cleared.
-    EXPECT_EQ(drop(otherZone), R({Rcon("serverpassword relay pw"), Rcon("connect 127.0.0.7:27021")}, ""));
-    EXPECT_EQ(drop(sameZone), R({Rcon("connect 127.0.0.8:27020")}, ""));  // the same zone: its own address
-    // A game server: its password and its address; the reported address stays.
-    EXPECT_EQ(drop(server), R({Rcon("serverpassword match"), Rcon("connect 127.0.0.9:27015")}, "before"));
-    server->password.clear();
-    EXPECT_EQ(drop(server), R({Rcon("connect 127.0.0.9:27015")}, "before"));
-    EXPECT_EQ(drop(q3), R({Rcon("connect 127.0.0.10:27960")}, ""));  // any other kind
-    sameZone->group = nullptr;                                       // no group lies in no zone: the external address
-    EXPECT_EQ(drop(sameZone), R({Rcon("connect 127.0.0.8:1")}, ""));
+    }, [&] {
+        std::string linked = "?", sent;
+        for (auto& [name, o] : targets) if (o == tv->linkedServer) linked = name;
+        for (auto& d : Sent(peer)) sent += (d == Framed(Unframed(d)) ? "" : "unframed ") + Unframed(d) + "|";
+        const std::string challenge = std::to_string(peer.Base().ExpectedChallenge());
+        for (size_t at; (at = sent.find(challenge)) != std::string::npos;) sent.replace(at, challenge.size(), "C");
+        return linked + " " + sent + " [" + tv->serverAddress + "]";
+    });
     EXPECT_EQ(peer.ServerPasswords(), (std::vector<std::string>{"relay pw", "match"}));
     EXPECT_TRUE(tp.prompter.messages.empty());  // no "Drop on" message
 }
@@ -307,45 +270,21 @@ TEST_F(HLTVTest, StopDelayRule) {
     tp.clock.now = k2105;
     ProbeHLTV tv(tp.platform);
     CHLServer server(tp.platform);
-    server.teamAName = "Alpha";
-    server.teamBName = "Beta";
-    tv.linkedServer = &server;
-    tv.autoRecord = 1;
-    tv.state = 3;
-    tv.recordingFile = "x.dem";
-    const Time forever = 10 + 2147483647LL;
-    for (auto [delay, after] : {std::pair{-1.0f, Time{40}}, {30.9f, 40}, {0.0f, 10}, {-0.5f, 40}, {std::nanf(""), 40},
-                                {std::numeric_limits<float>::infinity(), forever}, {30.0f, 40}}) {
-        tv.delay = delay;
-        tv.stopRecordingAt = 0;
-        tv.CheckAutoRecord();
-        EXPECT_EQ(tv.stopRecordingAt, tp.clock.now + after) << delay;
-    }
-    const Time due = tv.stopRecordingAt;
-    EXPECT_EQ(std::tuple(tv.StopPending(), tv.RecordingMark()), std::tuple(true, 173u));
-    tp.clock.now = due;
-    tv.CheckAutoRecord();     // not later than the due time yet
-    server.matchRunning = 1;  // a match that starts again while a stop is pending changes nothing...
-    tp.clock.now = due + 5;
-    tv.CheckAutoRecord();
-    EXPECT_EQ(std::tuple(tv.sent.size(), tv.stopRecordingAt), std::tuple(0u, due));
-    server.matchRunning = 0;  // ...and its end stops the recording at once
-    tv.CheckAutoRecord();
-    EXPECT_EQ(std::tuple(tv.sent, tv.stopRecordingAt, tv.RecordingMark()),
-              std::tuple(std::vector<std::string>{"stoprecord", "stoprecording"}, 0, 151u));
-    // A running match and no recording: "record" on every call; not recording and no match: nothing.
-    tv.sent.clear();
-    tv.recordingFile.clear();
-    tv.CheckAutoRecord();
-    EXPECT_EQ(tv.RecordingMark(), 155u);
-    server.matchRunning = 1;
-    tv.map = "de_nuke";
-    tv.CheckAutoRecord();
-    tv.CheckAutoRecord();
-    tv.autoRecord = 0;
-    tv.CheckAutoRecord();
-    EXPECT_EQ(std::tuple(tv.sent, tv.RecordingMark()),
-              std::tuple(std::vector<std::string>(2, "record 2004-05-12_21h05_de_nuke_Alpha_Beta"), 0u));
+    std::tie(server.teamAName, server.teamBName, tv.linkedServer, tv.autoRecord, tv.state, tv.recordingFile) =
+        std::tuple("Alpha", "Beta", &server, 1, 3, "x.dem");
+    auto number = [](Row& r, const char* key) { return std::stoi(r[key]); };
+    RunScript("hltv_stopdelay.txt", [&](Row& r) {
+        if (r.count("delay")) std::tie(tv.delay, tv.stopRecordingAt) = std::tuple(std::stof(r["delay"]), 0);
+        if (r.count("at")) tp.clock.now = k2105 + number(r, "at");
+        if (r.count("match")) server.matchRunning = number(r, "match");
+        if (r.count("file")) tv.recordingFile = r["file"];
+        if (r.count("map")) tv.map = r["map"];
+        if (r.count("auto")) tv.autoRecord = number(r, "auto");
+        for (int i = r.count("checks") ? number(r, "checks") : 1; i > 0; --i) tv.CheckAutoRecord();
+    }, [&] {
+        return std::to_string(tv.stopRecordingAt ? tv.stopRecordingAt - k2105 : -1) + " " +
+               std::to_string(tv.StopPending()) + " " + std::to_string(tv.RecordingMark()) + " " + Joined(tv.sent);
+    });
 }
 TEST_F(HLTVTest, GaugeFills) {
     CHLTV tv(tp.platform);
@@ -353,15 +292,14 @@ TEST_F(HLTVTest, GaugeFills) {
     EXPECT_EQ(std::tuple(tv.PlayerGaugeFill(48), tv.ShowsSpectatorGauge()), std::tuple(0, false));  // nothing relayed
     tv.serverAddress = "127.0.0.3:27015";
     tv.spectatorSlots = 128;
-    for (auto [players, spectators, bandwidth, fills] : {std::tuple{20, 12, 15.0f, std::array{48, 4, 17}},
-                                                         {7, 2147483647, 1500.0f, {24, 48, 48}},
-                                                         {7, -5, std::numeric_limits<float>::infinity(), {24, 0, 48}},
-                                                         {7, 0, std::nanf(""), {24, 0, 0}}}) {
-        tv.playerNameCount = players;
-        tv.spectators = spectators;
-        tv.outgoingBandwidth = bandwidth;
-        EXPECT_EQ((std::array{tv.PlayerGaugeFill(48), tv.SpectatorGaugeFill(48), tv.BandwidthGaugeFill(48)}), fills);
-    }
+    RunScript("hltv_gauges.txt", [&](Row& r) {
+        std::istringstream in(r["players spectators bandwidth"]);
+        in >> tv.playerNameCount >> tv.spectators;
+        std::string bandwidth;
+        in >> bandwidth;
+        tv.outgoingBandwidth = std::stof(bandwidth);
+    }, [&] { return std::to_string(tv.PlayerGaugeFill(48)) + " " + std::to_string(tv.SpectatorGaugeFill(48)) + " " +
+                    std::to_string(tv.BandwidthGaugeFill(48)); });
     tv.outgoingBandwidth = 15.0f;
     EXPECT_EQ(std::tuple(tv.BandwidthGaugeFill(1000), tv.ShowsSpectatorGauge()), std::tuple(370, true));
 }

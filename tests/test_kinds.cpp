@@ -120,12 +120,8 @@ TEST_P(Kinds, PollCycleSendsExactBytes) {
     const auto& cycle = GetParam().cycle;
     for (size_t t = 0; t < 12; ++t) {
         std::vector<std::string> expected;
-        for (std::string rest = cycle[t % cycle.size()], piece; !rest.empty();) {
-            const auto bar = rest.find('|');
-            piece = rest.substr(0, bar);
-            rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
-            expected.push_back(Framed(piece));
-        }
+        if (!cycle[t % cycle.size()].empty())
+            for (auto& piece : Split(cycle[t % cycle.size()], '|')) expected.push_back(Framed(piece));
         EXPECT_EQ(TickOnce(o), expected) << "tick " << t;
     }
     EXPECT_EQ(o->state, 1);

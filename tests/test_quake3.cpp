@@ -25,6 +25,22 @@ struct Q3Test : DocFixture {
         Settle();
     }
     void Deliver(const std::string& text) { DeliverFrom(peer, text); }
+    std::string Dump() {
+        std::vector<std::string> players(s->playerNames.begin(), s->playerNames.begin() + s->playerNameCount);
+        return std::to_string(s->state) + " [" + s->serverName + "] " + std::to_string(s->maxPlayers) + " [" +
+               s->password + "] [" + s->rconPassword + "] " + std::to_string(s->matchRunning) + " " +
+               std::to_string(s->strayDatagrams) + " " + std::to_string(tp.clock.now - s->lastAnswerTime) + " " +
+               Joined(players) + " " + Joined(Console(*s)) + " " + Joined(tp.sound.played);
+    }
+    void Step(Row& r) {
+        if (r.count("advance")) tp.clock.Advance(std::stoi(r["advance"]));
+        if (r.count("sound")) doc.sound.sound.enabled = 0;
+        if (r.count("deliver")) Deliver(r["deliver"]);
+        if (r.count("stray")) {
+            ASSERT_TRUE(peer.SendToClient(r["stray"]));
+            ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
+        }
+    }
 };
 
 TEST_F(Q3Test, StatesPasswordQueryAndKick) {
@@ -80,21 +96,7 @@ TEST_F(Q3Test, ScoreTimeStartsAndStopsTheMatchWithOneSoundPerChange) {
     }
     EXPECT_EQ(Console(*s)[0], "\"Score_Time\" is:\"12:31\" default:\"\"");
     EXPECT_EQ(tp.sound.played, (std::vector<std::string>{"MatchStarted.wav", "MatchStopped.wav"}));
-    // The other idle words, anywhere in the rest of the line (the default part included).
-    for (auto [line, match] : {std::pair{"\"Score_Time\" is:\"20:00\"", 1},
-                               {"\"Score_Time\" is:\"Timelimit hit^7\"", 0},
-                               {"\"Score_Time\" is:\"3:00\"", 1},
-                               {"\"Score_Time\" is:\"Red Win: 10-3\"", 0},
-                               {"\"Score_Time\" is:\"1:00\" default:\"Waiting for Players\"", 0},
-                               {"\"Score_Time\" is:\"Win:10\"", 1}}) {
-        Deliver("print\n"s + line + "\n");
-        EXPECT_EQ(s->matchRunning, match) << line;
-    }
-    EXPECT_EQ(tp.sound.played.size(), 7u);
-    doc.sound.sound.enabled = 0;  // with the sound off the value still changes
-    Deliver("print\n\"Score_Time\" is:\"Timelimit\"\n");
-    EXPECT_EQ(std::tuple(s->matchRunning, tp.sound.played.size()), std::tuple(0, 7u));
-    Deliver("print\n\"Score_Time\" is:\"5:00\"\n");
+    RunScript("q3_score.txt", [&](Row& r) { Step(r); }, [&] { return Dump(); });
     peer.SetSilent(true);
     Ticks(1);  // a query left unanswered
     tp.clock.Advance(60);
@@ -135,34 +137,7 @@ TEST_F(Q3Test, StatusAnswerReadsThePlayersFromTheOspAuthValue) {
 
 TEST_F(Q3Test, InfoAndConsoleAnswerEdges) {
     AddServer("secret");
-    Deliver("infoResponse\n\\sv_hostname\\Wrong\\sv_maxclients\\8x");
-    EXPECT_EQ(std::tuple(s->serverName, s->maxPlayers, s->state), std::tuple("", 8, 2));
-    Deliver("infoResponse\n\\hostname\\^1Right\\sv_maxclients\\-3");
-    EXPECT_EQ(std::tuple(s->serverName, s->maxPlayers), std::tuple("^1Right", -3));  // colour codes kept
-    Deliver("print");  // no line feed after the word: no line, but rcon is proved
-    EXPECT_EQ(std::tuple(s->consoleLog.count, s->state), std::tuple(0, 3));
-    // The last line without a line feed is dropped; empty lines are skipped; colour codes go.
-    Deliver("print\n\n^1first^7 line\n\nlast");
-    // A refusal is no control: the protection clears the password, once for the answers still on their way.
-    Deliver("print\nBad rconpassword.\n");
-    Deliver("print\nBad rconpassword.\n");
-    EXPECT_EQ(Console(*s), (std::vector<std::string>{"first line", "Bad rconpassword.", CQ3Server::kBadRconLine1,
-                                                     CQ3Server::kBadRconLine2, "Bad rconpassword."}));
-    EXPECT_EQ(std::tuple(s->state, s->rconPassword, tp.sound.played),
-              std::tuple(2, "", std::vector<std::string>{"badrcon.wav"}));
-    // Other answers, and text before the keyword, are ignored; a console answer is consumed by its lines.
-    const Time before = s->lastAnswerTime;
-    tp.clock.Advance(3);
-    for (auto text : {"disconnect", " print\nx\n", "getstatus"}) Deliver(text);
-    EXPECT_EQ(std::tuple(s->lastAnswerTime, s->consoleLog.count), std::tuple(before, 5));
-    Deliver("printinfoResponse\n\\hostname\\Nope\\sv_maxclients\\9\n");
-    EXPECT_EQ(std::tuple(s->serverName, Console(*s)[5]), std::tuple("^1Right", "infoResponse"));
-    // Without the prefix: a stray; an answer ends at its first zero byte.
-    ASSERT_TRUE(peer.SendToClient("infoResponse\n\\hostname\\NoPrefix"));
-    ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
-    EXPECT_EQ(s->strayDatagrams, 1u);
-    Deliver("infoResponse\n\\hostname\\Cut\0\\sv_maxclients\\8"s);
-    EXPECT_EQ(std::tuple(s->serverName, s->maxPlayers), std::tuple("Cut", 0));
+    RunScript("q3_answers.txt", [&](Row& r) { Step(r); }, [&] { return Dump(); });
     const std::uint8_t bytes[] = {0xFF, 0xFF, 0xFF, 0xFF, 'p', 'r'};
     EXPECT_EQ(std::tuple(AnswerText(bytes), AnswerText(std::span<const std::uint8_t>(bytes, 4))), std::tuple("pr", ""));
 }
