@@ -65,6 +65,7 @@ std::tuple<int, std::string, std::string> Parse(std::vector<std::string> args) {
 TEST(HeadlessCommandLine, BadOptionsExitWithTwoAndSayWhy) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
         {{"--hl", "127.0.0.1:0"}, "--hl '127.0.0.1:0': the port must be a number from 1 to 65535"},
+        {{"--gtv", "127.0.0.1:x"}, "the port must be a number from 1 to 65535"},
         {{"--hl", ":27015"}, "the address must begin with a host name"},
         {{"--q3", "bad host"}, "'bad host' is not a host name or a dotted IPv4 address"},
         {{"--q3", "127.0.0.1,ext=127.0.0.2:27960"},
@@ -77,6 +78,8 @@ TEST(HeadlessCommandLine, BadOptionsExitWithTwoAndSayWhy) {
         {{"--gtv", "127.0.0.1,ext=127.0.0.2"},
          "--gtv '127.0.0.1,ext=127.0.0.2': ext must be HOST:PORT with a host name or a dotted IPv4 address and a port "
          "from 1 to 65535"},
+        {{"--hltv", "127.0.0.1,ext=:27020"}, "ext must be HOST:PORT"},
+        {{"--hltv", "127.0.0.1,autorecord=yes"}, "autorecord must be 0 or 1"},
         {{"--gtv", "127.0.0.1,ext=127.0.0.2:65536"}, "ext must be HOST:PORT"},
         {{"--gtv", "127.0.0.1,export=yes"}, "--gtv '127.0.0.1,export=yes': export must be 0 or 1"},
         {{"--rcon", "status"}, "--rcon 'status': expected ADDRESS=COMMAND"},
@@ -121,22 +124,14 @@ TEST(HeadlessRun, EveryKindGoesFromOneToTwoToThreeAndReportsItsFields) {
     sim::CGTVPeer gtv;
     const std::string hlAddress = "127.0.0.1:" + std::to_string(hl.Port());
     hl.SetRconPassword("pw");
-    hl.SetChallenge(3000000000);
     hl.SetMatchReport({"Alpha", "Beta", 2, 7, 0, 5, 0});
     hl.SetRconHook([](const std::string& c) -> std::optional<std::string> {
         return c == "echo once" ? std::optional<std::string>("only-once-line\n") : std::nullopt;
     });
     tv.SetConnectedTo(hlAddress);
-    tv.SetSlots(64);
-    tv.SetSpectators(5);
-    tv.SetProxies(1);
-    tv.SetBandwidth(2.0f, 22.5f);
-    tv.SetDelay(20.0f);
     q3.SetPassword("^3join^7me");
     q3.SetScoreTime("12:31");
-    q3.SetMaxClients(12);
     q3.SetPlayers({{5, 50, "^2Alpha"}, {0, 999, "Bravo"}});
-    gtv.SetClients(7, 64);
     gtv.SetChains("127.0.0.1:27971 ");
     gtv.SetGtvPassword("^1tv^7pass");
     sim::GTVPeerRoom room;
@@ -158,21 +153,21 @@ TEST(HeadlessRun, EveryKindGoesFromOneToTwoToThreeAndReportsItsFields) {
     };
     const std::vector<Row> rows = {
         {hlAddress, "CHLServer", nullptr, [](const Json& j) { return j["matchRunning"] == 1; },
-         R"({"icon":154,"challenge":3000000000,"serverName":"Orvane Test Server","map":"de_dust2",)"
+         R"({"icon":154,"serverName":"Orvane Test Server","map":"de_dust2",)"
          R"("gameDirectory":"cstrike","teamAName":"Alpha","teamBName":"Beta","matchState":2,"teamASet1":7,)"
          R"("teamBSet1":5})"},
-        {tv.Address(), "CHLTV", nullptr, [](const Json& j) { return j["delay"] == 20.0 && !j["linked"].is_null(); },
-         R"({"icon":153,"spectators":6,"slots":64,"bandwidth":22.5,"serverAddress":"$HL","linked":"$HL",)"
+        {tv.Address(), "CHLTV", nullptr, [](const Json& j) { return j["delay"] == 30.0 && !j["linked"].is_null(); },
+         R"({"icon":153,"spectators":0,"slots":128,"bandwidth":15.0,"serverAddress":"$HL","linked":"$HL",)"
          R"("serverName":"Orvane HLTV","exportToWeb":0,"externalAddress":"127.0.0.9:27021","autoRecord":1})"},
         {q3.Address(), "CQ3Server", Hold(q3),
          [](const Json& j) { return j["matchRunning"] == 1 && j["password"] == "joinme"; },
-         R"({"icon":159,"serverName":"Orvane Q3 Server","maxPlayers":12,"players":2,"playerNames":["Alpha","Bravo"],)"
+         R"({"icon":159,"serverName":"Orvane Q3 Server","maxPlayers":16,"players":2,"playerNames":["Alpha","Bravo"],)"
          R"("rconPasswordSet":true})"},
         {gtv.Address(), "CGTV", Hold(gtv),
          [](const Json& j) {
              return j["password"] == "tvpass" && j["rooms"].size() == 1 && !j["rooms"][0]["linked"].is_null();
          },
-         R"({"icon":161,"serverName":"Orvane GTV","clients":7,"slots":64,"chainList":"127.0.0.1:27971 ",)"
+         R"({"icon":161,"serverName":"Orvane GTV","clients":0,"slots":64,"chainList":"127.0.0.1:27971 ",)"
          R"("exportToWeb":1,"externalAddress":"127.0.0.1:27999","autoRecord":0,"roomCount":1,"selectedRoom":null,)"
          R"("players":0,"rooms":[{"hubNumber":3,"roomState":3,"roomNumber":1,"map":"q3dm17",)"
          R"("description":"Grand ^2Final","following":4,"followedPlayerName":"Bravo","recordingName":"",)"
@@ -259,8 +254,8 @@ TEST(HeadlessRun, SavedLayoutOpensAgainAndExitCodes) {
     EXPECT_EQ(groups, (std::vector<std::string>{"Servers", "Local TV", "Servers", "Internet TV"}));
     EXPECT_EQ(dynamic_cast<CHLTV&>(*saved.objects[1]).proxyPassword, "relay,pw");
     // The opened layout brings its objects and limit, a command-line object comes after them, --limit wins.
-    for (auto [extra, objects, limit] : {std::tuple{std::vector<std::string>{"--hl", "127.0.0.1:6"}, 5, 20480},
-                                         {{"--limit", "40960"}, 4, 40960}}) {
+    for (auto [extra, objects, limit] :
+         {std::tuple{std::vector<std::string>{"--hl", "127.0.0.1:6"}, 5, 20480}, {{"--limit", "40960"}, 4, 40960}}) {
         extra.insert(extra.end(), {"--open", path, "--seconds", "0"});
         HeadlessProcess p(extra);
         EXPECT_EQ(p.Wait(10s), 0) << p.Err();
@@ -296,7 +291,6 @@ TEST(HeadlessRun, OpenedLayoutPublishesTheStatusPage) {
     ASSERT_GT(server.port, 0) << "the test FTP server did not start";
     fs::create_directories(server.home / "www");
     sim::CGTVPeer gtv;
-    gtv.SetClients(7, 64);
     sim::GTVPeerRoom room;
     room.hubNumber = 1;
     room.description = "Grand final";
