@@ -212,30 +212,19 @@ TEST(ControlView, HLTVRecordsUnderACleanNameAndStopsBothWaysGTVOnlyFromARoomInSt
     }
 }
 
+// The checks themselves are the document's (test_document.cpp); here, that each field reaches its place:
+// swapping either pair would make the row valid.
 TEST(Dialogs, RangeChecksAddressesAndPortsAndReportsBoth) {
-    const std::string address = "Invalid address range. Only the last byte may differ",
-                      port = "Invalid port specification. PortFROM must be lower than PortTO";
-    const struct {
-        const char *from, *to, *firstPort, *lastPort;
-        bool valid;
-        std::vector<std::string> messages;
-    } rows[] = {
-        {"10.0.0.5", "10.0.0.5", "27015", "27015", true, {}},      {"10.0.0.9", "10.0.0.5", "27015", "27015", false, {address}},
-        {"10.0.1.5", "10.0.0.9", "27015", "27015", false, {address}}, {"10.0.0.1", "10.0.0.3", "27020", "27015", false, {port}},
-        {"10.0.1.5", "10.0.0.9", "27020", "27015", false, {address, port}},
-    };
-    for (const auto& row : rows) {
-        test::RecordingPrompter prompter;
-        CRangeDialog dialog({"LAN Local/Servers"}, -1, "10.0.0.5", 27015, {}, {}, prompter);
-        EXPECT_EQ(dialog.addressFrom->text(), "10.0.0.5");  // from the last address
-        dialog.addressFrom->setText(row.from);
-        dialog.addressTo->setText(row.to);
-        dialog.portFrom->setText(row.firstPort);
-        dialog.portTo->setText(row.lastPort);
-        dialog.accept();
-        ASSERT_TRUE(dialog.Result()) << row.from;  // closes as with OK in every case
-        EXPECT_EQ(std::tuple(dialog.Result()->range.valid, prompter.messages), std::tuple(row.valid, row.messages));
-    }
+    test::RecordingPrompter prompter;
+    CRangeDialog dialog({"LAN Local/Servers"}, -1, "10.0.0.5", 27015, {}, {}, prompter);
+    EXPECT_EQ(dialog.addressFrom->text(), "10.0.0.5");  // from the last address
+    dialog.addressFrom->setText("10.0.0.9");
+    dialog.portFrom->setText("27020");
+    dialog.accept();
+    ASSERT_TRUE(dialog.Result());  // closes as with OK
+    EXPECT_EQ(std::tuple(dialog.Result()->range.valid, prompter.messages),
+              std::tuple(false, std::vector<std::string>{"Invalid address range. Only the last byte may differ",
+                                                         "Invalid port specification. PortFROM must be lower than PortTO"}));
 }
 
 TEST(Dialogs, RangeOfOneAddsOneProxyReachedAtItsOwnAddress) {
