@@ -97,8 +97,7 @@ public:
         while (ReadLine(0ms)) continue;
         return m_exitCode;
     }
-    // Stops reading standard output: the next write fails.
-    void CloseOutput() { CloseFd(0); }
+    void CloseOutput() { CloseFd(0); }  // the program's next write fails
     std::string Err() {
         Pump(0ms);
         return m_text[1];

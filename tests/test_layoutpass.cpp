@@ -59,9 +59,9 @@ TEST_F(LayoutPass, HigherGroupLevelStartsRightOfTheLastGroupPlacedAndObjectsStac
     EXPECT_EQ(objects[1]->box, (CRect{40, 158, 160, 236}));  // second of its group: previous bottom + 10
     EXPECT_EQ(objects[1]->iconRect, (CRect{76, 158, 124, 206}));
     EXPECT_EQ(narrow->rect, (CRect{30, 256, 130, 456}));  // empty group: 100 x 200 below the first
-    EXPECT_EQ(next->rect.left, narrow->rect.right + 60);  // the last placed, not the widest
-    EXPECT_EQ(next->rect.top, zone->rect.top + 35);
-    EXPECT_EQ(o->box.left, next->rect.left + 10);
+    // Right of the last placed, not of the widest.
+    EXPECT_EQ(std::tuple(next->rect.left, next->rect.top, o->box.left),
+              std::tuple(narrow->rect.right + 60, zone->rect.top + 35, next->rect.left + 10));
 }
 
 TEST_F(LayoutPass, GTVBoxFoldedAndUnfolded) {
@@ -72,8 +72,7 @@ TEST_F(LayoutPass, GTVBoxFoldedAndUnfolded) {
     gtv->rooms[1].roomState = 2;  // hidden
     gtv->selectedRoom = &gtv->rooms[0];
     Run();
-    EXPECT_EQ(gtv->box.Height(), 78);
-    EXPECT_EQ(gtv->selectedRoom, nullptr);  // folding clears the room selection
+    EXPECT_EQ(std::tuple(gtv->box.Height(), gtv->selectedRoom), std::tuple(78, nullptr));  // folding clears the room
     gtv->expanded = 1;
     Run();
     EXPECT_EQ(gtv->box.Height(), 83 + 2 * 40);

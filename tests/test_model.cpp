@@ -19,7 +19,6 @@ TEST(Text, TokenizeScanAndFriends) {
     EXPECT_EQ(std::tuple(BeginsWith("Bad rcon", "Bad rcon"), BeginsWith("bad rcon", "Bad"), BeginsWith(" Bad", "Bad"),
                          BeginsWith("Ba", "Bad")),
               std::tuple(true, false, false, false));
-    EXPECT_EQ(std::tuple(AddressString("10.0.0.5", 27015), AddressString("", 0)), std::tuple("10.0.0.5:27015", ":0"));
     const std::string info = "\\sv_hostname\\My ^1Server\\sv_maxclients\\16\\g_gametype\\4";
     EXPECT_EQ(std::tuple(InfoValue(info, "sv_hostname"), InfoValue(info, "hostname"), InfoValue(info, "g_gametype"),
                          InfoValue("x\\hostname\\tail", "hostname"), InfoValue("\\hostname", "hostname")),

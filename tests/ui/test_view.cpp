@@ -78,8 +78,8 @@ TEST_F(ViewTest, PictureShowsGaugesStateIconsSelectedFrameAndRoomBands) {
     QImage image = view::RenderLayout(doc);
 
     const int gauge = hl->iconRect.right + 2 + 3;  // the player gauge, full from top to bottom
-    EXPECT_EQ(image.pixelColor(gauge, hl->iconRect.top), QColor(0, 0, 255));
-    EXPECT_EQ(image.pixelColor(gauge, hl->iconRect.bottom - 1), QColor(0, 0, 255));
+    EXPECT_EQ(std::tuple(image.pixelColor(gauge, hl->iconRect.top), image.pixelColor(gauge, hl->iconRect.bottom - 1)),
+              std::tuple(QColor(0, 0, 255), QColor(0, 0, 255)));
     EXPECT_EQ(RedPixels(image, tv->iconRect.right + 20 + 3, tv->iconRect.top, 48), 17);  // log 15 / log 1500 of 48
 
     const CRect& zone = doc.zones[0]->rect;
@@ -89,9 +89,8 @@ TEST_F(ViewTest, PictureShowsGaugesStateIconsSelectedFrameAndRoomBands) {
     EXPECT_EQ(image.pixelColor(doc.zones[1]->rect.left + 1, mid), QColor(190, 190, 255));  // 1 pixel when not selected
 
     // Bands at 53 and 93 below the top; none for the hidden room.
-    EXPECT_EQ(image.pixelColor(gtv->box.left + 3, gtv->box.top + 53), QColor(Qt::black));
-    EXPECT_EQ(image.pixelColor(gtv->box.left + 3, gtv->box.top + 93), QColor(Qt::black));
-    EXPECT_NE(image.pixelColor(gtv->box.left + 3, gtv->box.top + 133), QColor(Qt::black));
+    for (int y : {53, 93, 133})
+        EXPECT_EQ(image.pixelColor(gtv->box.left + 3, gtv->box.top + y) == QColor(Qt::black), y != 133) << y;
 
     std::vector<QImage> icons;
     for (int state : {1, 2, 3}) {
@@ -131,11 +130,9 @@ TEST_F(ViewTest, ClickSelectsObjectThenGroupThenZoneAndOnlyProxiesInControlDrag)
     auto* tv = Add<CHLTV>(1, CCommonObject::kStateMonitor);
     Show();
     Click(Qt::LeftButton, hl->box);
-    EXPECT_EQ(doc.selectedObject, hl);
-    EXPECT_EQ(hl->viewStamp, env.clock.now);
+    EXPECT_EQ(std::tuple(doc.selectedObject, hl->viewStamp), std::tuple(hl, env.clock.now));
     Click(Qt::LeftButton, Group(0)->rect, 3, 3);
-    EXPECT_EQ(doc.selectedZone, Group(0));
-    EXPECT_EQ(doc.selectedObject, nullptr);
+    EXPECT_EQ(std::tuple(doc.selectedZone, doc.selectedObject), std::tuple(Group(0), nullptr));
     Click(Qt::LeftButton, doc.zones[0]->rect, 3, 3);
     EXPECT_EQ(doc.selectedZone, doc.zones[0]);
     Click(Qt::LeftButton, CRect{}, view->LayoutSize().width - 3, 3);
@@ -231,9 +228,7 @@ TEST_F(ViewTest, DroppingAProxyInControlOnAServerConnectsItOtherDropsDoNothing) 
     doc.UpdateAllViews(kHintRefresh);
     EXPECT_EQ(view->Picture().cacheKey(), before);
     Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, hl->box.left + 5, hl->box.top + 5);
-    EXPECT_NE(view->Picture().cacheKey(), before);
-    EXPECT_FALSE(view->Dragging());
-    EXPECT_EQ(tv->linkedServer, hl);
+    EXPECT_EQ(std::tuple(view->Picture().cacheKey() != before, view->Dragging(), tv->linkedServer), std::tuple(true, false, hl));
     EXPECT_TRUE(test::WaitFor([&] { return proxy.Connects() == std::vector<std::string>{hl->AddressString()}; }, 5000ms));
 }
 
