@@ -255,7 +255,9 @@ TEST(HeadlessRun, SavedLayoutOpensAgainAndExitCodes) {
         ASSERT_EQ(p.lines.size(), objects + 1u);
         EXPECT_EQ(std::tuple(Json::parse(p.lines[0])["objects"], Json::parse(p.lines[0])["limit"]),
                   std::tuple(objects, limit));
-        if (objects == 5) EXPECT_EQ(Json::parse(p.lines[5])["address"], "127.0.0.1:6");
+        if (objects == 5) {
+            EXPECT_EQ(Json::parse(p.lines[5])["address"], "127.0.0.1:6");
+        }
     }
     {
         test::WriteFile(dir.path / "bad.orv", "not a layout");
@@ -271,7 +273,9 @@ TEST(HeadlessRun, SavedLayoutOpensAgainAndExitCodes) {
         const auto before = std::chrono::steady_clock::now();
         interrupt ? (void)::kill(p.Pid(), SIGINT) : p.CloseOutput();
         EXPECT_EQ(p.Wait(5s), interrupt ? 0 : 1);
-        if (interrupt) EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+        if (interrupt) {
+            EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+        }
         EXPECT_EQ(p.Err().find("Sanitizer"), std::string::npos) << p.Err();
     }
 }

@@ -12,24 +12,9 @@
 
 #include "sim/simulator/scenario.h"
 #include "sim/simulator/simulator.h"
+#include "base/stopsignal.h"
 
 namespace {
-
-volatile std::sig_atomic_t g_stop = 0;
-
-extern "C" void OnStopSignal(int) { g_stop = 1; }
-
-void InstallSignals() {
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
-}
 
 constexpr const char* kDescription = R"(orvane-sim: plays Half-Life servers, HLTV proxies, Quake 3 servers and GTV proxies on 127.0.0.1
 for Orvane to monitor. Nothing is sent anywhere but to the loopback addresses that query it.
@@ -145,7 +130,7 @@ int main(int argc, char** argv) {
         log = &logFile;
     }
 
-    InstallSignals();
+    orv::InstallStopSignals();
     CSimulator sim(scenario);
     if (!sim.Ok()) {
         std::cerr << "orvane-sim: " << sim.Error() << "\n";
@@ -160,7 +145,7 @@ int main(int argc, char** argv) {
         *log << LogTime(start) << ' ' << kind << ' ' << name << ' ' << peerPort << ' ' << bytes.size() << ' '
              << Printable(bytes) << '\n';
     };
-    while (!g_stop) {
+    while (!orv::g_stopRequested) {
         // Wakes ten times a second to hand on the log; moves the broadcast on once a second.
         ::poll(nullptr, 0, 100);
         sim.Drain(log ? CSimulator::Sink(sink) : CSimulator::Sink());
