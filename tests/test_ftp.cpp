@@ -1,6 +1,7 @@
 // The FTP engine against a real FTP server on loopback (tests/ftpserver.py, pyftpdlib) and against
 // loopback servers that misbehave: a closed port, one that never answers, one played from a script.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
