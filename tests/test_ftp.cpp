@@ -222,8 +222,9 @@ TEST_F(FtpTest, WorkerWaitsWhileAMessageIsShownAndJobsKeepQueueing) {
     engine.Start();
     Listener closed;
     closed.Close();
+    auto shown = holding.shown.get_future();
     engine.AddJob(std::make_unique<FtpJob>(Job(closed.port, "never.txt", "x")));
-    ASSERT_EQ(holding.shown.get_future().wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(shown.wait_for(10s), std::future_status::ready);
     engine.AddJob(Make("after.txt", "after"));
     EXPECT_EQ(std::tuple(engine.PendingCount(), server.Stores().size()), std::tuple(2, 0u));  // counted until closed
     holding.closed.set_value();
