@@ -247,25 +247,20 @@ TEST_F(FtpTest, FailuresAreShownWithThePrefixOfTheStageThatFailed) {
         closed.Close();
         std::optional<ScriptedPeer> peer;
         if (row["server"] == "script") peer.emplace(row);
-        const FtpJob job{get("host", "127.0.0.1"),
-                         row["server"] == "ftp" ? server.port
-                         : peer                 ? peer->port()
-                                                : closed.port,
-                         get("content", "x"),
-                         get("path", "page.html"),
-                         get("user", test::FtpServer::kUser),
-                         get("password", test::FtpServer::kPassword),
-                         std::atoi(get("kind", "0").c_str())};
+        const int port = row["server"] == "ftp" ? server.port : peer ? peer->port() : closed.port;
+        FtpJob job = Job(port, get("path", "page.html"), get("content", "x"), std::atoi(get("kind", "0").c_str()));
+        job.server = get("host", job.server);
+        job.user = get("user", job.user);
+        job.password = get("password", job.password);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ((peer ? quick : engine).ProcessJob(job), row["returns"] == "true") << row["case"];
         EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << row["case"];
         const auto messages = prompter.Messages();
         ASSERT_EQ(messages.size(), ++shown) << row["case"];
-        const std::string prefix = row["stage"] == "none"
-                                       ? ""
-                                       : "FTP Engine error with Job on server " + job.server + ":" +
-                                             std::to_string(job.port) +
-                                             (row["stage"] == "write" ? " (writting remote file):\n" : " :\n");
+        const std::string where = "FTP Engine error with Job on server " + job.server + ":" + std::to_string(port);
+        const std::string prefix = row["stage"] == "write"   ? where + " (writting remote file):\n"
+                                   : row["stage"] == "login" ? where + " :\n"
+                                                             : "";
         ASSERT_EQ(messages.back().rfind(prefix, 0), 0u) << row["case"] << ": " << messages.back();
         const std::string text = messages.back().substr(prefix.size());
         EXPECT_EQ(text, get("text", text)) << row["case"];
