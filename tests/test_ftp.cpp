@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <future>
 #include <optional>
 #include <thread>
@@ -74,30 +73,26 @@ struct Gate {
 };
 
 // A control connection played from a data row: the greeting, then for each command the reply under the
-// command's name, else "other" (nothing for an empty reply). Serves one connection.
+// command's name, else "other" (nothing for an empty reply). Serves one connection, until the client
+// closes it.
 class ScriptedPeer {
 public:
     explicit ScriptedPeer(test::Row script) : m_thread([this, script]() mutable { Serve(script); }) {}
     ~ScriptedPeer() {
-        m_done = true;
+        ::shutdown(m_listener.fd, SHUT_RDWR);  // when nobody connected: accept gives up
         m_thread.join();
     }
     int port() const { return m_listener.port; }
 
 private:
     void Serve(test::Row& script) {
-        pollfd p{m_listener.fd, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) return;
         const int c = ::accept4(m_listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c < 0) return;
         auto say = [&](const std::string& s) { (void)!::write(c, (s + "\r\n").data(), s.empty() ? 0 : s.size() + 2); };
         say(script.count("greeting") ? script["greeting"] : "220 hello");
         std::string in;
-        while (!m_done) {
-            pollfd q{c, POLLIN, 0};
-            if (::poll(&q, 1, 50) <= 0) continue;
-            char buf[512];
-            const ssize_t n = ::read(c, buf, sizeof buf);
-            if (n <= 0) break;
+        char buf[512];
+        for (ssize_t n; (n = ::read(c, buf, sizeof buf)) > 0;) {
             in.append(buf, static_cast<size_t>(n));
             for (size_t eol; (eol = in.find("\r\n")) != std::string::npos; in.erase(0, eol + 2)) {
                 const std::string name = in.substr(0, std::min(eol, in.find(' ')));
@@ -107,7 +102,6 @@ private:
         ::close(c);
     }
     Listener m_listener;
-    std::atomic<bool> m_done{false};
     std::thread m_thread;
 };
 
