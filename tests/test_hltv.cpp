@@ -61,7 +61,12 @@ struct HLTVTest : DocFixture {
     // Setters act before the shared verbs, the rest after them.
     Verbs verbs = ObjectVerbs(
         tv, peer,
-        {{"", [&](auto&) { tp.prompter.prompts.clear(), tp.prompter.initials.clear(), tp.prompter.questions.clear(); }},
+        {{"",  // the row's boxes and questions
+          [&](auto&) {
+              tp.prompter.prompts.clear();
+              tp.prompter.initials.clear();
+              tp.prompter.questions.clear();
+          }},
          {"links",
           [&](auto& v) {
               for (auto& link : Split(v, ' '))
