@@ -107,7 +107,8 @@ struct DocTest : ::testing::Test, ::testing::WithParamInterface<const char*> {
         if (verb == "answer") return tp.prompter.inputAnswers.push_back(arg);
         if (verb == "cancel") return tp.prompter.inputAnswers.push_back(std::nullopt);
         if (verb == "yes" || verb == "no") return tp.prompter.yesNoAnswers.push_back(verb == "yes");
-        // The layout, the selection, preferences and the module dialogs ("detect ENABLED ZONE").
+        // The layout, the selection, preferences and the module dialogs ("detect ENABLED ZONE", exporting new
+        // proxies to the page while enabled).
         if (verb == "add") return void(Add(static_cast<std::uint32_t>(num(0)), static_cast<CGroup*>(Zone(rest))));
         if (verb == "add-zone") return void(doc.AddZone(words.at(0), num(1)));
         if (verb == "zone") return void(doc.selectedZone = Zone(arg));

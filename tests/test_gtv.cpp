@@ -88,7 +88,7 @@ struct GtvTest : DocFixture, ::testing::WithParamInterface<const char*> {
         if (verb == "clock") return void(tp.clock.now = std::stoll(arg));
         if (verb == "rcon") return void(g->rconPassword = arg);
         if (verb == "sound") return void(doc.sound.sound.enabled = num(0));
-        // The rooms' commands (a room by its index in the table).
+        // The rooms' commands (a room by its one-digit index in the table, then the text).
         if (verb == "select") return void(g->selectedRoom = arg == "-" ? nullptr : &g->rooms.at(num(0)));
         if (verb == "follow") return g->Follow(arg);
         if (verb == "describe") return g->SendDescription(g->rooms.at(num(0)), arg.substr(2));
@@ -160,13 +160,13 @@ struct GtvTest : DocFixture, ::testing::WithParamInterface<const char*> {
                 if (auto* o = g->rooms[i].linkedServer) out += " " + n(i) + ">" + n(doc.objects.Find(o));
             return out;
         }
+        if (key == "modified") return std::to_string(doc.IsModified());
+        if (key == "recording")
+            return g->selectedRoom ? g->RecordingName(*g->selectedRoom) : "-";  // the selected room's
         for (auto& l : g->LinkLines())  // "lines": room>object, solid or dash-dot, from, to
             out += "[" + n(l.room) + ">" + n(doc.objects.Find(l.target)) + (l.solid ? " solid " : " dash-dot ") +
                    n(l.from.x) + "," + n(l.from.y) + " " + n(l.to.x) + "," + n(l.to.y) + "]";
         if (key == "lines") return out;
-        if (key == "modified") return std::to_string(doc.IsModified());
-        if (key == "recording")
-            return g->selectedRoom ? g->RecordingName(*g->selectedRoom) : "-";  // the selected room's
         ADD_FAILURE() << "unknown value " << key;
         return "";
     }
