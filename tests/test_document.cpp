@@ -248,7 +248,8 @@ TEST_F(DocTest, ProxiesLinkOnTheSixthTickToTheObjectNearerTheHead) {
 TEST_P(DocTest, Script) {
     Run(GetParam());
 }
-INSTANTIATE_TEST_SUITE_P(Doc, DocTest, ::testing::Values("doc_zones.txt", "doc_objects.txt", "doc_range.txt"));
+INSTANTIATE_TEST_SUITE_P(Doc, DocTest, ::testing::Values("doc_zones.txt", "doc_objects.txt", "doc_range.txt"),
+                         [](const auto& file) { return Split(file.param, '.')[0]; });
 
 }  // namespace
 }  // namespace orv

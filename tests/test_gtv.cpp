@@ -208,7 +208,8 @@ TEST_P(GtvTest, Script) {
 }
 INSTANTIATE_TEST_SUITE_P(Gtv, GtvTest,
                          ::testing::Values("gtv_manager.txt", "gtv_hub.txt", "gtv_probe.txt", "gtv_noprobe.txt",
-                                           "gtv_commands.txt", "gtv_drop.txt", "gtv_links.txt", "gtv_rooms.txt"));
+                                           "gtv_commands.txt", "gtv_drop.txt", "gtv_links.txt", "gtv_rooms.txt"),
+                         [](const auto& file) { return Split(file.param, '.')[0]; });
 
 TEST_F(GtvTest, AutoRecordFollowsTheLinkedQuake3Match) {
     tp.clock.now = 1'000'020;  // the recording names below share one minute
