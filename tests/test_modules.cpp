@@ -5,9 +5,9 @@
 #include "modules/modulehost.h"
 #include "modules/netdetect.h"
 #include "modules/vuzuved.h"
+#include "monitor_fixture.h"
 #include "monitors/halflife/hlserver.h"
 #include "monitors/halflife/hltv.h"
-#include "monitor_fixture.h"
 #include "monitors/quake3/gtv.h"
 
 namespace orv {
@@ -150,9 +150,13 @@ TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
     // state; AdminBot off (team tags); relaying nothing known; no upstream address; a chain ending at another kind.
     std::string pages;
     for (auto [adminBot, link, matchState, address] :
-         {std::tuple{true, static_cast<CCommonObject*>(game), 2, "127.0.0.1:27015"}, {true, upstream, 0, "127.0.0.1:27015"},
-          {true, upstream, 7, "127.0.0.1:27015"}, {false, game, 2, "127.0.0.1:27015"}, {true, nullptr, 2, "127.0.0.1:27015"},
-          {true, game, 2, ""}, {true, other, 2, "127.0.0.1:27015"}}) {
+         {std::tuple{true, static_cast<CCommonObject*>(game), 2, "127.0.0.1:27015"},
+          {true, upstream, 0, "127.0.0.1:27015"},
+          {true, upstream, 7, "127.0.0.1:27015"},
+          {false, game, 2, "127.0.0.1:27015"},
+          {true, nullptr, 2, "127.0.0.1:27015"},
+          {true, game, 2, ""},
+          {true, other, 2, "127.0.0.1:27015"}}) {
         host.adminBot = adminBot;
         tv->linkedServer = link;
         game->matchState = matchState;
@@ -192,193 +196,128 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     EXPECT_EQ(Generate(t), "");
 }
 
+// The template file's lines are joined; the job goes to port 21 (what reaches the FTP server, and the missing
+// template's message and kept page, are the headless page run's).
 TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
     test::TempDir dir{"orvane-modules"};
     WriteFile(dir.path / "web_template.html",
               "<html>\r\n[SECTION_ALWAYS]\r\n<h1>B</h1>\n<p>\rnow</p>\n[/SECTION_ALWAYS]\n");
     page.local.templateFolder = dir.path.string();
-    page.server = "127.0.0.1";
-    page.login = "operator";
-    page.password = "pw";
-    page.remoteFilename = "/www/status.html";
     const auto job = page.MakeJob(host);
-    EXPECT_EQ(
-        std::tuple(job->server, job->port, job->user, job->password, job->remotePath, job->content, job->kind),
-        std::tuple("127.0.0.1", 21, "operator", "pw", "/www/status.html", "<h1>B</h1><p>\rnow</p>", 0));
-    // The second enabled tick uploads, then every interval; below 1 counts as 30; disabled holds the count.
+    EXPECT_EQ(std::tuple(job->port, job->content, job->kind), std::tuple(21, "<h1>B</h1><p>\rnow</p>", 0));
+    // The second enabled tick uploads, then every interval; below 1 counts as 30; disabled holds the count
+    // (-1: the count goes on from the row before).
     int pages = 0;
-    auto uploads = [&](int n) {
+    for (auto [enabled, interval, from, ticks, expected] : {std::tuple{0, 3, 0, 10, std::vector<int>{}},
+                                                            {1, 3, -1, 5, {2, 5}},
+                                                            {0, 3, -1, 7, {}},
+                                                            {1, 3, -1, 3, {3}},
+                                                            {1, 4, 0, 14, {2, 6, 10, 14}},
+                                                            {1, 0, 0, 63, {2, 32, 62}},
+                                                            {1, -5, 0, 33, {2, 32}},
+                                                            {1, 1, 0, 4, {2, 3, 4}}}) {
+        std::tie(page.enabled, page.interval) = std::tuple(enabled, interval);
+        if (from >= 0) page.tickCounter = from;
         std::vector<int> at;
-        for (int i = 1; i <= n; ++i) {
+        for (int i = 1; i <= ticks; ++i) {
             const auto queued = host.FtpEngine().PendingCount();
             page.remoteFilename = "/page" + std::to_string(++pages) + ".html";  // none replaces a waiting one
             page.Tick(host);
             if (host.FtpEngine().PendingCount() != queued) at.push_back(i);
         }
-        return at;
-    };
-    page.interval = 3;
-    EXPECT_EQ(uploads(10), std::vector<int>{});
-    page.enabled = 1;
-    EXPECT_EQ(uploads(5), (std::vector<int>{2, 5}));
-    page.enabled = 0;
-    const std::int32_t held = page.tickCounter;
-    EXPECT_EQ(uploads(7), std::vector<int>{});
-    EXPECT_EQ(page.tickCounter, held);
-    for (auto [interval, ticks, expected] : {std::tuple{4, 14, std::vector<int>{2, 6, 10, 14}},
-                                             {0, 63, {2, 32, 62}},
-                                             {-5, 33, {2, 32}},
-                                             {1, 4, {2, 3, 4}}}) {
-        page.enabled = 1;
-        page.tickCounter = 0;
-        page.interval = interval;
-        EXPECT_EQ(uploads(ticks), expected) << interval;
+        EXPECT_EQ(at, expected) << interval;
     }
-    // A newer page for the same remote file replaces the one still waiting.
+    // A newer page for the same remote file (the last tick's) replaces the one still waiting.
     const auto queued = host.FtpEngine().PendingCount();
-    page.remoteFilename = "/www/status.html";
     page.Upload(host);
-    page.Upload(host);
-    EXPECT_EQ(host.FtpEngine().PendingCount(), queued + 1);
-    // A missing template: the message once, and no page at all to replace the live one.
-    page.local.templateFolder = (dir.path / "nowhere").string();
-    EXPECT_EQ(uploads(4), std::vector<int>{});
-    EXPECT_EQ(page.MakeJob(host), nullptr);
-    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{"Unable to open template file web_template.html. Please "
-                                                             "put it on same dir that this program"});
+    EXPECT_EQ(host.FtpEngine().PendingCount(), queued);
     // Loading settings keeps the local setup.
     CModuleVuzuVed loaded;
     loaded.interval = 45;
     page = loaded;
-    EXPECT_EQ(std::tuple(page.interval, page.local.templateFolder), std::tuple(45, (dir.path / "nowhere").string()));
+    EXPECT_EQ(std::tuple(page.interval, page.local.templateFolder), std::tuple(45, dir.path.string()));
 }
 
 struct DetectTest : test::DocFixture {
-    CZone *lan, *internet;
     test::HintView view;
     DetectTest() {
         doc.AddView(&view);
-        lan = doc.zones[0];
-        internet = doc.zones[1];
         doc.networkDetect.enabled = 1;
-        doc.networkDetect.targetZone = lan;
+        doc.networkDetect.targetZone = doc.zones[0];
     }
-    // A GTV proxy on 127.0.0.<last>, answering with the chain list.
-    CGTV* Reporter(int last, CGroup* group, const std::string& chains) {
+    CZone* Zone(const std::string& name) {
+        for (auto& z : doc.zones)
+            if (z->name == name) return z.get();
+        return nullptr;
+    }
+    // A GTV or HLTV proxy in a group, in a state, a GTV proxy with its chain list: kind|host:port|group|state|list.
+    void AddObject(const std::string& spec) {
+        auto f = test::Split(spec, '|');
         CObjectValues values;
-        values.host = "127.0.0." + std::to_string(last);
-        values.port = 27970;
-        values.group = group;
-        values.exportToWeb = 0;
-        auto* gtv = static_cast<CGTV*>(doc.AddObjectOfKind(CObjectKind::GTV, values));
-        gtv->state = CCommonObject::kStateMonitor;
-        gtv->chainList = chains;
-        gtv->lastAnswerTime = tp.clock.now;
-        return gtv;
+        values.host = UpTo(f[1], ":");
+        values.port = static_cast<std::uint32_t>(ToInt(After(f[1], ":")));
+        values.group = Group(f[2]);
+        CCommonObject* o = doc.AddObjectOfKind(f[0] == "gtv" ? CObjectKind::GTV : CObjectKind::HLTV, values);
+        ASSERT_NE(o, nullptr) << spec;
+        o->state = std::stoi(f[3]);
+        if (auto* gtv = dynamic_cast<CGTV*>(o)) gtv->chainList = f[4];
     }
     CGTV* Found(const std::string& host, std::uint32_t port = 27970) {
         return dynamic_cast<CGTV*>(doc.FindObject(host, port));
     }
-    int Pass() { return doc.networkDetect.DetectionPass(doc); }
 };
 
-TEST_F(DetectTest, ProxyReportedTwiceIsAddedOnceIntoANewAutoGroupOfTheNextLevel) {
-    doc.networkDetect.targetZone = internet;  // its only group, "Internet TV", is at level 1
-    doc.networkDetect.exportNewToWeb = 1;
-    Reporter(2, Group("Internet TV"), "127.0.0.9:0027980 ");
-    Reporter(3, Group("Internet TV"), "127.0.0.9:027980");  // the last entry needs no space
-    doc.lastAddress = "10.1.1.1";
-    const size_t groups = doc.groups.size();
-    EXPECT_EQ(Pass(), 1);
-    CGTV* added = Found("127.0.0.9", 27980);
-    ASSERT_NE(added, nullptr);
-    EXPECT_EQ(std::tuple(doc.objects.size(), doc.groups.size(), doc.groups.Tail()->name, doc.groups.Tail()->level,
-                         doc.groups.Tail()->zone, added->group),
-              std::tuple(3u, groups + 1, "Auto", 2, internet, doc.groups.Tail()));
-    EXPECT_EQ(std::tuple(added->externalHost, added->externalPort, added->exportToWeb, added->autoRecord,
-                         added->expanded, added->rconPassword, doc.lastAddress),
-              std::tuple("127.0.0.9", 27980u, 1u, 0u, 0, "", "10.1.1.1"));
-    EXPECT_TRUE(tp.prompter.messages.empty());  // the second report found it: no duplicate message
-    ASSERT_FALSE(view.hints.empty());
-    EXPECT_EQ(view.hints.back(), 0);
-    view.hints.clear();
-    EXPECT_EQ(Pass(), 0);  // everything in place
-    EXPECT_EQ(std::tuple(doc.groups.size(), view.hints.size()), std::tuple(groups + 1, 0u));
-}
-
-TEST_F(DetectTest, GroupChoice) {
-    // In the target zone: the existing group of the next level.
-    CGTV* reporter = Reporter(2, Group("Servers"), "127.0.0.9:27970 ");
-    EXPECT_EQ(Pass(), 1);
-    EXPECT_EQ(std::tuple(Found("127.0.0.9")->group, Found("127.0.0.9")->exportToWeb),
-              std::tuple(Group("Local TV"), 0u));
-    // From outside the zone: its lowest-level group.
-    CZone* target = doc.AddZone("Target", 3);
-    doc.AddGroup("Third", target, 3);
-    CGroup* level2 = doc.AddGroup("Second", target, 2);
-    doc.networkDetect.targetZone = target;
-    reporter->chainList = "127.0.0.10:27970 ";
-    EXPECT_EQ(Pass(), 1);
-    EXPECT_EQ(Found("127.0.0.10")->group, level2);
-    // An empty zone: an "Auto" group beyond the highest level anywhere, held at the last column (5).
-    doc.AddGroup("Four", lan, 4);
-    CZone* empty = doc.AddZone("Empty", 1);
-    doc.networkDetect.targetZone = empty;
-    reporter->chainList = "127.0.0.11:27970 127.0.0.12:65535 ";
-    EXPECT_EQ(Pass(), 2);
-    CGroup* autoGroup = doc.groups.Tail();
-    EXPECT_EQ(std::tuple(autoGroup->name, autoGroup->level, autoGroup->zone, Found("127.0.0.11")->group,
-                         Found("127.0.0.12", 65535)->group),
-              std::tuple("Auto", 5, empty, autoGroup, autoGroup));
-    CGroup* last = doc.AddGroup("Last", lan, 5);
-    doc.networkDetect.targetZone = lan;
-    Reporter(3, last, "127.0.0.13:27970 ");
-    reporter->state = CCommonObject::kStateTimeout;
-    EXPECT_EQ(Pass(), 1);
-    EXPECT_EQ(Found("127.0.0.13")->group, last);  // one level to the right of 5 is 5
-}
-
-TEST_F(DetectTest, WhatIsNotReadOrNotValidAddsNothing) {
-    Reporter(2, Group("Servers"),
-             "  nocolon :27970 127.0.0.5: 127.0.0.5:abc 127.0.0.5:0 127.0.0.5:65536 127.0.0.5:27970x bad^host:1 "
-             "127.0.0.5:-1 127.0.0.5:+2 127.0.0.5:1:2 127.0.0.5:99999999999999999999 127.0.0.5:1\t127.0.0.6:2 "
-             "127.0.0.2:27970 localhost:27999 \t\r\n  ");
-    CObjectValues byName;  // known by its address string, entered by name
-    byName.host = "localhost";
-    byName.port = 27999;
-    byName.group = Group("Servers");
-    ASSERT_NE(doc.AddObjectOfKind(CObjectKind::GTV, byName), nullptr);
-    Reporter(3, Group("Servers"), "127.0.0.20:27970 ")->state = CCommonObject::kStateTimeout;  // silent: not read
-    Reporter(4, Group("Servers"), "");
-    CObjectValues tv;  // an HLTV proxy has no chain list
-    tv.host = "127.0.0.5";
-    tv.port = 27020;
-    tv.group = Group("Local TV");
-    doc.AddObjectOfKind(CObjectKind::HLTV, tv)->state = CCommonObject::kStateRcon;
-    const size_t before = doc.objects.size();
-    EXPECT_EQ(Pass(), 0);
-    EXPECT_EQ(doc.objects.size(), before);
-    EXPECT_TRUE(tp.prompter.messages.empty());
+// Chain lists, group choice and what adds nothing, as passes in tests/data/mod_detect.txt.
+TEST_F(DetectTest, PassesAddTheReportedProxiesIntoTheirGroups) {
+    size_t before = 0;
+    int added = 0;
+    const auto pass = [&](test::Row& row) {
+        if (row.count("zone"))
+            doc.AddZone(test::Split(row["zone"], '|')[0], std::stoi(test::Split(row["zone"], '|')[1]));
+        for (auto& g : test::Split(row["groups"], ','))
+            if (auto f = test::Split(g, '|'); f.size() == 3) doc.AddGroup(f[0], Zone(f[1]), std::stoi(f[2]));
+        if (row.count("target")) doc.networkDetect.targetZone = Zone(row["target"]);
+        if (row.count("export")) doc.networkDetect.exportNewToWeb = std::stoi(row["export"]);
+        for (auto& [key, spec] : row)
+            if (key.starts_with("object")) AddObject(spec);
+        if (row.count("lastaddress")) doc.lastAddress = row["lastaddress"];
+        before = doc.objects.size();
+        view.hints.clear();
+        tp.prompter.messages.clear();
+        added = doc.networkDetect.DetectionPass(doc);
+    };
+    test::RunScript("mod_detect.txt", pass, [&] {
+        std::string out = "added " + std::to_string(added) + ":";
+        for (size_t i = before; i < doc.objects.size(); ++i) {
+            const auto* gtv = dynamic_cast<const CGTV*>(doc.objects[i]);
+            const CGroup* g = gtv->group;
+            out +=
+                Format(" %s:%u in %s (%d, %s) ext %s:%u export %u record %u unfolded %d rcon [%s];", gtv->host.c_str(),
+                       gtv->port, g->name.c_str(), g->level, g->zone->name.c_str(), gtv->externalHost.c_str(),
+                       gtv->externalPort, gtv->exportToWeb, gtv->autoRecord, gtv->expanded, gtv->rconPassword.c_str());
+        }
+        out += " groups " + std::to_string(doc.groups.size()) + " hints ";
+        for (int hint : view.hints) out += "[" + std::to_string(hint) + "]";
+        return out + " messages " + test::Joined(tp.prompter.messages) + " last " + doc.lastAddress;
+    });
 }
 
 TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {
-    CGTV* reporter = Reporter(2, Group("Servers"), "127.0.0.5:27970 ");
-    for (int i = 1; i <= 5; ++i) doc.networkDetect.Tick(doc);
-    EXPECT_EQ(Found("127.0.0.5"), nullptr);
-    doc.networkDetect.Tick(doc);
-    EXPECT_NE(Found("127.0.0.5"), nullptr);
-    reporter->chainList = "127.0.0.6:27970 ";
-    for (int i = 7; i <= 15; ++i) doc.networkDetect.Tick(doc);
-    EXPECT_EQ(Found("127.0.0.6"), nullptr);
-    doc.networkDetect.Tick(doc);
-    EXPECT_NE(Found("127.0.0.6"), nullptr);
-    doc.networkDetect.enabled = 0;  // disabling stops the passes at once
-    reporter->chainList = "127.0.0.7:27970 ";
-    for (int i = 0; i < 30; ++i) doc.networkDetect.Tick(doc);
-    EXPECT_EQ(std::tuple(Found("127.0.0.7"), doc.networkDetect.tickCounter), std::tuple(nullptr, 6));
+    AddObject("gtv|127.0.0.2:27970|Servers|2|");
+    CGTV* reporter = Found("127.0.0.2");
+    // A new address in the chain list before every tick: a pass adds that tick's. Disabling stops the passes
+    // at once and holds the count.
+    std::vector<int> passes;
+    for (int tick = 1; tick <= 30; ++tick) {
+        doc.networkDetect.enabled = tick < 19;
+        reporter->chainList = "127.0.1." + std::to_string(tick) + ":27970";
+        doc.networkDetect.Tick(doc);
+        if (Found("127.0.1." + std::to_string(tick))) passes.push_back(tick);
+    }
+    EXPECT_EQ(std::tuple(passes, doc.networkDetect.tickCounter), std::tuple(std::vector<int>{6, 16}, 8));
     // The document ticks the detection before its objects: the reporter still counts as answering.
     doc.networkDetect.enabled = 1;
-    reporter->lastAnswerTime = 0;
+    reporter->chainList = "127.0.0.7:27970 ";
     reporter->SendQuery("getManagerInfo");  // left, never answered: the reporter's own tick times it out
     doc.output.RunWindow();
     doc.networkDetect.tickCounter = CModuleNetworkDetect::kPassTick;
