@@ -1,8 +1,6 @@
 // The document modules: the VuzuVed status page (template cutting, rows, totals, peaks, signature, the
 // upload schedule) as golden rows of template, layout and page, and the GTV network detection (chain
 // lists, group choice, the ten-tick schedule, the no-zone message and its re-entry).
-#include "ftp/ftpengine.h"
-#include "modules/modulehost.h"
 #include "modules/netdetect.h"
 #include "modules/vuzuved.h"
 #include "monitor_fixture.h"
@@ -18,44 +16,21 @@ using test::WriteFile;
 constexpr Time kSignTime = 1083791109;  // 2004-05-05 21:05:09, local time read as UTC
 const std::string kInternalError = "CHLTV::CheckAutoRecord() : Internal error, report this bug to the author";
 
-// A module host without a document: its own lists, an FTP engine never started (jobs wait in its
-// queue), the test platform's prompter and clock.
-class FakeHost : public IModuleHost {
-public:
-    explicit FakeHost(test::TestPlatform& tp) : m_tp(tp), m_ftp(tp.prompter) {}
-    const CObjectList& ObjectList() const override { return objects; }
-    const CGroupObList& GroupList() const override { return groups; }
-    const CZoneObList& ZoneList() const override { return zones; }
-    CCommonObject* FindObject(const std::string&, std::uint32_t) const override { return nullptr; }
-    CCommonObject* AddDetectedGTV(const CDetectedGTV&) override { return nullptr; }
-    CGroup* AppendGroup(std::unique_ptr<CGroup> group) override { return groups.Append(std::move(group)); }
-    void UpdateAllViews(int) override {}
-    bool AdminBotEnabled() const override { return adminBot; }
-    CFtpEngine& FtpEngine() override { return m_ftp; }
-    IPrompter& Prompter() override { return m_tp.prompter; }
-    IClock& Clock() override { return m_tp.clock; }
+// The page of a document whose FTP engine is stopped (its jobs wait in the queue), over objects that are
+// only listed (no sockets).
+struct PageTest : test::DocFixture {
+    CModuleVuzuVed page;
+    PageTest() {
+        tp.clock.now = kSignTime;
+        doc.ftp.Stop();
+    }
     template <class T>
     T* Add() {
-        return static_cast<T*>(objects.Append(std::make_unique<T>(m_tp.platform)));
+        return static_cast<T*>(doc.objects.Append(std::make_unique<T>(tp.platform)));
     }
-    CObjectList objects;
-    CGroupObList groups;
-    CZoneObList zones;
-    bool adminBot = false;
-
-private:
-    test::TestPlatform& m_tp;
-    CFtpEngine m_ftp;
-};
-
-struct PageTest : ::testing::Test {
-    test::TestPlatform tp;
-    FakeHost host{tp};
-    CModuleVuzuVed page;
-    PageTest() { tp.clock.now = kSignTime; }
     // An HLTV proxy under rcon control, exported.
     CHLTV* Proxy(std::int32_t spectators, std::int32_t slots = 10, float bandwidth = 0.0f) {
-        CHLTV* tv = host.Add<CHLTV>();
+        CHLTV* tv = Add<CHLTV>();
         tv->host = "127.0.0.1";
         tv->state = CCommonObject::kStateRcon;
         tv->spectators = spectators;
@@ -64,7 +39,7 @@ struct PageTest : ::testing::Test {
         return tv;
     }
     CGTV* Gtv(std::int32_t clients, std::int32_t slots, const std::string& name = "") {
-        CGTV* gtv = host.Add<CGTV>();
+        CGTV* gtv = Add<CGTV>();
         gtv->state = CCommonObject::kStateMonitor;
         gtv->exportToWeb = 1;
         gtv->clients = clients;
@@ -72,7 +47,7 @@ struct PageTest : ::testing::Test {
         gtv->serverName = name;
         return gtv;
     }
-    std::string Generate(const std::string& t) { return page.GeneratePageFromTemplate(host, t); }
+    std::string Generate(const std::string& t) { return page.GeneratePageFromTemplate(doc, t); }
 };
 
 const std::string kStats =
@@ -87,11 +62,11 @@ TEST_F(PageTest, TemplatesGiveTheirPages) {
     auto rows = test::Rows("page_templates.txt");
     const std::string sign = rows[0]["sign"];
     for (auto& row : std::span(rows).subspan(1)) {
-        if (row["objects"] == "listed" && host.objects.size() == 0) {
+        if (row["objects"] == "listed" && doc.objects.size() == 0) {
             Proxy(5);
             Proxy(9)->exportToWeb = 0;
-            Proxy(11)->state = CCommonObject::kStateMonitor;           // answering, but not under rcon control
-            host.Add<CHLServer>()->state = CCommonObject::kStateRcon;  // game servers are never listed
+            Proxy(11)->state = CCommonObject::kStateMonitor;      // answering, but not under rcon control
+            Add<CHLServer>()->state = CCommonObject::kStateRcon;  // game servers are never listed
             Proxy(7);
             Gtv(2, 8, "GTV Hub");
         }
@@ -112,10 +87,10 @@ TEST_F(PageTest, StatisticsTotalsPeaksAndPercentages) {
     EXPECT_EQ(Generate(kStats), "3|10|12|120|8.000|8.000|3|8|3|37");
     EXPECT_EQ(std::tuple(page.peakHlSpectators, page.peakHlBandwidth, page.peakGtvSpectators, page.peakGtvBandwidth),
               std::tuple(12, 1000.0, 3, 0.0));
-    host.objects.Clear();  // the peaks carry over when the audience shrinks
+    doc.objects.Clear();  // the peaks carry over when the audience shrinks
     Proxy(1, 5, 250.0f);
     EXPECT_EQ(Generate(kStats), "1|5|12|240|2.000|8.000|0|0|3|-");
-    host.objects.Clear();  // a bandwidth not yet reported counts as -1
+    doc.objects.Clear();  // a bandwidth not yet reported counts as -1
     Proxy(0, 1, -1.0f);
     Proxy(0, 1, 1001.0f);
     EXPECT_EQ(Generate("[SECTION_STATS][#TOTAL_HL_BANDWIDTH][/SECTION_STATS]"), "8.000");
@@ -125,27 +100,17 @@ TEST_F(PageTest, StatisticsTotalsPeaksAndPercentages) {
 }
 
 TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
+    // The name the proxy reports, not the address entered; values from the network are escaped.
     CHLTV* tv = Proxy(12, 128);
-    tv->externalHost = "tv.example.org";
-    tv->externalPort = 27021;
-    tv->serverName = "Final <TV>";  // the name the proxy reports, not the address entered; network values escaped
-    tv->map = "de_'dust2";
-    tv->playerNameCount = 3;
-    tv->delay = 30.0f;
-    tv->teamTags = "[A&B]x, CD|y";
-    tv->serverAddress = "127.0.0.1:27015";
-    CHLServer* game = host.Add<CHLServer>();
-    game->teamAName = "Al\"pha";
-    game->teamBName = "Beta";
-    game->teamASet1 = 10;
-    game->teamASet2 = 6;
-    game->teamBSet1 = 5;
-    game->teamBSet2 = 9;
-    game->matchState = 2;
+    std::tie(tv->externalHost, tv->externalPort, tv->serverName, tv->map, tv->playerNameCount, tv->delay,
+             tv->teamTags) = std::tuple("tv.example.org", 27021, "Final <TV>", "de_'dust2", 3, 30.0f, "[A&B]x, CD|y");
+    CHLServer* game = Add<CHLServer>();
+    std::tie(game->teamAName, game->teamBName, game->teamASet1, game->teamASet2, game->teamBSet1, game->teamBSet2) =
+        std::tuple("Al\"pha", "Beta", 10, 6, 5, 9);
     CHLTV* upstream = Proxy(0);
     upstream->exportToWeb = 0;
     upstream->linkedServer = game;
-    CGTV* other = host.Add<CGTV>();
+    CGTV* other = Add<CGTV>();
     // One row each (golden file): the relayed match; through a chain; no match (no clans); an unknown match
     // state; AdminBot off (team tags); relaying nothing known; no upstream address; a chain ending at another kind.
     std::string pages;
@@ -157,7 +122,7 @@ TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
           {true, nullptr, 2, "127.0.0.1:27015"},
           {true, game, 2, ""},
           {true, other, 2, "127.0.0.1:27015"}}) {
-        host.adminBot = adminBot;
+        doc.adminBot.enabled = adminBot;
         tv->linkedServer = link;
         game->matchState = matchState;
         tv->serverAddress = address;
@@ -169,9 +134,7 @@ TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
 
 TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     CGTV* gtv = Gtv(17, 64, "GTV One");
-    gtv->externalHost = "gtv.example.org";
-    gtv->externalPort = 27971;
-    gtv->roomCount = 3;
+    std::tie(gtv->externalHost, gtv->externalPort, gtv->roomCount) = std::tuple("gtv.example.org", 27971, 3);
     auto room = [&](int i, int hub, int state, int number, const char* description, int following) {
         CGTVRoom& r = gtv->rooms[static_cast<size_t>(i)];
         std::tie(r.hubNumber, r.roomState, r.roomNumber, r.description, r.following) =
@@ -185,8 +148,7 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     room(2, 5, 3, 7, "Semi", -1);
     Gtv(1, 1)->state = CCommonObject::kStateTimeout;  // not answering: not listed
     CGTV* bare = Gtv(0, 8, "GTV Two");
-    bare->externalHost = "127.0.0.3";
-    bare->externalPort = 27970;
+    std::tie(bare->externalHost, bare->externalPort) = std::tuple("127.0.0.3", 27970);
     const std::string t =
         "[SECTION_GTV]<g>[SECTION_GTV_LOOP]<tr>[#HOSTNAME]|[#IP]|[#NBSPEC]/[#NBSPECMAX]|[#CLANS]|[#INFO]</tr>"
         "[/SECTION_GTV_LOOP]</g>[/SECTION_GTV]";
@@ -203,7 +165,7 @@ TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
     WriteFile(dir.path / "web_template.html",
               "<html>\r\n[SECTION_ALWAYS]\r\n<h1>B</h1>\n<p>\rnow</p>\n[/SECTION_ALWAYS]\n");
     page.local.templateFolder = dir.path.string();
-    const auto job = page.MakeJob(host);
+    const auto job = page.MakeJob(doc);
     EXPECT_EQ(std::tuple(job->port, job->content, job->kind), std::tuple(21, "<h1>B</h1><p>\rnow</p>", 0));
     // The second enabled tick uploads, then every interval; below 1 counts as 30; disabled holds the count
     // (-1: the count goes on from the row before).
@@ -220,17 +182,17 @@ TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
         if (from >= 0) page.tickCounter = from;
         std::vector<int> at;
         for (int i = 1; i <= ticks; ++i) {
-            const auto queued = host.FtpEngine().PendingCount();
+            const auto queued = doc.ftp.PendingCount();
             page.remoteFilename = "/page" + std::to_string(++pages) + ".html";  // none replaces a waiting one
-            page.Tick(host);
-            if (host.FtpEngine().PendingCount() != queued) at.push_back(i);
+            page.Tick(doc);
+            if (doc.ftp.PendingCount() != queued) at.push_back(i);
         }
         EXPECT_EQ(at, expected) << interval;
     }
     // A newer page for the same remote file (the last tick's) replaces the one still waiting.
-    const auto queued = host.FtpEngine().PendingCount();
-    page.Upload(host);
-    EXPECT_EQ(host.FtpEngine().PendingCount(), queued);
+    const auto queued = doc.ftp.PendingCount();
+    page.Upload(doc);
+    EXPECT_EQ(doc.ftp.PendingCount(), queued);
     // Loading settings keeps the local setup.
     CModuleVuzuVed loaded;
     loaded.interval = 45;
