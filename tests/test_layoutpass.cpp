@@ -34,11 +34,8 @@ TEST(LayoutPass, ColumnsStacksAndGtvBoxes) {
             std::unique_ptr<CCommonObject> made = std::make_unique<CHLServer>(env.platform);
             if (o.size() > 1) {
                 auto gtv = std::make_unique<CGTV>(env.platform);
-                gtv->state = CCommonObject::kStateMonitor;
-                gtv->roomCount = o[4] - '0';
-                gtv->rooms[1].roomState = 2;  // hidden
-                gtv->selectedRoom = &gtv->rooms[0];
-                gtv->expanded = o.back() == '+';
+                std::tie(gtv->state, gtv->roomCount, gtv->rooms[1].roomState, gtv->selectedRoom, gtv->expanded) =
+                    std::tuple(CCommonObject::kStateMonitor, o[4] - '0', 2, &gtv->rooms[0], o.back() == '+');
                 made = std::move(gtv);
             }
             made->group = groups[static_cast<size_t>(o[0] - '0')];

@@ -54,10 +54,8 @@ std::string Call(const std::string& call, std::string in, const std::string& arg
     if (call == "InfoValue") return InfoValue(in, arg);
     if (call == "InfoNumber") return std::to_string(InfoNumber(in, arg));
     if (call == "StripColours") return StripColours(in);
-    if (call == "ScanInt") out = std::to_string(ScanInt(in, i));
-    if (call == "ScanInt") return out + " " + std::to_string(i);
-    if (call == "ScanFloat") out = std::to_string(ScanFloat(in, f));
-    if (call == "ScanFloat") return out + Format(" %g", static_cast<double>(f));
+    if (call == "ScanInt") return ScanInt(in, i) ? "1 " + std::to_string(i) : "0 " + std::to_string(i);
+    if (call == "ScanFloat") return ScanFloat(in, f) ? Format("1 %g", f * 1.0) : Format("0 %g", f * 1.0);
     if (call == "ToInt") return std::to_string(ToInt(in));
     if (call == "After") return std::string(After(in, arg));
     if (call == "UpTo") return std::string(UpTo(in, arg));

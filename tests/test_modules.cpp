@@ -31,20 +31,14 @@ struct PageTest : test::DocFixture {
     // An HLTV proxy under rcon control, exported.
     CHLTV* Proxy(std::int32_t spectators, std::int32_t slots = 10, float bandwidth = 0.0f) {
         CHLTV* tv = Add<CHLTV>();
-        tv->host = "127.0.0.1";
-        tv->state = CCommonObject::kStateRcon;
-        tv->spectators = spectators;
-        tv->spectatorSlots = slots;
-        tv->outgoingBandwidth = bandwidth;
+        std::tie(tv->host, tv->state, tv->spectators, tv->spectatorSlots, tv->outgoingBandwidth) =
+            std::tuple("127.0.0.1", CCommonObject::kStateRcon, spectators, slots, bandwidth);
         return tv;
     }
     CGTV* Gtv(std::int32_t clients, std::int32_t slots, const std::string& name = "") {
         CGTV* gtv = Add<CGTV>();
-        gtv->state = CCommonObject::kStateMonitor;
-        gtv->exportToWeb = 1;
-        gtv->clients = clients;
-        gtv->clientSlots = slots;
-        gtv->serverName = name;
+        std::tie(gtv->state, gtv->exportToWeb, gtv->clients, gtv->clientSlots, gtv->serverName) =
+            std::tuple(CCommonObject::kStateMonitor, 1, clients, slots, name);
         return gtv;
     }
     std::string Generate(const std::string& t) { return page.GeneratePageFromTemplate(doc, t); }
@@ -286,18 +280,10 @@ TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {
     doc.Tick();
     EXPECT_EQ(std::tuple(Found("127.0.0.7") != nullptr, reporter->state),
               std::tuple(true, CCommonObject::kStateTimeout));
-    // Without a zone: the message on every tick while enabled.
-    doc.networkDetect.targetZone = nullptr;
-    doc.Tick();
-    doc.Tick();
-    doc.networkDetect.enabled = 0;
-    doc.Tick();
-    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>(2, "Networt Detection Module error: No target zone\n"));
 }
 
 // A prompter whose message box lets further ticks run while it is open, as a modal loop does.
-class ReentrantPrompter : public test::RecordingPrompter {
-public:
+struct ReentrantPrompter : test::RecordingPrompter {
     void Message(const std::string& text) override {
         RecordingPrompter::Message(text);
         if (whileOpen && depth < 3) {
@@ -310,6 +296,7 @@ public:
     int depth = 0;
 };
 
+// Without a target zone: the message on every tick while enabled, and none from a tick while it is open.
 TEST(DetectReentry, TickWhileTheNoZoneMessageIsOpenOpensNoOther) {
     test::FakeClock clock;
     ReentrantPrompter prompter;
@@ -328,12 +315,15 @@ TEST(DetectReentry, TickWhileTheNoZoneMessageIsOpenOpensNoOther) {
     };
     doc.Tick();
     doc.Tick();
-    EXPECT_EQ(std::tuple(nested, prompter.messages.size()), std::tuple(2, 2u));
+    EXPECT_EQ(std::tuple(nested, prompter.messages),
+              std::tuple(2, std::vector<std::string>(2, "Networt Detection Module error: No target zone\n")));
     prompter.whileOpen = [&] {  // the module alone, ticked by another host, guards itself the same way
         ++nested;
         doc.networkDetect.Tick(doc);
     };
     doc.networkDetect.Tick(doc);
+    doc.networkDetect.enabled = 0;  // disabled: nothing said
+    doc.Tick();
     EXPECT_EQ(std::tuple(nested, prompter.messages.size()), std::tuple(3, 3u));
 }
 
