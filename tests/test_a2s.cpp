@@ -24,9 +24,8 @@ const std::string kReply = kOob + "I\x30Orvane A2S\0de_inferno\0cstrike\0Counter
 TEST(A2SParse, InfoReplyWithExtraDataAndThePlayerQueryThatAsksForAChallenge) {
     EXPECT_EQ(A2SPlayerQuery(std::nullopt), kOob + "U\xFF\xFF\xFF\xFF");
     const A2SInfo i = ParseA2SInfo(Bytes(kReply));
-    EXPECT_FALSE(i.truncated);
-    EXPECT_EQ(std::tie(i.protocol, i.name, i.map, i.folder, i.game, i.appId),
-              std::tuple(0x30, "Orvane A2S"s, "de_inferno"s, "cstrike"s, "Counter-Strike"s, 10));
+    EXPECT_EQ(std::tie(i.truncated, i.protocol, i.name, i.map, i.folder, i.game, i.appId),
+              std::tuple(false, 0x30, "Orvane A2S"s, "de_inferno"s, "cstrike"s, "Counter-Strike"s, 10));
     EXPECT_EQ(std::tie(i.players, i.maxPlayers, i.bots, i.serverType, i.environment, i.visibility, i.vac, i.version),
               std::tuple(5, 16, 2, 'p', 'l', 1, 1, "1.1.2.7/Stdio"s));
     EXPECT_EQ(std::tie(i.gamePort, i.steamId, i.tvPort, i.keywords, i.gameId),

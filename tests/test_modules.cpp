@@ -73,8 +73,7 @@ TEST_F(PageTest, TemplatesGiveTheirPages) {
 
 TEST_F(PageTest, StatisticsTotalsPeaksAndPercentages) {
     // 10 HLTV slots in total against a stored peak of 12: 120 %. Bandwidth 400 + 600 prints as 8.000.
-    page.peakHlSpectators = 12;
-    page.peakGtvSpectators = 2;
+    std::tie(page.peakHlSpectators, page.peakGtvSpectators) = std::tuple(12, 2);
     Proxy(1, 6, 400.0f);
     Proxy(2, 4, 600.0f);
     Gtv(3, 8);
@@ -131,11 +130,9 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     std::tie(gtv->externalHost, gtv->externalPort, gtv->roomCount) = std::tuple("gtv.example.org", 27971, 3);
     auto room = [&](int i, int hub, int state, int number, const char* description, int following) {
         CGTVRoom& r = gtv->rooms[static_cast<size_t>(i)];
-        std::tie(r.hubNumber, r.roomState, r.roomNumber, r.description, r.following) =
-            std::tuple(hub, state, number, description, following);
-        r.playerNumbers[0] = 4;
-        r.playerNames[0] = "Al<pha>";
-        r.playerCount = 1;
+        std::tie(r.hubNumber, r.roomState, r.roomNumber, r.description, r.following, r.playerNumbers[0],
+                 r.playerNames[0], r.playerCount) =
+            std::tuple(hub, state, number, description, following, 4, "Al<pha>", 1);
     };
     room(0, 3, 1, 0, "<Final>", 4);  // values from the network are escaped  // room number 0: named by its hub number
     room(1, 4, 2, 0, "Hidden", 4);
@@ -210,9 +207,8 @@ struct DetectTest : test::DocFixture {
     void AddObject(const std::string& spec) {
         auto f = test::Split(spec, '|');
         CObjectValues values;
-        values.host = UpTo(f[1], ":");
-        values.port = static_cast<std::uint32_t>(ToInt(After(f[1], ":")));
-        values.group = Group(f[2]);
+        std::tie(values.host, values.port, values.group) =
+            std::tuple(std::string(UpTo(f[1], ":")), ToInt(After(f[1], ":")), Group(f[2]));
         CCommonObject* o = doc.AddObjectOfKind(f[0] == "gtv" ? CObjectKind::GTV : CObjectKind::HLTV, values);
         ASSERT_NE(o, nullptr) << spec;
         o->state = std::stoi(f[3]);
