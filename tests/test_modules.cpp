@@ -161,22 +161,19 @@ TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
     // The second enabled tick uploads, then every interval; below 1 counts as 30; disabled holds the count
     // (-1: the count goes on from the row before).
     int pages = 0;
-    for (auto [enabled, interval, from, ticks, expected] : {std::tuple{0, 3, 0, 10, std::vector<int>{}},
-                                                            {1, 3, -1, 5, {2, 5}},
-                                                            {0, 3, -1, 7, {}},
-                                                            {1, 3, -1, 3, {3}},
-                                                            {1, 4, 0, 14, {2, 6, 10, 14}},
-                                                            {1, 0, 0, 63, {2, 32, 62}},
-                                                            {1, -5, 0, 33, {2, 32}},
-                                                            {1, 1, 0, 4, {2, 3, 4}}}) {
+    using Row = std::tuple<int, int, int, int, const char*>;
+    for (auto [enabled, interval, from, ticks, expected] :
+         {Row{0, 3, 0, 10, ""}, Row{1, 3, -1, 5, " 2 5"}, Row{0, 3, -1, 7, ""}, Row{1, 3, -1, 3, " 3"},
+          Row{1, 4, 0, 14, " 2 6 10 14"}, Row{1, 0, 0, 63, " 2 32 62"}, Row{1, -5, 0, 33, " 2 32"},
+          Row{1, 1, 0, 4, " 2 3 4"}}) {
         std::tie(page.enabled, page.interval) = std::tuple(enabled, interval);
         if (from >= 0) page.tickCounter = from;
-        std::vector<int> at;
+        std::string at;
         for (int i = 1; i <= ticks; ++i) {
             const auto queued = doc.ftp.PendingCount();
             page.remoteFilename = "/page" + std::to_string(++pages) + ".html";  // none replaces a waiting one
             page.Tick(doc);
-            if (doc.ftp.PendingCount() != queued) at.push_back(i);
+            if (doc.ftp.PendingCount() != queued) at += " " + std::to_string(i);
         }
         EXPECT_EQ(at, expected) << interval;
     }
@@ -214,9 +211,6 @@ struct DetectTest : test::DocFixture {
         o->state = std::stoi(f[3]);
         if (auto* gtv = dynamic_cast<CGTV*>(o)) gtv->chainList = f[4];
     }
-    CGTV* Found(const std::string& host, std::uint32_t port = 27970) {
-        return dynamic_cast<CGTV*>(doc.FindObject(host, port));
-    }
 };
 
 // Chain lists, group choice and what adds nothing, as passes in tests/data/mod_detect.txt.
@@ -224,8 +218,7 @@ TEST_F(DetectTest, PassesAddTheReportedProxiesIntoTheirGroups) {
     size_t before = 0;
     int added = 0;
     const auto pass = [&](test::Row& row) {
-        if (row.count("zone"))
-            doc.AddZone(test::Split(row["zone"], '|')[0], std::stoi(test::Split(row["zone"], '|')[1]));
+        if (auto z = test::Split(row["zone"], '|'); z.size() == 2) doc.AddZone(z[0], std::stoi(z[1]));
         for (auto& g : test::Split(row["groups"], ','))
             if (auto f = test::Split(g, '|'); f.size() == 3) doc.AddGroup(f[0], Zone(f[1]), std::stoi(f[2]));
         if (row.count("target")) doc.networkDetect.targetZone = Zone(row["target"]);
@@ -256,7 +249,7 @@ TEST_F(DetectTest, PassesAddTheReportedProxiesIntoTheirGroups) {
 
 TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {
     AddObject("gtv|127.0.0.2:27970|Servers|2|");
-    CGTV* reporter = Found("127.0.0.2");
+    auto* reporter = static_cast<CGTV*>(doc.objects.Tail());
     // A new address in the chain list before every tick: a pass adds that tick's. Disabling stops the passes
     // at once and holds the count.
     std::vector<int> passes;
@@ -264,7 +257,7 @@ TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {
         doc.networkDetect.enabled = tick < 19;
         reporter->chainList = "127.0.1." + std::to_string(tick) + ":27970";
         doc.networkDetect.Tick(doc);
-        if (Found("127.0.1." + std::to_string(tick))) passes.push_back(tick);
+        if (doc.FindObject("127.0.1." + std::to_string(tick), 27970)) passes.push_back(tick);
     }
     EXPECT_EQ(std::tuple(passes, doc.networkDetect.tickCounter), std::tuple(std::vector<int>{6, 16}, 8));
     // The document ticks the detection before its objects: the reporter still counts as answering.
@@ -274,7 +267,7 @@ TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {
     doc.output.RunWindow();
     doc.networkDetect.tickCounter = CModuleNetworkDetect::kPassTick;
     doc.Tick();
-    EXPECT_EQ(std::tuple(Found("127.0.0.7") != nullptr, reporter->state),
+    EXPECT_EQ(std::tuple(doc.FindObject("127.0.0.7", 27970) != nullptr, reporter->state),
               std::tuple(true, CCommonObject::kStateTimeout));
 }
 
@@ -313,7 +306,8 @@ TEST(DetectReentry, TickWhileTheNoZoneMessageIsOpenOpensNoOther) {
     doc.Tick();
     EXPECT_EQ(std::tuple(nested, prompter.messages),
               std::tuple(2, std::vector<std::string>(2, "Networt Detection Module error: No target zone\n")));
-    prompter.whileOpen = [&] {  // the module alone, ticked by another host, guards itself the same way
+    // The module alone, ticked by another host, guards itself the same way.
+    prompter.whileOpen = [&] {
         ++nested;
         doc.networkDetect.Tick(doc);
     };
