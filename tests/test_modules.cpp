@@ -226,6 +226,11 @@ TEST_F(DetectTest, PassesAddTheReportedProxiesIntoTheirGroups) {
         for (auto& [key, spec] : row)
             if (key.starts_with("object")) AddObject(spec);
         if (row.count("lastaddress")) doc.lastAddress = row["lastaddress"];
+        // Names looked up first: one entered by name is then known only by its host as entered.
+        ASSERT_TRUE(test::WaitFor([&] {
+            tp.loop.RunOnce(std::chrono::milliseconds(0));
+            return std::none_of(doc.objects.begin(), doc.objects.end(), [](auto& o) { return o->LookupPending(); });
+        }));
         before = doc.objects.size();
         view.hints.clear();
         tp.prompter.messages.clear();
