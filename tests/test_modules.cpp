@@ -107,14 +107,11 @@ TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
     // One row each (golden file): the relayed match; through a chain; no match (no clans); an unknown match
     // state; AdminBot off (team tags); relaying nothing known; no upstream address; a chain ending at another kind.
     std::string pages;
+    using V = std::tuple<bool, CCommonObject*, int, const char*>;
+    const char* up = "127.0.0.1:27015";
     for (auto [adminBot, link, matchState, address] :
-         {std::tuple{true, static_cast<CCommonObject*>(game), 2, "127.0.0.1:27015"},
-          {true, upstream, 0, "127.0.0.1:27015"},
-          {true, upstream, 7, "127.0.0.1:27015"},
-          {false, game, 2, "127.0.0.1:27015"},
-          {true, nullptr, 2, "127.0.0.1:27015"},
-          {true, game, 2, ""},
-          {true, other, 2, "127.0.0.1:27015"}}) {
+         {V{true, game, 2, up}, V{true, upstream, 0, up}, V{true, upstream, 7, up}, V{false, game, 2, up},
+          V{true, nullptr, 2, up}, V{true, game, 2, ""}, V{true, other, 2, up}}) {
         doc.adminBot.enabled = adminBot;
         tv->linkedServer = link;
         game->matchState = matchState;
@@ -292,11 +289,9 @@ struct ReentrantPrompter : test::RecordingPrompter {
 
 // Without a target zone: the message on every tick while enabled, and none from a tick while it is open.
 TEST(DetectReentry, TickWhileTheNoZoneMessageIsOpenOpensNoOther) {
-    test::FakeClock clock;
+    test::TestPlatform tp;
     ReentrantPrompter prompter;
-    test::RecordingSound sound;
-    CPollLoop loop;
-    CPlatform platform{clock, prompter, sound, loop};
+    CPlatform platform{tp.clock, prompter, tp.sound, tp.loop};
     COrvaneDoc doc(platform);
     doc.New();
     doc.networkDetect.enabled = 1;
