@@ -197,13 +197,13 @@ struct DetectTest : test::DocFixture {
         return nullptr;
     }
     // A GTV or HLTV proxy in a group, in a state, a GTV proxy with its chain list: kind|host:port|group|state|list.
-    void AddObject(const std::string& spec) {
-        auto f = test::Split(spec, '|');
+    void AddObject(const std::string& text) {
+        auto f = test::Split(text, '|');
         CObjectValues values;
         std::tie(values.host, values.port, values.group) =
             std::tuple(std::string(UpTo(f[1], ":")), ToInt(After(f[1], ":")), Group(f[2]));
         CCommonObject* o = doc.AddObjectOfKind(f[0] == "gtv" ? CObjectKind::GTV : CObjectKind::HLTV, values);
-        ASSERT_NE(o, nullptr) << spec;
+        ASSERT_NE(o, nullptr) << text;
         o->state = std::stoi(f[3]);
         if (auto* gtv = dynamic_cast<CGTV*>(o)) gtv->chainList = f[4];
     }
@@ -219,8 +219,8 @@ TEST_F(DetectTest, PassesAddTheReportedProxiesIntoTheirGroups) {
             if (auto f = test::Split(g, '|'); f.size() == 3) doc.AddGroup(f[0], Zone(f[1]), std::stoi(f[2]));
         if (row.count("target")) doc.networkDetect.targetZone = Zone(row["target"]);
         if (row.count("export")) doc.networkDetect.exportNewToWeb = std::stoi(row["export"]);
-        for (auto& [key, spec] : row)
-            if (key.starts_with("object")) AddObject(spec);
+        for (auto& [key, value] : row)
+            if (key.starts_with("object")) AddObject(value);
         if (row.count("lastaddress")) doc.lastAddress = row["lastaddress"];
         // Names looked up first: one entered by name is then known only by its host as entered.
         ASSERT_TRUE(test::WaitFor([&] {
