@@ -3,8 +3,6 @@
 // GTV proxy) and an exported GTV proxy with rooms. The first byte chooses the AdminBot switch and the
 // match state; the rest is the template, in a buffer of its own exact size. The peaks start from zero
 // on every run.
-#include <cstring>
-
 #include "fuzz/fuzz_env.h"
 #include "modules/vuzuved.h"
 #include "monitors/halflife/hlserver.h"
@@ -72,18 +70,12 @@ Host& Layout() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     Host& host = Layout();
-    std::uint8_t control = 0;
-    if (size > 0) {
-        control = data[0];
-        ++data;
-        --size;
-    }
+    const std::uint8_t control = size > 0 ? data[0] : 0;
     host.adminBot = (control & 1) != 0;
     host.game->matchState = static_cast<std::int32_t>(control >> 1) - 8;
 
-    auto buffer = std::make_unique<char[]>(size ? size : 1);
-    if (size) std::memcpy(buffer.get(), data, size);
-    const std::string_view text(buffer.get(), size);
+    const std::vector<char> exact(data + (size > 0), data + size);
+    const std::string_view text(exact.data(), exact.size());
 
     orv::CModuleVuzuVed module;
     const std::string page = module.GeneratePageFromTemplate(host, text);
