@@ -17,13 +17,15 @@ namespace {
 
 using namespace test;
 
-template <class P, class T>
+// A kind: its peer, its class, and its block in tests/data/kind_rows.txt.
+template <class P, class T, size_t N>
 struct Kind {
     using Peer = P;
     using Object = T;
+    static constexpr size_t kRow = N;
 };
-using AllKinds = ::testing::Types<Kind<sim::CHLPeer, CHLServer>, Kind<sim::CHLTVPeer, CHLTV>,
-                                  Kind<sim::CQ3Peer, CQ3Server>, Kind<sim::CGTVPeer, CGTV>>;
+using AllKinds = ::testing::Types<Kind<sim::CHLPeer, CHLServer, 0>, Kind<sim::CHLTVPeer, CHLTV, 1>,
+                                  Kind<sim::CQ3Peer, CQ3Server, 2>, Kind<sim::CGTVPeer, CGTV, 3>>;
 struct KindName {
     template <class K>
     static std::string GetName(int i) {
@@ -55,15 +57,7 @@ void SetOwn(CCommonObject& o) {
 template <class K>
 struct Kinds : DocFixture {
     typename K::Peer peer;
-    Row row = RowOf();
-    static Row RowOf() {
-        TestPlatform tp;
-        const std::string name = typename K::Object(tp.platform).ClassName();
-        for (auto& r : Rows("kind_rows.txt"))
-            if (r["class"] == name) return r;
-        ADD_FAILURE() << "no row for " << name;
-        return {};
-    }
+    Row row = Rows("kind_rows.txt").at(K::kRow);  // its class is checked against the record's
     std::unique_ptr<CCommonObject> Make(const std::string& host, std::uint32_t port, const std::string& rcon) {
         auto o = std::make_unique<typename K::Object>(tp.platform);
         o->host = host;

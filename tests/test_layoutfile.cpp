@@ -7,8 +7,7 @@
 namespace orv {
 namespace {
 
-using test::Bytes;
-using test::Rows;
+using namespace test;
 
 std::string Hex(const std::string& bytes) {
     std::string out;
@@ -19,7 +18,7 @@ std::string Hex(const std::string& bytes) {
 // Bytes written as hex pairs; spaces, line ends and '#' comment lines are left out.
 std::string FromHex(const std::string& text) {
     std::string out, pair;
-    for (const auto& line : test::Split(text, '\n'))
+    for (const auto& line : Split(text, '\n'))
         for (char c : line.starts_with('#') ? "" : line)
             if (std::isxdigit(static_cast<unsigned char>(c)) && (pair += c).size() == 2) {
                 out += static_cast<char>(std::stoi(pair, nullptr, 16));
@@ -28,13 +27,13 @@ std::string FromHex(const std::string& text) {
     return out;
 }
 std::string Golden(const std::string& name) {
-    return FromHex(test::ReadFile(test::DataPath(name)).value_or(""));
+    return FromHex(ReadFile(DataPath(name)).value_or(""));
 }
 
 struct FileTest : ::testing::Test {
-    test::TestPlatform tp;
+    TestPlatform tp;
     COrvaneDoc doc{tp.platform};
-    test::TempDir dir{"orvane-layout"};
+    TempDir dir{"orvane-layout"};
     const std::string full = Golden("file_full_layout.hex");
     FileTest() { doc.New(); }
 };
@@ -87,7 +86,7 @@ TEST_F(FileTest, EveryKindAndSettingRoundTripsByteForByte) {
     // Open and Save through files; Open clears the selection.
     const std::string path = (dir.path / "full.orv").string();
     ASSERT_TRUE(doc.Save(path));
-    EXPECT_EQ(std::tuple(doc.IsModified(), test::ReadFile(path)), std::tuple(false, full));
+    EXPECT_EQ(std::tuple(doc.IsModified(), ReadFile(path)), std::tuple(false, full));
     doc.selectedObject = doc.objects[0];
     doc.selectedZone = doc.groups[0];
     ASSERT_TRUE(doc.Open(path));
@@ -116,7 +115,7 @@ TEST_F(FileTest, AFailedLoadLeavesTheOpenLayoutUntouched) {
     }
     EXPECT_EQ(Hex(doc.SaveToBytes()), Hex(before));
     // Through Open: the message, and the layout as it was.
-    test::WriteFile(dir.path / "bad.orv", wrongSchema);
+    WriteFile(dir.path / "bad.orv", wrongSchema);
     doc.selectedZone = doc.zones[0];
     EXPECT_FALSE(doc.Open((dir.path / "bad.orv").string()));
     EXPECT_EQ(std::tuple(tp.prompter.messages.back(), doc.SaveToBytes() == before, doc.selectedZone),
@@ -155,16 +154,16 @@ TEST_F(FileTest, OrphansZoneIdZeroAndTheSettingsALoadReplaces) {
 TEST_F(FileTest, AFailedSaveKeepsThePreviousFile) {
     const std::string path = (dir.path / "keep.orv").string();
     ASSERT_TRUE(doc.Save(path));
-    const auto saved = test::ReadFile(path);
+    const auto saved = ReadFile(path);
     EXPECT_FALSE(doc.Save((dir.path / "no/such/dir.orv").string()));  // a folder that does not exist
     EXPECT_NE(tp.prompter.messages.back().find("Unable to save"), std::string::npos);
     // Over a path that cannot be replaced (a non-empty folder): the folder stays, no temporary is left.
     std::filesystem::create_directory(dir.path / "taken");
-    test::WriteFile(dir.path / "taken" / "file", "x");
+    WriteFile(dir.path / "taken" / "file", "x");
     EXPECT_FALSE(doc.Save((dir.path / "taken").string()));
-    EXPECT_EQ(test::ReadFile(dir.path / "taken" / "file"), "x");
+    EXPECT_EQ(ReadFile(dir.path / "taken" / "file"), "x");
     const auto entries = std::distance(std::filesystem::directory_iterator(dir.path), {});
-    EXPECT_EQ(std::tuple(entries, test::ReadFile(path)), std::tuple(2, saved));
+    EXPECT_EQ(std::tuple(entries, ReadFile(path)), std::tuple(2, saved));
 }
 
 }  // namespace
