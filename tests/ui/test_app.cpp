@@ -68,19 +68,12 @@ std::unique_ptr<QTimer> OnModal(std::function<void(W*)> answer, bool every = fal
     return timer;
 }
 
-// Fake clock and recording prompter, real socket notifiers.
-struct UiPlatform {
-    test::FakeClock clock;
-    test::RecordingPrompter prompter;
-    test::RecordingSound sound;
-    CQtSocketWatcher sockets;
-    CPlatform platform{clock, prompter, sound, sockets};
-};
-
-struct Window {
-    explicit Window(CPlatform& platform) : doc(platform) { doc.New(); }
+// The window on the fake platform (fake clock, recording prompter) or on Qt's.
+template <class Services = test::TestPlatform>
+struct Window : Services {
+    Window() { doc.New(); }
     QTemporaryDir dir;
-    COrvaneDoc doc;
+    COrvaneDoc doc{this->platform};
     CSettings settings{dir.filePath("orvane.ini")};
     CMainFrame frame{doc, settings};
     CControlView& panel = *frame.ControlView();
@@ -109,8 +102,7 @@ long Accepted(Peer& peer, const std::string& command, bool prefix = false) {
 }
 
 TEST(ControlView, HistoryKeepsFiftyDistinctCommandsAndWalksWithUpAndDown) {
-    UiPlatform p;
-    Window w(p.platform);
+    Window<> w;
     Select(w.doc, AddLoopback(w.doc, CObjectKind::HLServer, 9));
     QLineEdit* edit = w.panel.CommandEdit();
     QSignalSpy beeps(&w.panel, &CControlView::historyStart);
@@ -157,8 +149,7 @@ bool Answer(const std::function<void()>& open, const std::function<void(W*)>& fi
 // The checks themselves are the document's (test_document.cpp); here, that each field of the window's
 // dialogs reaches its place (swapping two would show), and that a refused value keeps its dialog open.
 TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
-    UiPlatform p;
-    Window w(p.platform);
+    Window<> w;
     w.doc.lastAddress = "127.0.0.1";
     auto trigger = [&](const char* action) { return [&w, action] { w.frame.Action(action)->trigger(); }; };
     // A range of proxies closes as with OK when both its checks fail, and adds nothing; both are reported.
@@ -219,7 +210,7 @@ TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
     w.doc.groups.Clear();
     w.doc.zones.Clear();
     w.frame.Action("actionAddGroup")->trigger();  // no dialog: the message only
-    EXPECT_EQ(p.prompter.messages,
+    EXPECT_EQ(w.prompter.messages,
               (std::vector<std::string>{"Invalid address range. Only the last byte may differ",
                                         "Invalid port specification. PortFROM must be lower than PortTO",
                                         "Please enter an integer between 2 and 100000.",
@@ -227,8 +218,7 @@ TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
 }
 
 TEST(App, EveryMenuCommandHasItsOwnMnemonic) {
-    UiPlatform p;
-    Window w(p.platform);
+    Window<> w;
     QString bar;
     for (QAction* menuAction : w.frame.menuBar()->actions()) {
         bar += menuAction->text().section('&', 1).left(1).toLower();
@@ -261,30 +251,19 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     sim::CQ3Peer q3;
     sim::CGTVPeer gtv;
     gtv.SetRooms({sim::GTVPeerRoom{}});
-    QTemporaryDir dir;
-    const QString path = dir.filePath("event.orv");
-    {
-        UiPlatform p;
-        COrvaneDoc author(p.platform);
-        author.New();
-        AddLoopback(author, CObjectKind::HLServer, hl.Port(), 0);
-        AddLoopback(author, CObjectKind::HLTV, hltv.Port(), 1);
-        AddLoopback(author, CObjectKind::Q3Server, q3.Port(), 0);
-        AddLoopback(author, CObjectKind::GTV, gtv.Port(), 2);
-        ASSERT_TRUE(author.Save(FromQString(path)));
-    }
+    Window<CQtPlatformServices> w;
+    auto [doc, frame, panel] = std::tie(w.doc, w.frame, w.panel);
+    const QString path = w.dir.filePath("event.orv");
+    frame.show();
+    AddLoopback(doc, CObjectKind::HLServer, hl.Port(), 0);
+    AddLoopback(doc, CObjectKind::HLTV, hltv.Port(), 1);
+    AddLoopback(doc, CObjectKind::Q3Server, q3.Port(), 0);
+    AddLoopback(doc, CObjectKind::GTV, gtv.Port(), 2);
+    ASSERT_TRUE(doc.Save(FromQString(path)));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray opened = file.readAll();
     file.close();
-
-    CQtPlatformServices services;
-    COrvaneDoc doc(services.platform);
-    doc.New();
-    CSettings settings(dir.filePath("orvane.ini"));
-    CMainFrame frame(doc, settings);
-    CControlView& panel = *frame.ControlView();
-    frame.show();
     // Every question box in turn: the save question and the first kick answered No, the rest Yes.
     QStringList questions;
     auto answer = OnModal<QMessageBox>(
@@ -300,7 +279,7 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     // Straight to the window: outside a real drag, the application would not route a drop.
     static_cast<QObject&>(frame).event(&drop);
     ASSERT_TRUE(ProcessUntil([&] { return frame.FilePath() == path; }));
-    EXPECT_EQ(std::tuple(frame.windowTitle(), frame.isWindowModified(), settings.RecentFiles()),
+    EXPECT_EQ(std::tuple(frame.windowTitle(), frame.isWindowModified(), w.settings.RecentFiles()),
               std::tuple("event.orv[*] - Orvane", false, QStringList{path}));
     ASSERT_EQ(doc.objects.size(), 4u);
     CCommonObject* server = doc.objects[0];
