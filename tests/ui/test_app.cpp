@@ -9,7 +9,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -18,12 +17,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <atomic>
 #include <functional>
-#include <memory>
-#include <thread>
+#include <future>
 
-#include "document/document.h"
 #include "fakes.h"
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
@@ -385,27 +381,20 @@ TEST(QtSeam, SocketNotifierReportsReadinessUntilUnwatched) {
 // has ended (Detach), a worker's message and question return on their own.
 TEST(QtSeam, WorkerMessagesAreShownOnTheMainThreadUntilDetached) {
     CQtPrompter prompter;
-    std::atomic<bool> returned{false};
     bool shownOnMain = false;
     auto close = OnModal<QMessageBox>([&](QMessageBox* box) {
         shownOnMain = box->thread() == QApplication::instance()->thread() && box->text() == "From the worker";
         box->accept();
     });
-    std::thread worker([&] {
-        prompter.Message("From the worker");
-        returned = true;
-    });
-    ASSERT_TRUE(ProcessUntil([&] { return returned.load(); }, 10000));
-    worker.join();
+    auto worker = std::async(std::launch::async, [&] { prompter.Message("From the worker"); });
+    ASSERT_TRUE(ProcessUntil([&] { return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     EXPECT_TRUE(shownOnMain);
     prompter.Detach();
-    bool answer = true;
-    std::thread late([&] {
+    auto late = std::async(std::launch::async, [&] {
         prompter.Message("Late FTP error");
-        answer = prompter.AskYesNo("Late question");
+        return prompter.AskYesNo("Late question");
     });
-    late.join();
-    EXPECT_FALSE(answer);
+    EXPECT_FALSE(late.get());
 }
 
 }  // namespace
