@@ -1,5 +1,5 @@
 // The layout view on Qt's offscreen platform: pixels of the off-screen picture, the real widget driven by
-// synthesized mouse events, context menus, a drop seen at a loopback peer, screenshots, the input box.
+// synthesized mouse events, context menus, a drop seen at a loopback peer, screenshots.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -120,50 +120,27 @@ TEST_F(ViewTest, PictureShowsGaugesStateIconsSelectedFrameAndRoomBandsAndRefresh
     EXPECT_EQ(picture.Image(), view::RenderLayout(doc));
 }
 
-TEST_F(ViewTest, ClickSelectsObjectThenGroupThenZoneAndOnlyProxiesInControlDrag) {
-    auto* hl = Add<CHLServer>(0, CCommonObject::kStateRcon);
+// A left click selects an object (stamping it), a group, a zone or nothing, and only a proxy in rcon
+// control starts a drag. A right click selects too and shows the selection's menu (greyed items in
+// brackets: those of a proxy not in rcon control) or none; the chosen item runs its document command.
+TEST_F(ViewTest, ClicksSelectOnlyProxiesInControlDragAndRightClickMenusRunDocumentCommands) {
+    auto* first = Add<CHLServer>(0, CCommonObject::kStateRcon);
+    auto* second = Add<CHLServer>(0, CCommonObject::kStateMonitor);
     auto* tv = Add<CHLTV>(1, CCommonObject::kStateMonitor);
     Show();
-    Click(Qt::LeftButton, hl->box);
-    EXPECT_EQ(std::tuple(doc.selectedObject, hl->viewStamp), std::tuple(hl, env.clock.now));
+    Click(Qt::LeftButton, first->box);
+    EXPECT_EQ(std::tuple(doc.selectedObject, first->viewStamp), std::tuple(first, env.clock.now));
     Click(Qt::LeftButton, Group(0)->rect, 3, 3);
     EXPECT_EQ(std::tuple(doc.selectedZone, doc.selectedObject), std::tuple(Group(0), nullptr));
     Click(Qt::LeftButton, doc.zones[0]->rect, 3, 3);
     EXPECT_EQ(doc.selectedZone, doc.zones[0]);
     Click(Qt::LeftButton, CRect{}, view->LayoutSize().width - 3, 3);
     EXPECT_EQ(doc.selectedZone, nullptr);
-
-    for (CCommonObject* o : {static_cast<CCommonObject*>(hl), static_cast<CCommonObject*>(tv)}) {
+    for (CCommonObject* o : {static_cast<CCommonObject*>(first), static_cast<CCommonObject*>(tv)}) {
         Mouse(QEvent::MouseButtonPress, Qt::LeftButton, o->box.left + 5, o->box.top + 5);
         EXPECT_FALSE(view->Dragging()) << o->ClassName();
         Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, o->box.left + 5, o->box.top + 5);
     }
-}
-
-TEST_F(ViewTest, DragBeyondTheWindowScrollsAStepAtATime) {
-    for (int i = 0; i < 8; ++i) Add<CHLServer>(0, CCommonObject::kStateMonitor);
-    auto* tv = Add<CHLTV>(1, CCommonObject::kStateRcon);
-    Show();
-    view->resize(900, 300);
-    QScrollBar* bar = view->verticalScrollBar();
-    Mouse(QEvent::MouseButtonPress, Qt::LeftButton, tv->box.left + 5, tv->box.top + 5);
-    const int below = view->viewport()->height() + 10;
-    for (int expected : {70, 140}) {
-        Mouse(QEvent::MouseMove, Qt::NoButton, 50, below);
-        EXPECT_EQ(bar->value(), expected);
-    }
-    Mouse(QEvent::MouseMove, Qt::NoButton, 50, -10);
-    EXPECT_EQ(bar->value(), 70);
-    Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, 50, -10);
-}
-
-// A right click selects what is under it and shows its menu (greyed items in brackets: those of a proxy
-// not in rcon control) or none; the chosen item runs its document command.
-TEST_F(ViewTest, RightClickMenusGreyWhatNeedsControlRunDocumentCommandsAndEmptySpaceShowsNone) {
-    auto* first = Add<CHLServer>(0, CCommonObject::kStateMonitor);
-    auto* second = Add<CHLServer>(0, CCommonObject::kStateMonitor);
-    auto* tv = Add<CHLTV>(1, CCommonObject::kStateMonitor);
-    Show();
     auto menuAt = [&](int x, int y, const QString& choice) {
         QString shown;
         QTimer::singleShot(0, [&] {
@@ -188,7 +165,7 @@ TEST_F(ViewTest, RightClickMenusGreyWhatNeedsControlRunDocumentCommandsAndEmptyS
     EXPECT_EQ(doc.selectedObject, nullptr);
 }
 
-TEST_F(ViewTest, DroppingAProxyInControlOnAServerConnectsItOtherDropsDoNothing) {
+TEST_F(ViewTest, DroppingAProxyInControlOnAServerConnectsItOtherDropsDoNothingAndDragsScroll) {
     sim::CHLPeer server;
     sim::CHLTVPeer proxy;
     CObjectValues v;
@@ -202,6 +179,7 @@ TEST_F(ViewTest, DroppingAProxyInControlOnAServerConnectsItOtherDropsDoNothing) 
     auto* tv = static_cast<CHLTV*>(doc.AddObjectOfKind(CObjectKind::HLTV, v));
     tv->state = CCommonObject::kStateRcon;
     tv->challenge = 123456789;
+    for (int i = 0; i < 8; ++i) Add<CHLServer>(0, CCommonObject::kStateMonitor);  // taller than the window
     Show();
     const int x = tv->box.left + 5, y = tv->box.top + 5;
     for (QPoint end : {QPoint(x + 2, y + 2), QPoint(view->LayoutSize().width - 3, 3)}) {
@@ -221,6 +199,17 @@ TEST_F(ViewTest, DroppingAProxyInControlOnAServerConnectsItOtherDropsDoNothing) 
     EXPECT_EQ(std::tuple(view->Picture().cacheKey() != before, view->Dragging(), tv->linkedServer),
               std::tuple(true, false, hl));
     EXPECT_TRUE(test::WaitFor([&] { return proxy.Connects() == std::vector<std::string>{hl->AddressString()}; }));
+    // Beyond the window, a drag scrolls a step at a time.
+    view->resize(900, 300);
+    QScrollBar* bar = view->verticalScrollBar();
+    Mouse(QEvent::MouseButtonPress, Qt::LeftButton, x, y);
+    for (int expected : {70, 140}) {
+        Mouse(QEvent::MouseMove, Qt::NoButton, 50, view->viewport()->height() + 10);
+        EXPECT_EQ(bar->value(), expected);
+    }
+    Mouse(QEvent::MouseMove, Qt::NoButton, 50, -10);
+    EXPECT_EQ(bar->value(), 70);
+    Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, 50, -10);
 }
 
 // A screenshot is a whole JPEG of the layout or nothing; printing puts the picture on the page.
