@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -27,6 +26,7 @@
 #include "sim/hlpeer.h"
 #include "sim/hltvpeer.h"
 #include "sim/q3peer.h"
+#include "testutil.h"
 #include "ui/commandline.h"
 #include "ui/dialogs/inputbox.h"
 #include "ui/dialogs/layoutdialogs.h"
@@ -129,12 +129,13 @@ TEST(ControlView, HistoryKeepsFiftyDistinctCommandsAndWalksWithUpAndDown) {
     EXPECT_EQ(beeps.count(), 2);
 }
 
-// Triggers open() and fills in the dialog W it shows; false when the dialog stayed open (then cancelled).
+// Triggers open(), fills in the dialog W it shows and presses OK; false when it stayed open (then cancelled).
 template <class W>
 bool Answer(const std::function<void()>& open, const std::function<void(W*)>& fill) {
     bool stayed = false;
     auto timer = OnModal<W>([&](W* d) {
         fill(d);
+        d->accept();
         if ((stayed = d->isVisible())) d->reject();
     });
     open();
@@ -151,13 +152,9 @@ TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
     EXPECT_TRUE(Answer<CRangeDialog>(trigger("actionAddHLTVRange"), [](CRangeDialog* d) {
         d->addressFrom->setText("127.0.0.9");
         d->portFrom->setText("27021");
-        d->accept();
     }));
     // A range of one adds one proxy, reached at its own address (both ends start from the last address).
-    Answer<CRangeDialog>(trigger("actionAddHLTVRange"), [](CRangeDialog* d) {
-        d->common.group->setCurrentIndex(1);
-        d->accept();
-    });
+    Answer<CRangeDialog>(trigger("actionAddHLTVRange"), [](CRangeDialog* d) { d->common.group->setCurrentIndex(1); });
     ASSERT_EQ(w.doc.objects.size(), 1u);
     auto* hltv = dynamic_cast<CHLTV*>(w.doc.objects[0]);
     ASSERT_TRUE(hltv);
@@ -178,7 +175,6 @@ TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
             d->address->setText("10.9.9.9");
             d->common.rcon->setText("other");
             d->common.group->setCurrentIndex(2);
-            d->accept();
         });
     EXPECT_EQ(std::tuple(hltv->AddressString(), hltv->rconPassword, hltv->group, hltv->ExternalAddressString()),
               std::tuple("127.0.0.1:27020", "other", w.doc.groups[2], "203.0.113.7:27099"));
@@ -190,14 +186,12 @@ TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
         EXPECT_TRUE(d->isVisible());
         d->limit->setText("3");
         d->sound->setChecked(false);
-        d->accept();
     }));
     EXPECT_EQ(std::tuple(w.doc.output.WindowBudget(), w.doc.sound.sound.enabled),
               std::tuple(static_cast<int>(3072 * 0.0125), 0));  // 3072 bits per second
     Answer<CAddGroupDialog>(trigger("actionAddGroup"), [](CAddGroupDialog* d) {
         EXPECT_EQ(d->zone->currentText(), "Internet");  // the last zone
         d->name->setText("Casters");
-        d->accept();
     });
     ASSERT_EQ(w.doc.groups.size(), 4u);
     EXPECT_EQ(std::tuple(w.doc.groups[3]->name, w.doc.groups[3]->level, w.doc.groups[3]->zone),
@@ -255,10 +249,8 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     AddLoopback(doc, CObjectKind::Q3Server, q3.Port(), 0);
     AddLoopback(doc, CObjectKind::GTV, gtv.Port(), 2);
     ASSERT_TRUE(doc.Save(FromQString(path)));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray opened = file.readAll();
-    file.close();
+    const auto opened = test::ReadFile(FromQString(path));
+    ASSERT_TRUE(opened);
     // Every question box in turn: the save question and the first kick answered No, the rest Yes.
     QStringList questions;
     auto answer = OnModal<QMessageBox>(
@@ -297,8 +289,7 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     doc.SetModifiedFlag();
     frame.Action("actionFileSave")->trigger();
     EXPECT_FALSE(doc.IsModified());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), opened);
+    EXPECT_EQ(test::ReadFile(FromQString(path)), opened);
 
     // Kick asks first (No sends nothing); a game server does not record.
     EXPECT_EQ(std::tuple(panel.kick->text(), panel.kick->isEnabled(), panel.startRecord->isEnabled(),
