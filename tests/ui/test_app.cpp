@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -48,16 +47,6 @@
 
 namespace orv {
 namespace {
-
-bool ProcessUntil(const std::function<bool()>& done, int limitMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limitMs) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // Calls answer with the next modal dialog of type W (or with every one), from inside its event loop.
 template <class W>
@@ -274,14 +263,14 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     // Straight to the window: outside a real drag, the application would not route a drop.
     static_cast<QObject&>(frame).event(&drop);
-    ASSERT_TRUE(ProcessUntil([&] { return frame.FilePath() == path; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.FilePath() == path; }));
     EXPECT_EQ(std::tuple(frame.windowTitle(), frame.isWindowModified(), w.settings.RecentFiles()),
               std::tuple("event.orv[*] - Orvane", false, QStringList{path}));
     ASSERT_EQ(doc.objects.size(), 4u);
     CCommonObject* server = doc.objects[0];
     auto* proxy = static_cast<CHLTV*>(doc.objects[1]);
     const auto rcon = [](auto& o) { return o->state == CCommonObject::kStateRcon; };
-    ASSERT_TRUE(ProcessUntil(
+    ASSERT_TRUE(QTest::qWaitFor(
         [&] { return server->GetPlayerNameCount() == 2 && std::all_of(doc.objects.begin(), doc.objects.end(), rcon); },
         30000));
     for (auto& o : doc.objects) {
@@ -331,7 +320,7 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     panel.StartRecord();
     const QString after = ToQString(proxy->RecordingFileName());
     panel.StopRecording();
-    ASSERT_TRUE(ProcessUntil(
+    ASSERT_TRUE(QTest::qWaitFor(
         [&] { return Accepted(hl, "kick \"Bob\"") && Accepted(hltv, "stoprecord") && Accepted(hltv, "stoprecording"); },
         10000))
         << testing::PrintToString(hl.AcceptedCommands()) << testing::PrintToString(hltv.AcceptedCommands());
@@ -390,12 +379,6 @@ struct ViewTest : ::testing::Test {
     }
 };
 
-int RedPixels(const QImage& image, int x, int top, int height) {
-    int n = 0;
-    for (int y = top; y < top + height; ++y) n += image.pixelColor(x, y) == QColor(255, 0, 0);
-    return n;
-}
-
 TEST_F(ViewTest, PictureShowsGaugesStateIconsSelectedFrameAndRoomBandsAndRefreshEqualsARepaint) {
     auto* hl = Add<CHLServer>(0, CCommonObject::kStateMonitor);
     hl->playerNameCount = 20;
@@ -411,7 +394,10 @@ TEST_F(ViewTest, PictureShowsGaugesStateIconsSelectedFrameAndRoomBandsAndRefresh
     const int gauge = hl->iconRect.right + 2 + 3;  // the player gauge, full from top to bottom
     EXPECT_EQ(std::tuple(image.pixelColor(gauge, hl->iconRect.top), image.pixelColor(gauge, hl->iconRect.bottom - 1)),
               std::tuple(QColor(0, 0, 255), QColor(0, 0, 255)));
-    EXPECT_EQ(RedPixels(image, tv->iconRect.right + 20 + 3, tv->iconRect.top, 48), 17);  // log 15 / log 1500 of 48
+    int red = 0;  // of the bandwidth gauge: log 15 / log 1500 of 48
+    for (int y = tv->iconRect.top; y < tv->iconRect.top + 48; ++y)
+        red += image.pixelColor(tv->iconRect.right + 20 + 3, y) == QColor(255, 0, 0);
+    EXPECT_EQ(red, 17);
 
     const CRect& zone = doc.zones[0]->rect;
     const int mid = (zone.top + zone.bottom) / 2;
@@ -575,7 +561,7 @@ TEST(QtSeam, SocketNotifierReportsReadinessUntilUnwatched) {
         received.emplace_back(buffer, std::max(recv(fds[0], buffer, sizeof buffer, MSG_DONTWAIT), ssize_t{0}));
     });
     ASSERT_EQ(send(fds[1], "ping", 4, 0), 4);
-    ASSERT_TRUE(ProcessUntil([&] { return !received.empty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !received.empty(); }));
     sockets.Unwatch(fds[0]);
     ASSERT_EQ(send(fds[1], "late", 4, 0), 4);
     QApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -594,7 +580,7 @@ TEST(QtSeam, WorkerMessagesAreShownOnTheMainThreadUntilDetached) {
         box->accept();
     });
     auto worker = std::async(std::launch::async, [&] { prompter.Message("From the worker"); });
-    ASSERT_TRUE(ProcessUntil([&] { return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     EXPECT_TRUE(shownOnMain);
     prompter.Detach();
     auto late = std::async(std::launch::async, [&] {
