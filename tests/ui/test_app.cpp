@@ -194,9 +194,11 @@ TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
     ASSERT_EQ(w.doc.groups.size(), 4u);
     EXPECT_EQ(std::tuple(w.doc.groups[3]->name, w.doc.groups[3]->level, w.doc.groups[3]->zone),
               std::tuple("Casters", 1, w.doc.zones[1]));  // the first choice is level 1
+    w.doc.selectedObject = nullptr;
+    w.doc.objects.Clear();
     w.doc.groups.Clear();
     w.doc.zones.Clear();
-    w.frame.Action("actionAddGroup")->trigger();  // no dialog: the message only
+    Answer<CAddGroupDialog>(trigger("actionAddGroup"), [](auto*) { ADD_FAILURE() << "no zone: the message only"; });
     EXPECT_EQ(w.prompter.messages,
               (std::vector<std::string>{"Invalid address range. Only the last byte may differ",
                                         "Invalid port specification. PortFROM must be lower than PortTO",
