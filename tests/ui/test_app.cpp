@@ -72,6 +72,7 @@ struct Window : Services {
     CMainFrame frame{doc, settings};
     CControlView& panel = *frame.ControlView();
 };
+struct WindowTest : ::testing::Test, Window<> {};
 
 CCommonObject* AddLoopback(COrvaneDoc& doc, CObjectKind kind, int port, size_t group = 0) {
     CObjectValues v;
@@ -96,32 +97,31 @@ std::vector<std::string> Driven(Peer& peer) {
     return out;
 }
 
-TEST(ControlView, HistoryKeepsFiftyDistinctCommandsAndWalksWithUpAndDown) {
-    Window<> w;
-    Select(w.doc, AddLoopback(w.doc, CObjectKind::HLServer, 9));
-    QLineEdit* edit = w.panel.CommandEdit();
-    QSignalSpy beeps(&w.panel, &CControlView::historyStart);
+TEST_F(WindowTest, HistoryKeepsFiftyDistinctCommandsAndWalksWithUpAndDown) {
+    Select(doc, AddLoopback(doc, CObjectKind::HLServer, 9));
+    QLineEdit* edit = panel.CommandEdit();
+    QSignalSpy beeps(&panel, &CControlView::historyStart);
     QTest::keyClick(edit, Qt::Key_Up);               // nothing to go back to: a beep
     for (const char* text : {"status", "status"}) {  // sent by Return, kept once
         edit->setText(text);
         QTest::keyClick(edit, Qt::Key_Return);
     }
-    EXPECT_EQ(std::tuple(w.panel.History().count, edit->text(), beeps.count()), std::tuple(1, "", 1));
+    EXPECT_EQ(std::tuple(panel.History().count, edit->text(), beeps.count()), std::tuple(1, "", 1));
     for (int i = 1; i <= 50; ++i) {
         edit->setText(QStringLiteral("say %1").arg(i));
-        w.panel.Send();
+        panel.Send();
     }
     // The keys work from the lists too; fifty Ups go back to the first "say" ("status" went), one more beeps.
     for (auto [widget, key, text] : {std::tuple<QWidget*, Qt::Key, QString>{edit, Qt::Key_Up, "say 50"},
-                                     {w.panel.chat, Qt::Key_Up, "say 49"},
+                                     {panel.chat, Qt::Key_Up, "say 49"},
                                      {edit, Qt::Key_Down, "say 50"},
                                      {edit, Qt::Key_Down, ""}}) {
         QTest::keyClick(widget, key);
         EXPECT_EQ(edit->text(), text);
     }
-    for (int i = 0; i < 50; ++i) w.panel.HistoryUp();
+    for (int i = 0; i < 50; ++i) panel.HistoryUp();
     EXPECT_EQ(edit->text(), "say 1");
-    w.panel.HistoryUp();
+    panel.HistoryUp();
     EXPECT_EQ(beeps.count(), 2);
 }
 
@@ -140,10 +140,9 @@ bool Answer(const std::function<void()>& open, const std::function<void(W*)>& fi
 
 // The checks themselves are the document's (test_document.cpp); here, that each field of the window's
 // dialogs reaches its place (swapping two would show), and that a refused value keeps its dialog open.
-TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
-    Window<> w;
-    w.doc.lastAddress = "127.0.0.1";
-    auto trigger = [&](const char* action) { return [&w, action] { w.frame.Action(action)->trigger(); }; };
+TEST_F(WindowTest, DialogsHandEachFieldToTheDocumentAndARefusalKeepsThemOpen) {
+    doc.lastAddress = "127.0.0.1";
+    auto trigger = [&](const char* action) { return [this, action] { frame.Action(action)->trigger(); }; };
     // A range of proxies closes as with OK when both its checks fail, and adds nothing; both are reported.
     EXPECT_TRUE(Answer<CRangeDialog>(trigger("actionAddHLTVRange"), [](CRangeDialog* d) {
         d->addressFrom->setText("127.0.0.9");
@@ -151,15 +150,15 @@ TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
     }));
     // A range of one adds one proxy, reached at its own address (both ends start from the last address).
     Answer<CRangeDialog>(trigger("actionAddHLTVRange"), [](CRangeDialog* d) { d->common.group->setCurrentIndex(1); });
-    ASSERT_EQ(w.doc.objects.size(), 1u);
-    auto* hltv = dynamic_cast<CHLTV*>(w.doc.objects[0]);
+    ASSERT_EQ(doc.objects.size(), 1u);
+    auto* hltv = dynamic_cast<CHLTV*>(doc.objects[0]);
     ASSERT_TRUE(hltv);
     EXPECT_EQ(std::tuple(hltv->port, hltv->group, hltv->ExternalAddressString()),
-              std::tuple(27020u, w.doc.groups[1], "127.0.0.1:27020"));
+              std::tuple(27020u, doc.groups[1], "127.0.0.1:27020"));
     // Properties keep address and port and store the rest.
-    Select(w.doc, hltv);
+    Select(doc, hltv);
     Answer<CObjectDialog>(
-        [&] { w.frame.ObjectProperties(); },
+        [&] { frame.ObjectProperties(); },
         [](CObjectDialog* d) {
             EXPECT_EQ(std::tuple(d->address->isEnabled(), d->port->isEnabled(), d->common.proxyPassword->isVisible(),
                                  d->common.autoRecord->isEnabled(), d->externalHost->isEnabled()),
@@ -173,7 +172,7 @@ TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
             d->common.group->setCurrentIndex(2);
         });
     EXPECT_EQ(std::tuple(hltv->AddressString(), hltv->rconPassword, hltv->group, hltv->ExternalAddressString()),
-              std::tuple("127.0.0.1:27020", "other", w.doc.groups[2], "203.0.113.7:27099"));
+              std::tuple("127.0.0.1:27020", "other", doc.groups[2], "203.0.113.7:27099"));
     // Preferences show kbps and store them times 1024; a refused limit keeps the dialog open.
     EXPECT_TRUE(Answer<CPreferencesDialog>(trigger("actionPreferences"), [](CPreferencesDialog* d) {
         EXPECT_EQ(d->limit->text(), "10");
@@ -183,31 +182,29 @@ TEST(Dialogs, EachFieldReachesTheDocumentAndARefusalKeepsTheDialogOpen) {
         d->limit->setText("3");
         d->sound->setChecked(false);
     }));
-    EXPECT_EQ(std::tuple(w.doc.output.WindowBudget(), w.doc.sound.sound.enabled),
+    EXPECT_EQ(std::tuple(doc.output.WindowBudget(), doc.sound.sound.enabled),
               std::tuple(static_cast<int>(3072 * 0.0125), 0));  // 3072 bits per second
     Answer<CAddGroupDialog>(trigger("actionAddGroup"), [](CAddGroupDialog* d) {
         EXPECT_EQ(d->zone->currentText(), "Internet");  // the last zone
         d->name->setText("Casters");
     });
-    EXPECT_EQ(std::tuple(w.doc.groups.size(), w.doc.groups.Tail()->name, w.doc.groups.Tail()->level,
-                         w.doc.groups.Tail()->zone),
-              std::tuple(4u, "Casters", 1, w.doc.zones[1]));  // the first choice is level 1
-    w.doc.selectedObject = nullptr;
-    w.doc.objects.Clear();
-    w.doc.groups.Clear();
-    w.doc.zones.Clear();
+    EXPECT_EQ(std::tuple(doc.groups.size(), doc.groups.Tail()->name, doc.groups.Tail()->level, doc.groups.Tail()->zone),
+              std::tuple(4u, "Casters", 1, doc.zones[1]));  // the first choice is level 1
+    doc.selectedObject = nullptr;
+    doc.objects.Clear();
+    doc.groups.Clear();
+    doc.zones.Clear();
     Answer<CAddGroupDialog>(trigger("actionAddGroup"), [](auto*) { ADD_FAILURE() << "no zone: the message only"; });
-    EXPECT_EQ(w.prompter.messages,
+    EXPECT_EQ(prompter.messages,
               (std::vector<std::string>{"Invalid address range. Only the last byte may differ",
                                         "Invalid port specification. PortFROM must be lower than PortTO",
                                         "Please enter an integer between 2 and 100000.",
                                         "You must define at least one Zone before any group creation"}));
 }
 
-TEST(App, EveryMenuCommandHasItsOwnMnemonic) {
-    Window<> w;
+TEST_F(WindowTest, EveryMenuCommandHasItsOwnMnemonic) {
     QString bar;
-    for (QAction* menuAction : w.frame.menuBar()->actions()) {
+    for (QAction* menuAction : frame.menuBar()->actions()) {
         bar += menuAction->text().section('&', 1).left(1).toLower();
         QString letters;
         for (QAction* a : menuAction->menu()->actions()) {
