@@ -75,12 +75,10 @@ struct Window : Services {
 struct WindowTest : ::testing::Test, Window<> {};
 
 CCommonObject* AddLoopback(COrvaneDoc& doc, CObjectKind kind, int port, size_t group = 0) {
-    CObjectValues v;
-    v.host = "127.0.0.1";
-    v.port = static_cast<std::uint32_t>(port);
-    v.group = doc.groups[group];
-    v.rconPassword = "secret";
-    return doc.AddObjectOfKind(kind, v);
+    return doc.AddObjectOfKind(kind, {.host = "127.0.0.1",
+                                      .port = static_cast<std::uint32_t>(port),
+                                      .group = doc.groups[group],
+                                      .rconPassword = "secret"});
 }
 
 void Select(COrvaneDoc& doc, CCommonObject* object) {
