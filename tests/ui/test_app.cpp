@@ -17,10 +17,9 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
+#include <QtTest>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -75,10 +74,12 @@ struct Window : Services {
 struct WindowTest : ::testing::Test, Window<> {};
 
 CCommonObject* AddLoopback(COrvaneDoc& doc, CObjectKind kind, int port, size_t group = 0) {
-    return doc.AddObjectOfKind(kind, {.host = "127.0.0.1",
-                                      .port = static_cast<std::uint32_t>(port),
-                                      .group = doc.groups[group],
-                                      .rconPassword = "secret"});
+    CObjectValues v;
+    v.host = "127.0.0.1";
+    v.port = static_cast<std::uint32_t>(port);
+    v.group = doc.groups[group];
+    v.rconPassword = "secret";
+    return doc.AddObjectOfKind(kind, v);
 }
 
 void Select(COrvaneDoc& doc, CCommonObject* object) {
@@ -311,7 +312,7 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     panel.StartRecord();
     const QString after = ToQString(proxy->RecordingFileName());
     panel.StopRecording();
-    QTest::qWaitFor([&] { return Driven(hl).size() + Driven(hltv).size() >= 4; }, 10000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Driven(hl).size() + Driven(hltv).size() >= 4; }, 10000));
     EXPECT_EQ(std::tuple(Driven(hl), Driven(hltv)),
               std::tuple(std::vector<std::string>{"kick \"Bob\""},
                          std::vector<std::string>{"record finalmap1!", "stoprecord", "stoprecording"}));
