@@ -354,17 +354,6 @@ struct ViewTest : ::testing::Test {
         view->resize(900, 700);
         view->show();
     }
-    void Mouse(QEvent::Type type, Qt::MouseButton button, int x, int y) {
-        const QPointF at(x, y);
-        const Qt::MouseButtons held =
-            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
-        QMouseEvent e(type, at, view->viewport()->mapToGlobal(at), button, held, Qt::NoModifier);
-        QApplication::sendEvent(view->viewport(), &e);
-    }
-    void Click(Qt::MouseButton button, const CRect& r, int dx = 15, int dy = 25) {
-        Mouse(QEvent::MouseButtonPress, button, r.left + dx, r.top + dy);
-        Mouse(QEvent::MouseButtonRelease, button, r.left + dx, r.top + dy);
-    }
 };
 
 TEST_F(ViewTest, PictureShowsGaugesStateIconsSelectedFrameAndRoomBandsAndRefreshEqualsARepaint) {
@@ -435,18 +424,19 @@ TEST_F(ViewTest, ClicksSelectOnlyProxiesInControlDragAndRightClickMenusRunDocume
     auto* second = Add<CHLServer>(0, CCommonObject::kStateMonitor);
     auto* tv = Add<CHLTV>(1, CCommonObject::kStateMonitor);
     Show();
-    Click(Qt::LeftButton, first->box);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, {first->box.left + 15, first->box.top + 25});
     EXPECT_EQ(std::tuple(doc.selectedObject, first->viewStamp), std::tuple(first, env.clock.now));
-    Click(Qt::LeftButton, doc.groups[0]->rect, 3, 3);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      {doc.groups[0]->rect.left + 3, doc.groups[0]->rect.top + 3});
     EXPECT_EQ(std::tuple(doc.selectedZone, doc.selectedObject), std::tuple(doc.groups[0], nullptr));
-    Click(Qt::LeftButton, doc.zones[0]->rect, 3, 3);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, {doc.zones[0]->rect.left + 3, doc.zones[0]->rect.top + 3});
     EXPECT_EQ(doc.selectedZone, doc.zones[0]);
-    Click(Qt::LeftButton, CRect{}, view->LayoutSize().width - 3, 3);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, {view->LayoutSize().width - 3, 3});
     EXPECT_EQ(doc.selectedZone, nullptr);
     for (CCommonObject* o : {static_cast<CCommonObject*>(first), static_cast<CCommonObject*>(tv)}) {
-        Mouse(QEvent::MouseButtonPress, Qt::LeftButton, o->box.left + 5, o->box.top + 5);
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, {o->box.left + 5, o->box.top + 5});
         EXPECT_FALSE(view->Dragging()) << o->ClassName();
-        Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, o->box.left + 5, o->box.top + 5);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, {o->box.left + 5, o->box.top + 5});
     }
     auto menuAt = [&](int x, int y, const QString& choice) {
         QString shown;
@@ -459,7 +449,7 @@ TEST_F(ViewTest, ClicksSelectOnlyProxiesInControlDragAndRightClickMenusRunDocume
             }
             menu->close();
         });
-        Mouse(QEvent::MouseButtonPress, Qt::RightButton, x, y);
+        QTest::mousePress(view->viewport(), Qt::RightButton, {}, {x, y});
         QApplication::processEvents();
         return shown;
     };
@@ -483,33 +473,33 @@ TEST_F(ViewTest, DroppingAProxyInControlOnAServerConnectsItOtherDropsDoNothingAn
     Show();
     const int x = tv->box.left + 5, y = tv->box.top + 5;
     for (QPoint end : {QPoint(x + 2, y + 2), QPoint(view->LayoutSize().width - 3, 3)}) {
-        Mouse(QEvent::MouseButtonPress, Qt::LeftButton, x, y);
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, {x, y});
         EXPECT_TRUE(view->Dragging());
-        Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, end.x(), end.y());
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, {end.x(), end.y()});
         EXPECT_EQ(tv->linkedServer, nullptr);
     }
-    Mouse(QEvent::MouseButtonPress, Qt::LeftButton, x, y);
-    Mouse(QEvent::MouseMove, Qt::NoButton, hl->box.left + 5, hl->box.top + 5);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, {x, y});
+    QTest::mouseMove(view->viewport(), {hl->box.left + 5, hl->box.top + 5});
     // Updates wait for the end of the drag, then are caught up.
     const qint64 before = view->Picture().cacheKey();
     hl->serverName = "Renamed during the drag";
     doc.UpdateAllViews(kHintRefresh);
     EXPECT_EQ(view->Picture().cacheKey(), before);
-    Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, hl->box.left + 5, hl->box.top + 5);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, {hl->box.left + 5, hl->box.top + 5});
     EXPECT_EQ(std::tuple(view->Picture().cacheKey() != before, view->Dragging(), tv->linkedServer),
               std::tuple(true, false, hl));
     EXPECT_TRUE(test::WaitFor([&] { return proxy.Connects() == std::vector<std::string>{hl->AddressString()}; }));
     // Beyond the window, a drag scrolls a step at a time.
     view->resize(900, 300);
     QScrollBar* bar = view->verticalScrollBar();
-    Mouse(QEvent::MouseButtonPress, Qt::LeftButton, x, y);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, {x, y});
     for (int expected : {70, 140}) {
-        Mouse(QEvent::MouseMove, Qt::NoButton, 50, view->viewport()->height() + 10);
+        QTest::mouseMove(view->viewport(), {50, view->viewport()->height() + 10});
         EXPECT_EQ(bar->value(), expected);
     }
-    Mouse(QEvent::MouseMove, Qt::NoButton, 50, -10);
+    QTest::mouseMove(view->viewport(), {50, -10});
     EXPECT_EQ(bar->value(), 70);
-    Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, 50, -10);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, {50, -10});
 }
 
 // A screenshot is a whole JPEG of the layout or nothing; printing puts the picture on the page.
