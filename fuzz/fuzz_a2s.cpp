@@ -9,31 +9,23 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    static auto& w = *new orv::fuzz::ObjectEnv;
-    w.output.Clear();
+    auto& w = orv::fuzz::Fresh<orv::fuzz::ObjectEnv>();
     const std::uint8_t control = data[0];
-    std::unique_ptr<orv::CHLServer> object;
-    if (control & 1)
-        object = std::make_unique<orv::CHLTV>(w.platform);
-    else
-        object = std::make_unique<orv::CHLServer>(w.platform);
-    object->output = &w.output;
-    object->sound = &w.holder;
-    if (control & 2) object->rconPassword = "secret";
-
+    orv::CHLTV tv(w.platform);
+    orv::CHLServer server(w.platform);
+    orv::CHLServer& object = w.Wire((control & 1) ? tv : server, control & 2);
     orv::fuzz::ForEachDatagram(data + 1, size - 1, [&](std::span<const std::uint8_t> bytes) {
         const orv::A2SInfo info = orv::ParseA2SInfo(bytes);
         if (!info.truncated && info.tvPort.has_value() != ((info.extraFlags & 0x40) != 0)) __builtin_trap();
         orv::ParseA2SChallenge(bytes);
         if (control & 4) {
             w.clock.now += 1;
-            object->Tick();
+            object.Tick();
         }
-        object->OnPacket(bytes);
+        object.OnPacket(bytes);
     });
-    for (int i = 0; i < 6; ++i) object->Tick();
-    if (object->playerNameCount < 0 || object->playerNameCount > orv::CCommonObject::kMaxPlayerNames) __builtin_trap();
-    if (object->maxPlayers < 0 || object->maxPlayers > 255 || object->bots < 0 || object->bots > 255) __builtin_trap();
-    w.output.Clear();
+    for (int i = 0; i < 6; ++i) object.Tick();
+    if (object.playerNameCount < 0 || object.playerNameCount > orv::CCommonObject::kMaxPlayerNames) __builtin_trap();
+    if (object.maxPlayers < 0 || object.maxPlayers > 255 || object.bots < 0 || object.bots > 255) __builtin_trap();
     return 0;
 }

@@ -2,7 +2,6 @@
 // it, through a module host that refuses every addition (the layout never grows). The text is handed
 // over in a buffer of its own exact size, so any read past it is caught.
 #include <cctype>
-#include <cstring>
 
 #include "fuzz/fuzz_env.h"
 #include "modules/netdetect.h"
@@ -19,9 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         reporter->state = orv::CCommonObject::kStateMonitor;
         return h;
     }();
-    auto buffer = std::make_unique<char[]>(size + 1);
-    if (size) std::memcpy(buffer.get(), data, size);
-    const std::string_view text(buffer.get(), size);
+    const std::vector<char> exact(data, data + size);
+    const std::string_view text(exact.data(), size);
 
     size_t consumed = 0, expected = 0;  // valid entries other than the reporter itself
     for (const auto& e : orv::ParseChainList(text)) {

@@ -1,5 +1,5 @@
-// What every fuzz target runs on: the platform seam with a settable clock (local time read as UTC) and
-// a prompter, sound player and socket watcher that do nothing; and the cutting of an input into datagrams.
+// What every fuzz target runs on: the tests' platform doubles (a settable clock reading local time as UTC,
+// a poll loop never run); the cutting of an input into datagrams; a module host of its own.
 #pragma once
 
 #include <algorithm>
@@ -7,13 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "base/platform.h"
 #include "core/commonobject.h"
 #include "core/module.h"
 #include "ftp/ftpengine.h"
@@ -23,33 +21,39 @@
 
 namespace orv::fuzz {
 
-struct QuietPrompter : IPrompter {
-    void Message(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return false; }
-    std::optional<std::string> InputText(const std::string&, const std::string&) override { return std::nullopt; }
-};
-struct QuietSound : ISoundPlayer {
-    void Play(const std::string&) override {}
-};
-struct IdleWatcher : ISocketWatcher {
-    void Watch(int, std::function<void()>) override {}
-    void Unwatch(int) override {}
-};
-
-struct FuzzPlatform {
-    test::FakeClock clock;
-    QuietPrompter prompter;
-    QuietSound sound;
-    IdleWatcher watcher;
-    CPlatform platform{clock, prompter, sound, watcher};
-};
+using FuzzPlatform = test::TestPlatform;
 
 // A platform with what the document gives every monitored object: an output queue that is never started
-// (cleared by the target between runs) and a sound holder.
+// and a sound holder.
 struct ObjectEnv : FuzzPlatform {
     COutputSocketControl output;
     CSoundHolder holder{sound};
+    // o wired as the document wires it, with the rcon password "secret" when rcon; socket: at 127.0.0.1:9,
+    // its socket made.
+    template <class T>
+    T& Wire(T& o, bool rcon, bool socket = false) {
+        o.output = &output;
+        o.sound = &holder;
+        if (rcon) o.rconPassword = "secret";
+        if (socket) {
+            o.host = "127.0.0.1";
+            o.port = 9;
+            o.CreateSocket();
+        }
+        return o;
+    }
 };
+
+// A target's environment, made once and never destroyed; each call begins a run, with what the last one
+// left (queued datagrams, messages, sounds played) dropped.
+template <class Env>
+Env& Fresh() {
+    static Env& env = *new Env;
+    if constexpr (requires { env.output; }) env.output.Clear();
+    env.prompter.messages.clear();
+    env.sound.played.clear();
+    return env;
+}
 
 // The datagrams of an input: each piece that starts at an FF FF FF FF prefix, up to the next one, each at
 // most 2048 bytes, at most maxCount of them; each handed to f in a heap buffer of exactly its size, so
@@ -67,10 +71,11 @@ inline void ForEachDatagram(const std::uint8_t* data, size_t size,
     }
 }
 
-// The pieces of rest cut at "\n--\n" (at most eight), each behind head, at most one datagram long; each
-// handed to f in a buffer of exactly its size.
-inline void ForEachPiece(std::string_view rest, const std::string& head,
+// The pieces of the input after its control byte cut at "\n--\n" (at most eight), each behind head, at most
+// one datagram long; each handed to f in a buffer of exactly its size.
+inline void ForEachPiece(const std::uint8_t* data, size_t size, const std::string& head,
                          const std::function<void(std::span<const std::uint8_t>)>& f) {
+    std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
     for (int n = 0; n < 8; ++n) {
         const auto cut = rest.find("\n--\n");
         std::vector<std::uint8_t> datagram(head.begin(), head.end());

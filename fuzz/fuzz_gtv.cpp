@@ -2,22 +2,17 @@
 // left: the tick with auto record against a linked Quake 3 server, room placement, clicks, follow, link
 // lines, names and drops. The input is cut into datagrams at each FF FF FF FF prefix; each is
 // handed over in a buffer of its own exact size, so any read past it is caught. The output queue is
-// never started: what the monitor queues is dropped after each run.
+// never started: what the monitor queues is dropped before the next run.
 #include "fuzz/fuzz_env.h"
 #include "monitors/quake3/gtv.h"
 #include "monitors/quake3/q3server.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-    static auto& env = *new orv::fuzz::ObjectEnv;
+    auto& env = orv::fuzz::Fresh<orv::fuzz::ObjectEnv>();
     auto server = std::make_unique<orv::CQ3Server>(env.platform);
     server->matchRunning = (size & 2) ? 1 : 0;
     auto gtv = std::make_unique<orv::CGTV>(env.platform);
-    gtv->host = "127.0.0.1";
-    gtv->port = 9;
-    gtv->rconPassword = (size & 1) ? "secret" : "";
-    gtv->output = &env.output;
-    gtv->sound = &env.holder;
-    gtv->CreateSocket();
+    env.Wire(*gtv, size & 1, true);
     orv::fuzz::ForEachDatagram(data, size, [&](auto d) { gtv->OnPacket(d); });
     if (gtv->roomCount < 0 || gtv->roomCount > orv::CGTV::kMaxRooms) __builtin_trap();
     for (int i = 0; i < gtv->roomCount; ++i) {
@@ -44,8 +39,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     gtv->OnObjectDeleted(server.get());
     for (const auto& room : gtv->rooms)
         if (room.linkedServer) __builtin_trap();
-    gtv.reset();
-    server.reset();
-    env.output.Clear();
     return 0;
 }

@@ -7,21 +7,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    static auto* w = new orv::fuzz::ObjectEnv;
-    w->output.Clear();
+    auto& w = orv::fuzz::Fresh<orv::fuzz::ObjectEnv>();
     const std::uint8_t control = data[0];
-    w->holder.sound.enabled = (control & 8) ? 0 : 1;
-    orv::CHLServer server(w->platform);
-    server.output = &w->output;
-    server.sound = &w->holder;
-    if (control & 2) server.rconPassword = "secret";
+    w.holder.sound.enabled = (control & 8) ? 0 : 1;
+    orv::CHLServer server(w.platform);
+    w.Wire(server, control & 2);
     if (control & 4) server.state = orv::CCommonObject::kStateRcon;
-    orv::fuzz::ForEachPiece(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1),
-                            (control & 1) ? std::string(4, '\xFF') : "", [&](auto d) { server.OnPacket(d); });
+    orv::fuzz::ForEachPiece(data, size, (control & 1) ? std::string(4, '\xFF') : "",
+                            [&](auto d) { server.OnPacket(d); });
     for (int i = 0; i < 6; ++i) server.Tick();
     server.DetectTeamTags();
     if (server.playerNameCount < 0 || server.playerNameCount > orv::CCommonObject::kMaxPlayerNames) __builtin_trap();
     if (server.matchRunning != 0 && server.matchRunning != 1) __builtin_trap();
-    w->output.Clear();
     return 0;
 }

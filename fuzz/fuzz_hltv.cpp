@@ -11,35 +11,28 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    static auto& w = *new orv::fuzz::ObjectEnv;
-    w.output.Clear();
+    auto& w = orv::fuzz::Fresh<orv::fuzz::ObjectEnv>();
     const std::uint8_t control = data[0];
 
     orv::CHLTV tv(w.platform);
     orv::CHLTV relay(w.platform);
     orv::CHLServer server(w.platform);
     orv::CQ3Server q3(w.platform);
-    tv.output = &w.output;
-    tv.sound = &w.holder;
-    if (control & 2) tv.rconPassword = "secret";
+    w.Wire(tv, control & 2);
     if (control & 4) tv.state = orv::CCommonObject::kStateRcon;
     if (control & 8) tv.autoRecord = 1;
     server.matchRunning = (control & 32) ? 1 : 0;
     server.teamAName = "Alpha";
     server.teamBName = "Beta";
-    if (control & 64) {
-        tv.linkedServer = &relay;
-        relay.linkedServer = &tv;
-    } else {
-        tv.linkedServer = &relay;
-        relay.linkedServer = (control & 128) ? static_cast<orv::CCommonObject*>(&q3) : &server;
-    }
+    tv.linkedServer = &relay;
+    relay.linkedServer = (control & 64)    ? static_cast<orv::CCommonObject*>(&tv)
+                         : (control & 128) ? static_cast<orv::CCommonObject*>(&q3)
+                                           : &server;
 
     const std::string head = (control & 16)  ? std::string(4, '\xFF') + "l"
                              : (control & 1) ? std::string(4, '\xFF')
                                              : "";
-    orv::fuzz::ForEachPiece(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), head,
-                            [&](auto d) { tv.OnPacket(d); });
+    orv::fuzz::ForEachPiece(data, size, head, [&](auto d) { tv.OnPacket(d); });
     for (int i = 0; i < 12; ++i) {
         tv.Tick();
         w.clock.now += 7;
@@ -47,15 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     tv.state = orv::CCommonObject::kStateRcon;
     tv.LinkLine();
     tv.RecordingMark();
-    const std::int32_t players = tv.PlayerGaugeFill(48);
-    const std::int32_t watching = tv.SpectatorGaugeFill(48);
-    const std::int32_t bandwidth = tv.BandwidthGaugeFill(48);
-    if (players < 0 || players > 48 || watching < 0 || watching > 48 || bandwidth < 0 || bandwidth > 48)
-        __builtin_trap();
+    for (const std::int32_t fill : {tv.PlayerGaugeFill(48), tv.SpectatorGaugeFill(48), tv.BandwidthGaugeFill(48)})
+        if (fill < 0 || fill > 48) __builtin_trap();
     if (tv.icon != orv::CHLTV::kIcon) __builtin_trap();
     if (tv.playerNameCount < 0 || tv.playerNameCount > orv::CCommonObject::kMaxPlayerNames) __builtin_trap();
     std::string name = tv.RecordingFileName();
     orv::CHLTV::CleanFileName(name);
-    w.output.Clear();
     return 0;
 }

@@ -1,8 +1,5 @@
 // Feeds arbitrary bytes to the layout-file loader. Name resolution is off, so no input can make the
 // process ask a name server; the output worker is stopped, so nothing is sent.
-#include <cstddef>
-#include <cstdint>
-
 #include "document/document.h"
 #include "fuzz/fuzz_env.h"
 
@@ -19,12 +16,11 @@ struct Harness : orv::fuzz::FuzzPlatform {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-    static Harness h;
-    if (h.doc.LoadFromBytes(std::span<const std::uint8_t>(data, size))) {
+    auto& h = orv::fuzz::Fresh<Harness>();
+    if (h.doc.LoadFromBytes(std::span(data, size))) {
         // A loaded layout saves and loads again to the same bytes.
         const std::string again = h.doc.SaveToBytes();
-        if (!h.doc.LoadFromBytes(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(again.data()),
-                                                               again.size())))
+        if (!h.doc.LoadFromBytes(std::span(reinterpret_cast<const std::uint8_t*>(again.data()), again.size())))
             __builtin_trap();
         if (h.doc.SaveToBytes() != again) __builtin_trap();
     }

@@ -3,8 +3,6 @@
 // GTV proxy) and an exported GTV proxy with rooms. The first byte chooses the AdminBot switch and the
 // match state; the rest is the template, in a buffer of its own exact size. The peaks start from zero
 // on every run.
-#include <cstring>
-
 #include "fuzz/fuzz_env.h"
 #include "modules/vuzuved.h"
 #include "monitors/halflife/hlserver.h"
@@ -13,18 +11,15 @@
 
 namespace {
 
-struct Host : orv::fuzz::ModuleHost {
-    orv::CHLServer* game = nullptr;
-};
-
-Host& Layout() {
-    static Host* host = [] {
-        auto* h = new Host;
-        h->game = h->Add<orv::CHLServer>();
-        h->game->teamAName = "Alpha [#INFO]";
-        h->game->teamBName = "Beta";
-        h->game->teamASet1 = 10;
-        h->game->teamBSet2 = 7;
+// The layout, made once; the game server first.
+orv::fuzz::ModuleHost& Layout() {
+    static auto* host = [] {
+        auto* h = new orv::fuzz::ModuleHost;
+        auto* game = h->Add<orv::CHLServer>();
+        game->teamAName = "Alpha [#INFO]";
+        game->teamBName = "Beta";
+        game->teamASet1 = 10;
+        game->teamBSet2 = 7;
 
         auto* tv = h->Add<orv::CHLTV>();
         tv->host = "127.0.0.1";
@@ -37,7 +32,7 @@ Host& Layout() {
         tv->map = "de_dust2";
         tv->delay = 30.0f;
         tv->serverAddress = "127.0.0.1:27015";
-        tv->linkedServer = h->game;
+        tv->linkedServer = game;
 
         auto* gtv = h->Add<orv::CGTV>();
         gtv->host = "127.0.0.2";
@@ -71,19 +66,13 @@ Host& Layout() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-    Host& host = Layout();
-    std::uint8_t control = 0;
-    if (size > 0) {
-        control = data[0];
-        ++data;
-        --size;
-    }
+    orv::fuzz::ModuleHost& host = Layout();
+    const std::uint8_t control = size > 0 ? data[0] : 0;
     host.adminBot = (control & 1) != 0;
-    host.game->matchState = static_cast<std::int32_t>(control >> 1) - 8;
+    static_cast<orv::CHLServer*>(host.objects[0])->matchState = static_cast<std::int32_t>(control >> 1) - 8;
 
-    auto buffer = std::make_unique<char[]>(size ? size : 1);
-    if (size) std::memcpy(buffer.get(), data, size);
-    const std::string_view text(buffer.get(), size);
+    const std::vector<char> exact(data + (size > 0), data + size);
+    const std::string_view text(exact.data(), exact.size());
 
     orv::CModuleVuzuVed module;
     const std::string page = module.GeneratePageFromTemplate(host, text);

@@ -2,14 +2,9 @@
 // ("orvane", password "s3cret"), its home folder and the log of the commands it received.
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -19,8 +14,6 @@
 #error "ORVANE_SOURCE_DIR must name the source tree (for tests/ftpserver.py)"
 #endif
 
-extern char** environ;
-
 namespace orv::test {
 
 class FtpServer {
@@ -28,47 +21,20 @@ public:
     static constexpr const char* kUser = "orvane";
     static constexpr const char* kPassword = "s3cret";
 
+    // port stays 0 when the server does not start (its errors go to root/server.err).
     explicit FtpServer(const std::filesystem::path& root, bool anonymous = false)
         : home(root / "home"), log(root / "commands.log") {
         std::filesystem::create_directories(home);
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-        const std::string script = std::string(ORVANE_SOURCE_DIR) + "/tests/ftpserver.py";
-        const std::string errFile = (root / "server.err").string();
-        std::vector<std::string> args = {"/usr/bin/python3", script,   "--user",      kUser,   "--password",
-                                         kPassword,          "--home", home.string(), "--log", log.string(),
-                                         "--limit",          "60"};
-        if (anonymous) args.push_back("--anonymous");
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int rc = ::posix_spawn(&m_pid, argv[0], &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(in[0]);
-        ::close(out[1]);
-        m_stdin = in[1];
-        if (rc != 0) {
-            m_pid = -1;
-            ::close(out[0]);
-            return;
-        }
-        // The port, once it listens; nothing if it fails to start (it leaves by itself within its limit).
-        FILE* f = ::fdopen(out[0], "r");
-        char line[32] = "";
-        port = std::fgets(line, sizeof line, f) ? std::atoi(line) : 0;
-        std::fclose(f);
+        auto quoted = [](const std::filesystem::path& p) { return " '" + p.string() + "'"; };
+        const std::string command = "exec /usr/bin/python3" + quoted(ORVANE_SOURCE_DIR "/tests/ftpserver.py") +
+                                    quoted(home) + quoted(log) + " " + kUser + " " + kPassword +
+                                    (anonymous ? " anonymous" : "") + " 2>" + quoted(root / "server.err");
+        m_out = ::popen(command.c_str(), "re");  // exec: the server is this process's child
+        if (m_out && std::fscanf(m_out, "%d %d", &port, &m_pid) != 2) port = 0;
     }
     ~FtpServer() {
-        if (m_stdin >= 0) ::close(m_stdin);  // the server leaves when its input closes
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
+        if (m_pid > 0) ::kill(m_pid, SIGKILL);
+        if (m_out) ::pclose(m_out);
     }
     // The commands the server received, in order.
     std::vector<std::string> Commands() const {
@@ -88,8 +54,8 @@ public:
     int port = 0;
 
 private:
-    pid_t m_pid = -1;
-    int m_stdin = -1;
+    std::FILE* m_out = nullptr;
+    int m_pid = 0;
 };
 
 }  // namespace orv::test

@@ -69,8 +69,10 @@ inline std::string Unescape(const std::string& s) {
 inline std::vector<std::string> Split(const std::string& s, char sep) {
     std::vector<std::string> out(1);
     for (char c : s)
-        if (c == sep) out.emplace_back();
-        else out.back().push_back(c);
+        if (c == sep)
+            out.emplace_back();
+        else
+            out.back().push_back(c);
     return out;
 }
 inline std::string DataPath(const std::string& name) {
@@ -89,8 +91,10 @@ inline std::vector<Row> Rows(const std::string& name) {
         } else {
             const std::string key = line.substr(0, colon);
             const std::string value = Unescape(line.substr(colon + (line[colon + 1] == ' ' ? 2 : 1)));
-            if (key == "+") rows.back()[last] += value;
-            else rows.back()[last = key] = value;
+            if (key == "+")
+                rows.back()[last] += value;
+            else
+                rows.back()[last = key] = value;
         }
     }
     if (rows.back().empty()) rows.pop_back();
@@ -104,6 +108,34 @@ void RunScript(const std::string& file, Step step, Dump dump) {
         step(row);
         EXPECT_EQ(dump(), row.count("fields") ? row["fields"] : "?") << file << ": " << row.begin()->second;
     }
+}
+// A script's verbs, each acting when a row names it (in this order; one named "" acts on every row), and
+// its views, each compared with the text a row gives under its name. A row naming an unknown key or no
+// view fails.
+using Verbs = std::vector<std::pair<std::string, std::function<void(const std::string&)>>>;
+using Views = std::map<std::string, std::function<std::string()>>;
+inline void RunScript(const std::string& file, const Verbs& verbs, const Views& views) {
+    int n = 0;
+    for (auto& row : Rows(file)) {
+        const std::string at = file + " row " + std::to_string(++n);
+        for (auto& [key, value] : row)
+            EXPECT_TRUE(views.count(key) ||
+                        std::any_of(verbs.begin(), verbs.end(), [&](auto& v) { return v.first == key; }))
+                << at << ": unknown " << key;
+        for (auto& [verb, act] : verbs)
+            if (verb.empty() || row.count(verb)) act(row.count(verb) ? row.at(verb) : "");
+        int looked = 0;
+        for (auto& [key, view] : views) {
+            if (!row.count(key)) continue;
+            ++looked;
+            EXPECT_EQ(view(), row.at(key)) << at << ", " << key;
+        }
+        EXPECT_GT(looked, 0) << at << " looks at nothing";
+    }
+}
+// n (a row's text) times f.
+inline void Repeat(const std::string& n, const std::function<void()>& f) {
+    for (int i = std::stoi(n); i > 0; --i) f();
 }
 inline std::string Joined(const std::vector<std::string>& list) {
     std::string out;
@@ -184,6 +216,34 @@ struct DocFixture : ::testing::Test {
     void DeliverFrom(Peer& p, const std::string& text) {
         ASSERT_TRUE(p.SendToClient(kOob + text));
         ASSERT_EQ(tp.loop.RunOnce(2000ms), 1);
+    }
+    // The verbs every monitor script shares, on object o and its peer p, between `first` and `then`: what
+    // reached the peer is forgotten before each row; "tick" ticks n times, "ticks" n seconds, each settled
+    // (what reached the peer: the last one's).
+    template <class Object, class Peer>
+    Verbs ObjectVerbs(Object*& o, Peer& p, Verbs first = {}, const Verbs& then = {}) {
+        first.insert(first.begin(), {"", [&](auto&) { p.ClearReceived(); }});
+        Verbs verbs = {{"advance", [&](auto& v) { tp.clock.Advance(std::stoi(v)); }},
+                       {"state", [&](auto& v) { o->state = std::stoi(v); }},
+                       {"phase", [&](auto& v) { o->pollPhase = std::stoi(v); }},
+                       {"rcon", [&](auto& v) { o->rconPassword = v; }},
+                       {"answer", [&](auto& v) { o->OnPacket(Bytes(kOob + v)); }},
+                       {"tick", [&](auto& v) { Repeat(v, [&] { o->Tick(); }); }},
+                       {"ticks", [&](auto& v) { Repeat(v, [&] { TickSettled(*o, p); }); }},
+                       {"settle", [&](auto&) { Settle(*o, p); }}};
+        first.insert(first.end(), verbs.begin(), verbs.end());
+        first.insert(first.end(), then.begin(), then.end());
+        return first;
+    }
+    // What reached a peer as one line, each text ended by '|' ("unframed " before a datagram without the
+    // framing), "rcon <challenge> " written "rcon C ".
+    template <class Peer>
+    static std::string SentLine(const Peer& p, std::uint32_t challenge) {
+        std::string line;
+        for (auto& d : Sent(p)) line += (d == Framed(Unframed(d)) ? "" : "unframed ") + Unframed(d) + "|";
+        const std::string hide = "rcon " + std::to_string(challenge) + " ";
+        for (size_t at; (at = line.find(hide)) != std::string::npos;) line.replace(at, hide.size(), "rcon C ");
+        return line;
     }
     // What reached a peer, the markers left out: whole datagrams, or their texts.
     template <class Peer>

@@ -1,9 +1,7 @@
 // Present-day Half-Life servers: the A2S info reply with its extra data, and how a server object takes
 // replies that come twice or in the other dialect. The exchange on the wire is tested end to end
 // (test_headless.cpp).
-#include <gtest/gtest.h>
-
-#include "fakes.h"
+#include "monitor_fixture.h"
 #include "monitors/halflife/a2s.h"
 #include "monitors/halflife/hlserver.h"
 
@@ -11,13 +9,11 @@ namespace orv {
 namespace {
 
 using namespace std::string_literals;
+using test::Bytes;
+using test::kOob;
 
-const std::string kOob(4, '\xFF');
 std::string Le(std::uint32_t v) {
     return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-}
-std::span<const std::uint8_t> Bytes(const std::string& s) {
-    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
 // An 'I' reply with every extra-data field but the TV ones (port, steam id, keywords, game id).
@@ -28,9 +24,8 @@ const std::string kReply = kOob + "I\x30Orvane A2S\0de_inferno\0cstrike\0Counter
 TEST(A2SParse, InfoReplyWithExtraDataAndThePlayerQueryThatAsksForAChallenge) {
     EXPECT_EQ(A2SPlayerQuery(std::nullopt), kOob + "U\xFF\xFF\xFF\xFF");
     const A2SInfo i = ParseA2SInfo(Bytes(kReply));
-    EXPECT_FALSE(i.truncated);
-    EXPECT_EQ(std::tie(i.protocol, i.name, i.map, i.folder, i.game, i.appId),
-              std::tuple(0x30, "Orvane A2S"s, "de_inferno"s, "cstrike"s, "Counter-Strike"s, 10));
+    EXPECT_EQ(std::tie(i.truncated, i.protocol, i.name, i.map, i.folder, i.game, i.appId),
+              std::tuple(false, 0x30, "Orvane A2S"s, "de_inferno"s, "cstrike"s, "Counter-Strike"s, 10));
     EXPECT_EQ(std::tie(i.players, i.maxPlayers, i.bots, i.serverType, i.environment, i.visibility, i.vac, i.version),
               std::tuple(5, 16, 2, 'p', 'l', 1, 1, "1.1.2.7/Stdio"s));
     EXPECT_EQ(std::tie(i.gamePort, i.steamId, i.tvPort, i.keywords, i.gameId),

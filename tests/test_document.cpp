@@ -1,9 +1,8 @@
 // The document: its default layout, the one-second tick (the time-out of every kind, the linking pass),
-// and the commands on zones, groups and objects, driven by a fake clock and a scripted prompter.
+// and the commands on zones, groups and objects, driven by a fake clock and a scripted prompter; most
+// commands run as scripts under tests/data/ (see DocTest::Run).
 #include "monitor_fixture.h"
 #include "monitors/halflife/hlserver.h"
-#include "monitors/quake3/gtv.h"
-#include "sim/udppeer.h"
 
 namespace orv {
 namespace {
@@ -40,25 +39,165 @@ public:
     CCommonObject* linked = nullptr;
 };
 
-struct DocTest : ::testing::Test {
+struct DocTest : ::testing::Test, ::testing::WithParamInterface<const char*> {
     TestPlatform tp;
     COrvaneDoc doc{tp.platform};
     HintView view;
+    CAddressRange range;  // the last range checked
     DocTest() {
         doc.New();
         doc.AddView(&view);
     }
-    TickProbe* Add(std::uint32_t port, int group = 0) {
+    TickProbe* Add(std::uint32_t port, CGroup* group) {
         auto o = std::make_unique<TickProbe>(tp.platform);
         o->host = "127.0.0.1";
         o->port = port;
-        return static_cast<TickProbe*>(doc.AddObject(std::move(o), doc.groups[static_cast<size_t>(group)]));
+        return static_cast<TickProbe*>(doc.AddObject(std::move(o), group));
     }
-    std::string Layout() {  // zones and groups, in list order
+    // What the add and properties dialogs give the document.
+    static CObjectValues Values(const std::string& host, std::uint32_t port, CGroup* group, const std::string& rcon) {
+        CObjectValues v;
+        std::tie(v.host, v.port, v.group, v.rconPassword) = std::tuple(host, port, group, rcon);
+        return v;
+    }
+    // A zone or a group by its name; nullptr for "-".
+    CZone* Zone(const std::string& name) {
+        for (auto& z : doc.zones)
+            if (z->name == name) return z.get();
+        for (auto& g : doc.groups)
+            if (g->name == name) return g.get();
+        EXPECT_EQ(name, "-");
+        return nullptr;
+    }
+
+    // A data file's rows in order: "do" holds steps parted by ';' ("verb argument"), run after the prompter's
+    // records were cleared; every other key of the row is a value expected after them (see Value()).
+    void Run(const std::string& file) {
+        auto& p = tp.prompter;
+        for (auto& row : Rows(file)) {
+            for (auto* log : {&p.messages, &p.questions, &p.prompts, &p.initials}) log->clear();
+            for (std::string step : Split(row["do"], ';')) {
+                step.erase(0, step.find_first_not_of(' '));
+                const size_t space = std::min(step.find(' '), step.size());
+                if (!step.empty()) Step(step.substr(0, space), step.substr(std::min(space + 1, step.size())));
+            }
+            for (auto& [key, want] : row)
+                EXPECT_EQ(key == "do" ? want : Value(key), want) << file << ": " << row["do"] << " => " << key;
+        }
+    }
+    void Step(const std::string& verb, const std::string& arg) {
+        // The document's own commands on the selection, by their names.
+        static const std::map<std::string, void (COrvaneDoc::*)()> commands = {
+            {"New", &COrvaneDoc::New},
+            {"Tick", &COrvaneDoc::Tick},
+            {"DeleteSelectedZone", &COrvaneDoc::DeleteSelectedZone},
+            {"IncreaseLayer", &COrvaneDoc::IncreaseLayer},
+            {"DecreaseLayer", &COrvaneDoc::DecreaseLayer},
+            {"MoveZoneUp", &COrvaneDoc::MoveZoneUp},
+            {"RenameSelectedZone", &COrvaneDoc::RenameSelectedZone},
+            {"GlobalRcon", &COrvaneDoc::GlobalRcon},
+            {"MoveObjectUp", &COrvaneDoc::MoveObjectUp},
+            {"MoveObjectDown", &COrvaneDoc::MoveObjectDown},
+            {"AskObjectPassword", &COrvaneDoc::AskObjectPassword}};
+        if (commands.count(verb)) return (doc.*commands.at(verb))();
+        const auto words = Split(arg, ' ');
+        const std::string rest = arg.substr(std::min(arg.find(' ') + 1, arg.size()));  // after the first word
+        auto num = [&](size_t i) { return std::stoi(words.at(i)); };
+        // What the operator answers next.
+        if (verb == "answer") return tp.prompter.inputAnswers.push_back(arg);
+        if (verb == "cancel") return tp.prompter.inputAnswers.push_back(std::nullopt);
+        if (verb == "yes" || verb == "no") return tp.prompter.yesNoAnswers.push_back(verb == "yes");
+        // The layout, the selection, preferences and the module dialogs ("detect ENABLED ZONE", exporting new
+        // proxies to the page while enabled).
+        if (verb == "add") return void(Add(static_cast<std::uint32_t>(num(0)), static_cast<CGroup*>(Zone(rest))));
+        if (verb == "add-zone") return void(doc.AddZone(words.at(0), num(1)));
+        if (verb == "zone") return void(doc.selectedZone = Zone(arg));
+        if (verb == "object") return void(doc.selectedObject = doc.objects[num(0)]);
+        if (verb == "password") return void(doc.selectedObject->password = arg);
+        if (verb == "saved") return doc.SetModifiedFlag(false);
+        if (verb == "preferences") return doc.SetPreferences(num(0), num(1));
+        if (verb == "adminbot") return doc.SetAdminBotEnabled(num(0));
+        if (verb == "page-tick") return void(doc.vuzuVed.tickCounter = num(0));
+        if (verb == "page-peak") return void(doc.vuzuVed.peakHlSpectators = num(0));
+        if (verb == "page-folder") return void(doc.vuzuVed.local.templateFolder = arg);
+        if (verb == "page") {
+            COrvaneDoc::CVuzuVedSettings page;
+            page.interval = num(0);
+            return doc.SetVuzuVedSettings(page);
+        }
+        if (verb == "detect") return doc.SetNetworkDetectSettings(num(0), Zone(rest), num(0));
+        if (verb == "detect-zone") return void(doc.networkDetect.targetZone = Zone(arg));
+        // "check/range HL|Q3 FROM TO FIRSTPORT LASTPORT": the range dialog's check, then the objects added.
+        if (verb == "check")
+            return void(range = CheckAddressRange(tp.prompter, words.at(1), words.at(2), num(3), num(4)));
+        if (verb == "range") {
+            Step("check", arg);
+            return doc.RangeAdd(words[0] == "Q3" ? CObjectKind::Q3Server : CObjectKind::HLServer, range,
+                                Values("", 0, doc.groups[0], "pw"));
+        }
+        // A Half-Life server in state 3 with challenge 1234, selected; the properties dialog's result (the rcon
+        // password, group Local TV, another host that never changes); its answers; the queue.
+        if (verb == "hl-server") {
+            const auto v = Values("127.0.0.2", 27015, doc.groups[0], "old");
+            auto* hl = static_cast<CHLServer*>(doc.selectedObject = doc.AddObjectOfKind(CObjectKind::HLServer, v));
+            return void(std::tie(hl->state, hl->challenge) = std::tuple(3, 1234u));
+        }
+        if (verb == "properties") return doc.ApplyObjectProperties(Values("h", 27015, doc.groups[1], arg));
+        if (verb == "packet") return doc.selectedObject->OnPacket(Bytes(kOob + arg));
+        if (verb == "send") return doc.selectedObject->SendOutOfBand(arg);
+        if (verb == "stop-queue") return doc.output.Stop();
+        if (verb == "clear-queue") return doc.output.Clear();
+        ADD_FAILURE() << "unknown step " << verb;
+    }
+    std::string Value(const std::string& key) {
+        auto n = [](auto v) { return std::to_string(v); };
         std::string s;
-        for (auto& z : doc.zones) s += z->name + ":" + std::to_string(z->level) + " ";
-        for (auto& g : doc.groups) s += g->name + ":" + std::to_string(g->level) + "@" + g->zone->name + " ";
-        return s;
+        if (key == "layout") {  // zones and groups in list order, the highest levels, the selection
+            for (auto& z : doc.zones) s += z->name + ":" + n(z->level) + " ";
+            for (auto& g : doc.groups) s += g->name + ":" + n(g->level) + "@" + g->zone->name + " ";
+            return s + "max " + n(doc.zones.maxLevel) + "/" + n(doc.groups.maxLevel) + ", selected " +
+                   (doc.selectedZone ? doc.selectedZone->name : "-");
+        }
+        if (key == "objects") {  // class, address, group, passwords and the rcon commands a probe sent
+            for (auto& o : doc.objects) {
+                s += "[" + std::string(o->ClassName()) + " " + o->AddressString() + " @" +
+                     (o->group ? o->group->name : "-");
+                s += (o->rconPassword.empty() ? "" : " rcon=" + o->rconPassword) +
+                     (o->password.empty() ? "" : " pw=" + o->password);
+                if (auto* p = dynamic_cast<TickProbe*>(o.get()); p && !p->rcon.empty()) s += " sent=" + Joined(p->rcon);
+                s += "]";
+            }
+            return s;
+        }
+        if (key == "dialog") {  // what the operator was asked (with the text offered) and told in this row
+            auto& p = tp.prompter;
+            for (size_t i = 0; i < p.prompts.size(); ++i) s += "[" + p.prompts[i] + " <" + p.initials[i] + ">]";
+            for (auto& q : p.questions) s += "[" + q + " <yes/no>]";
+            return s + Joined(p.messages);
+        }
+        if (key == "selected") return n(doc.objects.Find(doc.selectedObject));
+        if (key == "modified") return n(doc.IsModified());
+        if (key == "hint") return n(view.hints.back());
+        if (key == "queue") return n(doc.output.Count());
+        if (key == "cycle") return n(doc.cycleCounter);
+        if (key == "server") {
+            auto* hl = static_cast<CHLServer*>(doc.selectedObject);
+            return hl->host + " state " + n(hl->state) + " challenge " + n(hl->challenge);
+        }
+        if (key == "preferences")
+            return n(doc.LimitKbps()) + " kbps (" + n(doc.output.GetLimit()) + "), sound " +
+                   n(doc.sound.sound.enabled) + ", adminbot " + n(doc.adminBot.enabled);
+        if (key == "modules") {  // the page's cycle, peak and templates; the detection's switch, zone, export
+            auto& page = doc.vuzuVed;
+            auto& detect = doc.networkDetect;
+            return "page every " + n(page.interval) + " s at " + n(page.tickCounter) + " peak " +
+                   n(page.peakHlSpectators) + " from " + page.local.templateFolder + ", detect " + n(detect.enabled) +
+                   " " + (detect.targetZone ? detect.targetZone->name : "-") + " export " + n(detect.exportNewToWeb);
+        }
+        if (key == "range") return n(range.valid) + " " + range.prefix + " " + n(range.firstOctet);
+        if (key == "last-address") return doc.lastAddress;
+        ADD_FAILURE() << "unknown value " << key;
+        return "";
     }
 };
 
@@ -69,8 +208,8 @@ TEST_F(DocTest, NewLayoutAndTheTick) {
     // Objects are ticked in list order. The time-out counts only after one of the object's queries left
     // (one waiting in the queue is not its server's silence): ten whole seconds are fine, eleven are not.
     doc.output.Stop();  // the test runs the windows
-    TickProbe* answered = Add(27015);
-    TickProbe* quiet = Add(27016);  // sends nothing: no silence of its server to judge
+    TickProbe* answered = Add(27015, doc.groups[0]);
+    TickProbe* quiet = Add(27016, doc.groups[0]);  // sends nothing: no silence of its server to judge
     for (TickProbe* o : {answered, quiet}) {
         o->SetState(CCommonObject::kStateMonitor);
         o->MarkAnswered();
@@ -84,28 +223,11 @@ TEST_F(DocTest, NewLayoutAndTheTick) {
         EXPECT_EQ(answered->state, t == 41 ? 1 : 2) << t;
     }
     EXPECT_EQ(std::tuple(quiet->state, answered->ticks, quiet->ticks), std::tuple(2, 4, 4));
-    // New clears the selection, the queue, the cycle and the modules' state; the page's local setup and
-    // the detection's switch stay.
-    doc.selectedObject = answered;
-    doc.selectedZone = doc.zones[0];
-    answered->SendOutOfBand("x");
-    doc.vuzuVed.local.templateFolder = "/srv/templates";
-    doc.vuzuVed.peakHlSpectators = 40;
-    doc.networkDetect.enabled = 1;
-    doc.networkDetect.targetZone = doc.zones[0];
-    doc.sound.sound.enabled = 0;
-    doc.New();
-    EXPECT_EQ(
-        std::tuple(doc.selectedObject, doc.selectedZone, doc.output.Count(), doc.cycleCounter, doc.objects.size()),
-        std::tuple(nullptr, nullptr, 0, 0, 0u));
-    EXPECT_EQ(std::tuple(doc.vuzuVed.peakHlSpectators, doc.vuzuVed.local.templateFolder, doc.networkDetect.enabled,
-                         doc.networkDetect.targetZone, doc.sound.sound.enabled),
-              std::tuple(0, "/srv/templates", 1, nullptr, 1));
 }
 
 TEST_F(DocTest, ProxiesLinkOnTheSixthTickToTheObjectNearerTheHead) {
-    TickProbe* proxy = Add(27020, 1);
-    TickProbe* first = Add(27015);
+    TickProbe* proxy = Add(27020, doc.groups[1]);
+    TickProbe* first = Add(27015, doc.groups[0]);
     auto other = std::make_unique<TickProbe>(tp.platform);  // the same address, farther from the head
     other->host = "localhost";
     other->port = 27015;
@@ -123,211 +245,11 @@ TEST_F(DocTest, ProxiesLinkOnTheSixthTickToTheObjectNearerTheHead) {
               std::tuple(std::vector<CCommonObject*>{first}, nullptr, 2u, nullptr, kHintLayoutChanged));
 }
 
-TEST_F(DocTest, ZoneAndGroupCommands) {
-    Add(27015);
-    doc.SetModifiedFlag(false);
-    auto& msgs = tp.prompter.messages;
-    for (CZone* used :
-         {static_cast<CZone*>(doc.groups[0]), doc.zones[1]}) {  // Servers holds an object; Internet a group
-        doc.selectedZone = used;
-        doc.DeleteSelectedZone();
-        EXPECT_EQ(msgs.back(), "Cannot delete a Zone/Group that is not empty");
-    }
-    EXPECT_EQ(std::tuple(doc.zones.size(), doc.groups.size(), doc.IsModified(), view.hints.back()),
-              std::tuple(2u, 3u, true, kHintLayoutChanged));  // the refusal still marks the layout modified
-    CZone* spare = doc.AddZone("Spare", 3);                   // the network detection zone is refused even when empty
-    doc.networkDetect.targetZone = spare;
-    doc.selectedZone = spare;
-    doc.DeleteSelectedZone();
-    EXPECT_EQ(std::tuple(msgs.size(), msgs.back(), doc.zones.size()),
-              std::tuple(3u, "Cannot delete this zone, it is used by Network Detect Module", 3u));
-    doc.networkDetect.targetZone = nullptr;
-    doc.DeleteSelectedZone();
-    EXPECT_EQ(std::tuple(doc.zones.size(), doc.selectedZone, doc.zones.maxLevel), std::tuple(2u, nullptr, 3));  // stale
-    // Layer and move commands find the target in either list.
-    doc.selectedZone = doc.groups[2];
-    doc.IncreaseLayer();
-    doc.selectedZone = doc.zones[0];
-    doc.IncreaseLayer();  // behind Internet
-    doc.MoveZoneUp();     // the same level as Internet now
-    EXPECT_EQ(Layout(), "LAN Local:2 Internet:2 Servers:1@LAN Local Local TV:2@LAN Local Internet TV:2@Internet ");
-    doc.DecreaseLayer();
-    doc.DecreaseLayer();  // at level 1 already: stays
-    EXPECT_EQ(doc.zones[1]->level, 1);
-    // Rename asks with the name and does not mark the layout modified; cancel keeps it.
-    doc.SetModifiedFlag(false);
-    doc.selectedZone = doc.zones[0];
-    tp.prompter.inputAnswers = {std::string("Stage"), std::nullopt};
-    doc.RenameSelectedZone();
-    doc.RenameSelectedZone();
-    EXPECT_EQ(std::tuple(tp.prompter.prompts.back(), tp.prompter.initials.back(), doc.zones[0]->name, doc.IsModified()),
-              std::tuple("Enter new name", "Stage", "Stage", false));
+TEST_P(DocTest, Script) {
+    Run(GetParam());
 }
-
-TEST_F(DocTest, GlobalRconReachesExactlyTheObjectsOfTheZoneOrGroup) {
-    TickProbe* a = Add(27015, 0);    // LAN Local / Servers
-    TickProbe* b = Add(27016, 1);    // LAN Local / Local TV
-    TickProbe* c = Add(27017, 2);    // Internet / Internet TV
-    Add(27018, 0)->group = nullptr;  // as a load may leave it
-    doc.selectedZone = doc.zones[0];
-    tp.prompter.inputAnswers = {std::string("say hi"), std::string("status"), std::string("status")};
-    tp.prompter.yesNoAnswers = {true, false, true};
-    doc.GlobalRcon();
-    EXPECT_EQ(std::tuple(tp.prompter.prompts.back(), tp.prompter.questions.back()),
-              std::tuple("Enter the rcon command for all objects in this zone.",
-                         "Are you sure to send the following command to the whole zone ?\nsay hi"));
-    doc.selectedZone = doc.groups[1];
-    doc.GlobalRcon();  // No: nothing is sent
-    doc.GlobalRcon();
-    EXPECT_EQ(tp.prompter.questions.back(), "Are you sure to send the following command to the whole group ?\nstatus");
-    EXPECT_EQ(std::tuple(a->rcon, b->rcon, c->rcon, doc.objects[3]->rconPassword),
-              std::tuple(std::vector<std::string>{"say hi"}, std::vector<std::string>{"say hi", "status"},
-                         std::vector<std::string>{}, ""));
-    // Moving objects stays within the group.
-    doc.New();
-    a = Add(27015, 0);
-    TickProbe* other = Add(27016, 1);
-    b = Add(27017, 0);
-    doc.selectedObject = a;
-    doc.MoveObjectUp();  // first of its group: nothing changes
-    EXPECT_EQ(std::tuple(doc.objects[0], view.hints.back()), std::tuple(a, kHintRedraw));
-    doc.MoveObjectDown();  // passes the object of another group, lands behind b
-    EXPECT_EQ(std::tuple(doc.objects[0], doc.objects[1], doc.objects[2]), std::tuple(other, b, a));
-    doc.MoveObjectUp();
-    EXPECT_EQ(std::tuple(doc.objects[1], doc.objects[2]), std::tuple(a, b));
-}
-
-TEST_F(DocTest, ObjectCommandsAndPreferences) {
-    TickProbe* a = Add(27015);
-    a->password = "old";
-    doc.selectedObject = a;
-    doc.SetModifiedFlag(false);
-    tp.prompter.inputAnswers = {std::string("new")};
-    doc.AskObjectPassword();
-    EXPECT_EQ(std::tuple(tp.prompter.prompts.back(), tp.prompter.initials.back(), a->password, doc.IsModified()),
-              std::tuple("Enter this object's password", "old", "new", false));
-    EXPECT_EQ(doc.LimitKbps(), 10);
-    doc.SetPreferences(false, 3);
-    EXPECT_EQ(std::tuple(doc.output.GetLimit(), doc.sound.sound.enabled, doc.IsModified()), std::tuple(3040, 0, false));
-    doc.SetAdminBotEnabled(true);
-    EXPECT_EQ(std::tuple(doc.adminBot.enabled, doc.IsModified()), std::tuple(1, true));
-    // A new rcon password in Properties takes a server in state 3 back to 2 and asks for a fresh challenge
-    // at once; host and port never change.
-    doc.output.Stop();  // the test looks at the queue
-    CObjectValues v;
-    v.host = "127.0.0.2";
-    v.port = 27015;
-    v.group = doc.groups[0];
-    v.rconPassword = "old";
-    auto* server = static_cast<CHLServer*>(doc.AddObjectOfKind(CObjectKind::HLServer, v));
-    server->state = 3;
-    server->challenge = 1234;
-    doc.selectedObject = server;
-    v.host = "127.0.0.3";
-    v.group = doc.groups[1];
-    doc.ApplyObjectProperties(v);  // the same password: the challenge stays
-    EXPECT_EQ(std::tuple(server->challenge, server->group, server->host),
-              std::tuple(1234u, doc.groups[1], "127.0.0.2"));
-    doc.output.Clear();
-    v.rconPassword = "new";
-    doc.ApplyObjectProperties(v);
-    EXPECT_EQ(std::tuple(server->rconPassword, server->challenge, server->state, doc.output.Count()),
-              std::tuple("new", 0u, 2, 1));
-    auto answer = [&](const std::string& text) { server->OnPacket(Bytes(kOob + text)); };
-    answer("lBad rcon_password.\n");  // to a command that left with the old password: the new one stays
-    answer("challenge rcon 4242\n");
-    EXPECT_EQ(std::tuple(server->rconPassword, server->state), std::tuple("new", 3));
-    doc.output.Clear();  // a stale challenge: one fresh request a cycle, however many refusals come
-    answer("lBad challenge.\n");
-    answer("lBad challenge.\n");
-    EXPECT_EQ(doc.output.Count(), 1);
-    answer("lBad rcon_password.\n");  // the protection is armed again
-    EXPECT_EQ(server->rconPassword, "");
-    // The module dialogs store their settings: the page marks the layout modified, the detection does not.
-    doc.SetModifiedFlag(false);
-    doc.vuzuVed.tickCounter = 4;
-    COrvaneDoc::CVuzuVedSettings page;
-    page.interval = 60;
-    doc.SetVuzuVedSettings(page);
-    EXPECT_EQ(std::tuple(doc.vuzuVed.interval, doc.vuzuVed.tickCounter, doc.IsModified()),
-              std::tuple(60, 4, true));  // the cycle goes on
-    doc.SetModifiedFlag(false);
-    doc.SetNetworkDetectSettings(true, doc.zones[1], true);
-    EXPECT_EQ(std::tuple(doc.networkDetect.targetZone, doc.networkDetect.exportNewToWeb, doc.IsModified()),
-              std::tuple(doc.zones[1], 1, false));
-    doc.SetNetworkDetectSettings(false, doc.zones[1], false);  // disabled: no zone
-    EXPECT_EQ(std::tuple(doc.networkDetect.enabled, doc.networkDetect.targetZone), std::tuple(0, nullptr));
-}
-
-TEST_F(DocTest, RangeAddGoesAddressByAddressThenPortByPort) {
-    CObjectValues v;
-    v.group = doc.groups[0];
-    v.rconPassword = "pw";
-    doc.RangeAdd(CObjectKind::HLServer, CheckAddressRange(tp.prompter, "127.0.0.1", "127.0.0.3", 27015, 27016), v);
-    std::vector<std::string> added;
-    for (auto& o : doc.objects) added.push_back(o->ClassName() + (" " + o->AddressString() + " " + o->rconPassword));
-    EXPECT_EQ(added, (std::vector<std::string>{"CHLServer 127.0.0.1:27015 pw", "CHLServer 127.0.0.1:27016 pw",
-                                               "CHLServer 127.0.0.2:27015 pw", "CHLServer 127.0.0.2:27016 pw",
-                                               "CHLServer 127.0.0.3:27015 pw", "CHLServer 127.0.0.3:27016 pw"}));
-    EXPECT_EQ(doc.lastAddress, "127.0.0.1");
-    // An overlapping range reports each duplicate and adds the rest.
-    doc.RangeAdd(CObjectKind::Q3Server, CheckAddressRange(tp.prompter, "127.0.0.3", "127.0.0.4", 27016, 27016), v);
-    EXPECT_EQ(std::tuple(doc.objects.size(), doc.objects[6]->ClassName(), tp.prompter.messages.back(), doc.lastAddress),
-              std::tuple(7u, std::string("CQ3Server"), "This Object already exists\nGroup : Servers\nZone : LAN Local",
-                         "127.0.0.3"));
-    test::RecordingPrompter p;
-    const auto one = CheckAddressRange(p, "10.0.0.5", "10.0.0.5", 27015, 27015);
-    EXPECT_EQ(std::tuple(one.valid, one.prefix, one.firstOctet, p.messages.size()), std::tuple(true, "10.0.0.", 5, 0u));
-    EXPECT_FALSE(CheckAddressRange(p, "10.0.0.9", "10.0.0.5", 1, 1).valid);
-    EXPECT_FALSE(CheckAddressRange(p, "10.0.1.5", "10.0.0.9", 1, 1).valid);
-    EXPECT_FALSE(CheckAddressRange(p, "10.0.0.1", "10.0.0.2", 27020, 27015).valid);
-    EXPECT_FALSE(CheckAddressRange(p, "x", "10.0.0.2", 27020, 27015).valid);  // both messages
-    const std::string bytes = "Invalid address range. Only the last byte may differ";
-    const std::string ports = "Invalid port specification. PortFROM must be lower than PortTO";
-    EXPECT_EQ(p.messages, (std::vector<std::string>{bytes, bytes, ports, bytes, ports}));
-}
-
-TEST_F(DocTest, GtvRoomCommandsActOnTheSelectedRoom) {
-    sim::CUdpPeer proxy;
-    CObjectValues v;
-    v.host = "127.0.0.1";
-    v.port = static_cast<std::uint32_t>(proxy.Port());
-    v.group = doc.groups[2];
-    v.rconPassword = "gtvpw";
-    v.externalHost = "198.51.100.7";
-    v.externalPort = 28000;
-    auto* gtv = static_cast<CGTV*>(doc.AddObjectOfKind(CObjectKind::GTV, v));
-    CCommonObject* server = Add(27960);
-    gtv->roomCount = 2;
-    gtv->rooms[1].hubNumber = 7;
-    gtv->rooms[1].description = "Final";
-    gtv->rooms[1].linkedServer = server;
-    doc.selectedObject = gtv;
-    doc.GTVDescription();  // without a selected room: nothing
-    doc.GTVCloseRoom();
-    EXPECT_EQ(std::tuple(tp.prompter.prompts.size(), doc.output.Count()), std::tuple(0u, 0));
-    gtv->selectedRoom = &gtv->rooms[1];
-    tp.prompter.inputAnswers = {std::string("Grand final"), std::string("other")};
-    doc.GTVDescription();
-    EXPECT_EQ(std::tuple(tp.prompter.prompts.back(), tp.prompter.initials.back(), gtv->rooms[1].description),
-              std::tuple("Enter new description for room #7", "Final", "Final"));  // nothing stored locally
-    tp.clock.now = 5000;
-    doc.GTVCloseRoom();
-    EXPECT_EQ(std::tuple(gtv->linkNotBefore, gtv->rooms[1].linkedServer, gtv->selectedRoom),
-              std::tuple(5010, nullptr, nullptr));
-    for (auto text : {"rcon \"gtvpw\" gtv_description 7 \"Grand final\"", "rcon \"gtvpw\" gtv_disconnect 7"}) {
-        auto d = proxy.Receive(2s);
-        ASSERT_TRUE(d);
-        EXPECT_EQ(d->bytes, Framed(text));
-    }
-    doc.SetModifiedFlag(false);
-    doc.GTVRconPassword();
-    EXPECT_EQ(std::tuple(tp.prompter.prompts.back(), tp.prompter.initials.back(), gtv->rconPassword, doc.IsModified()),
-              std::tuple("Try another rcon password:", "gtvpw", "other", true));
-    doc.selectedObject = server;  // another kind: nothing
-    doc.GTVRconPassword();
-    EXPECT_EQ(tp.prompter.prompts.size(), 2u);
-}
+INSTANTIATE_TEST_SUITE_P(Doc, DocTest, ::testing::Values("doc_zones.txt", "doc_objects.txt", "doc_range.txt"),
+                         [](const auto& file) { return Split(file.param, '.')[0]; });
 
 }  // namespace
 }  // namespace orv

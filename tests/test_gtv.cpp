@@ -1,12 +1,10 @@
 // The GTV proxy monitor against a loopback GTV proxy: the manager, hub and console answers, the rcon probe,
 // and the rooms: folding, selection, sizes, follow, recording names, auto record by a linked Quake 3
-// server's match, drops and links.
-#include <ctime>
+// server's match, drops and links. Most of it runs as scripts under tests/data/ (see GtvTest::Run).
 #include <sstream>
 
 #include "monitor_fixture.h"
 #include "monitors/quake3/gtv.h"
-#include "monitors/quake3/q3parse.h"
 #include "monitors/quake3/q3server.h"
 #include "sim/gtvpeer.h"
 #include "sim/q3peer.h"
@@ -21,46 +19,157 @@ class ProbeGTV : public CGTV {
 public:
     using CGTV::CGTV;
     void SendRcon(const std::string& command) override {
-        sent.emplace_back(command, state);
+        sent += "[" + command + "@" + std::to_string(state) + "]";
         CGTV::SendRcon(command);
     }
-    std::vector<std::pair<std::string, std::int32_t>> sent;
+    std::string sent;
 };
 
-sim::GTVPeerRoom Room(int hub, int roomState, int roomNumber, std::vector<sim::GTVPeerPlayer> players = {},
-                      const std::string& parent = {}) {
-    sim::GTVPeerRoom r;
-    r.hubNumber = hub;
-    r.roomState = roomState;
-    r.roomNumber = roomNumber;
-    r.players = std::move(players);
-    r.parent = parent;
-    return r;
+// The peer's rooms, parted by ',': "hub/state/number", then "client:name" per player and "@parent".
+std::vector<sim::GTVPeerRoom> PeerRooms(const std::string& spec) {
+    std::vector<sim::GTVPeerRoom> rooms;
+    for (auto& text : Split(spec, ',')) {
+        std::istringstream in(text);
+        sim::GTVPeerRoom& r = rooms.emplace_back();
+        char slash;
+        in >> r.hubNumber >> slash >> r.roomState >> slash >> r.roomNumber;
+        for (std::string t; in >> t;)
+            if (t[0] == '@')
+                r.parent = t.substr(1);
+            else
+                r.players.push_back({std::stoi(t), t.substr(t.find(':') + 1)});
+    }
+    return rooms;
 }
 
-struct GtvTest : DocFixture {
+struct GtvTest : DocFixture, ::testing::WithParamInterface<const char*> {
     sim::CGTVPeer peer;
+    ProbeGTV* g = nullptr;  // the scripts' proxy
     // The monitored proxy talking to the peer; the peer has learnt its address.
     template <class T = CGTV>
     T* AddGtv(const std::string& rcon) {
-        T* g = Add<T>("127.0.0.1", peer.Port(), "Local TV", rcon);
-        Settle(*g);
+        T* added = Add<T>("127.0.0.1", peer.Port(), "Local TV", rcon);
+        Settle(*added);
         peer.ClearReceived();
-        return g;
+        return added;
     }
     void Settle(CCommonObject& o) { DocFixture::Settle(o, peer); }
-    void Deliver(const std::string& text) { DeliverFrom(peer, text); }
-    std::vector<std::string> Texts() { return Sent(peer, true); }
-    // Hub, room state and room number of each listed room.
-    static std::vector<std::array<int, 3>> Rooms(const CGTV& g) {
-        std::vector<std::array<int, 3>> out;
-        for (int i = 0; i < g.roomCount; ++i) {
-            auto& r = g.rooms[static_cast<size_t>(i)];
-            out.push_back({r.hubNumber, r.roomState, r.roomNumber});
+    static void Expect(bool ok, const std::string& what) { EXPECT_TRUE(ok) << what; }
+
+    // A data file's rows in order: "do" holds steps parted by ';' ("verb argument"), run after the peer's
+    // records were cleared; every other key of the row is a value expected after them (see Value()).
+    void Run(const std::string& file) {
+        for (auto& row : Rows(file)) {
+            peer.ClearReceived();
+            for (std::string step : Split(row["do"], ';')) {
+                step.erase(0, step.find_first_not_of(' '));
+                const size_t space = std::min(step.find(' '), step.size());
+                if (!step.empty()) Step(step.substr(0, space), step.substr(std::min(space + 1, step.size())));
+            }
+            for (auto& [key, want] : row)
+                EXPECT_EQ(key == "do" ? want : Value(key), want) << file << ": " << row["do"] << " => " << key;
         }
-        return out;
     }
-    using R = std::vector<std::array<int, 3>>;
+    void Step(const std::string& verb, const std::string& arg) {
+        const auto words = Split(arg, ' ');
+        auto num = [&](size_t i) { return std::stoi(words.at(i)); };
+        // The proxy, the peer and the exchange.
+        if (verb == "add") return void(g = AddGtv<ProbeGTV>(arg));
+        if (verb == "rooms") return peer.SetRooms(PeerRooms(arg));
+        if (verb == "gtv-password") return peer.SetGtvPassword(arg);
+        if (verb == "silent") return peer.SetSilent(arg == "1");
+        if (verb == "tick") return g->Tick();
+        if (verb == "settle") return Settle(*g);
+        if (verb == "window") return void(doc.output.RunWindow());
+        if (verb == "wait") return Expect(peer.WaitForText(arg, 3s), arg);  // the peer received it
+        if (verb == "receive") return Expect(tp.loop.RunOnce(2000ms) == 1, "an answer");
+        if (verb == "deliver") return DeliverFrom(peer, arg);
+        if (verb == "advance") return tp.clock.Advance(num(0));
+        if (verb == "clock") return void(tp.clock.now = std::stoll(arg));
+        if (verb == "rcon") return void(g->rconPassword = arg);
+        if (verb == "sound") return void(doc.sound.sound.enabled = num(0));
+        // The rooms' commands (a room by its one-digit index in the table, then the text).
+        if (verb == "select") return void(g->selectedRoom = arg == "-" ? nullptr : &g->rooms.at(num(0)));
+        if (verb == "follow") return g->Follow(arg);
+        if (verb == "describe") return g->SendDescription(g->rooms.at(num(0)), arg.substr(2));
+        if (verb == "record") return g->SendStartRecord(g->rooms.at(num(0)), arg.substr(2));
+        if (verb == "stop-record") return g->SendStopRecord(g->rooms.at(num(0)));
+        if (verb == "close") return g->SendCloseRoom(g->rooms.at(num(0)));
+        if (verb == "send-password") return g->SendPassword(arg);
+        // Other objects of the layout (each known by its index in it): "gtv PORT PASSWORD|- EXTERNAL-HOST
+        // EXTERNAL-PORT GROUP-INDEX", "q3 PORT PASSWORD"; a room linked to one, a drop on one, the document's
+        // commands on the selected object.
+        if (verb == "q3") return void(Add<CQ3Server>("127.0.0.1", num(0), "Servers")->password = words.at(1));
+        if (verb == "gtv") {
+            auto* tv = Add<CGTV>("127.0.0.1", num(0), doc.groups[num(4)]->name);
+            const std::string password = words[1] == "-" ? "" : words[1];
+            return void(std::tie(tv->password, tv->externalHost, tv->externalPort) =
+                            std::tuple(password, words[2], num(3)));
+        }
+        if (verb == "ungroup") return void(doc.objects[num(0)]->group = nullptr);
+        if (verb == "link") return void(g->rooms.at(num(0)).linkedServer = doc.objects[num(1)]);
+        if (verb == "drop") return g->OnDrop(arg == "-" ? nullptr : doc.objects[num(0)]);
+        if (verb == "pick") return void(doc.selectedObject = doc.objects[num(0)]);
+        if (verb == "answer") return tp.prompter.inputAnswers.push_back(arg);
+        if (verb == "saved") return doc.SetModifiedFlag(false);
+        if (verb == "GTVDescription") return doc.GTVDescription();
+        if (verb == "GTVCloseRoom") return doc.GTVCloseRoom();
+        if (verb == "GTVRconPassword") return doc.GTVRconPassword();
+        if (verb == "DeleteSelectedObject") return doc.DeleteSelectedObject();
+        // Links: held off for N seconds from now, resolved by the proxy or by the document's tick.
+        if (verb == "hold") return void(g->linkNotBefore = tp.clock.now + num(0));
+        if (verb == "resolve") return g->ResolveLinks(doc.objects);
+        if (verb == "doc-tick") return doc.Tick();
+        if (verb == "icon") return void(doc.objects[num(0)]->iconRect = {num(1), num(2), num(3), num(4)});
+        // The box: where it lies, drawn as it is, clicked, or sized and drawn by the layout view.
+        if (verb == "box") return void(g->box = {num(0), num(1), num(2), num(3)});
+        if (verb == "state") return void(g->state = num(0));
+        if (verb == "place") return g->PlaceRooms();
+        if (verb == "click") return g->OnClick(num(0), num(1));
+        if (verb == "redraw") {
+            const auto size = g->BoxSize();
+            g->box = {g->box.left, g->box.top, g->box.left + size.width, g->box.top + size.height};
+            return g->PlaceRooms();
+        }
+        ADD_FAILURE() << "unknown step " << verb;
+    }
+    std::string Value(const std::string& key) {
+        std::string out;
+        if (key == "fields") return Dump(*g);
+        if (key == "state") return std::to_string(g->state);
+        if (key == "selected") return std::to_string(g->SelectedRoomIndex());
+        if (key == "box") return Box(*g);
+        if (key == "sent") return Joined(Sent(peer, true));  // since the row began
+        if (key == "accepted") return Joined(peer.AcceptedCommands());
+        if (key == "probes") return g->sent;  // every rcon command with the state it left in
+        if (key == "chains") return "[" + g->chainList + "]";
+        if (key == "password") return g->password;
+        if (key == "console") return Joined(Console(*g));
+        if (key == "rcon") return g->rconPassword;
+        if (key == "sounds") return Joined(tp.sound.played);
+        if (key == "answered") return std::to_string(tp.clock.now - g->lastAnswerTime) + " s ago";
+        if (key == "dialog") {  // every question so far (with the text offered), then every message
+            for (size_t i = 0; i < tp.prompter.prompts.size(); ++i)
+                out += "[" + tp.prompter.prompts[i] + " <" + tp.prompter.initials[i] + ">]";
+            return out + Joined(tp.prompter.messages);
+        }
+        auto n = [](auto v) { return std::to_string(v); };
+        if (key == "links") {  // no automatic link before; room>object of every record with a link
+            out = "from " + n(g->linkNotBefore) + ":";
+            for (size_t i = 0; i < g->rooms.size(); ++i)
+                if (auto* o = g->rooms[i].linkedServer) out += " " + n(i) + ">" + n(doc.objects.Find(o));
+            return out;
+        }
+        if (key == "modified") return std::to_string(doc.IsModified());
+        if (key == "recording")
+            return g->selectedRoom ? g->RecordingName(*g->selectedRoom) : "-";  // the selected room's
+        for (auto& l : g->LinkLines())  // "lines": room>object, solid or dash-dot, from, to
+            out += "[" + n(l.room) + ">" + n(doc.objects.Find(l.target)) + (l.solid ? " solid " : " dash-dot ") +
+                   n(l.from.x) + "," + n(l.from.y) + " " + n(l.to.x) + "," + n(l.to.y) + "]";
+        if (key == "lines") return out;
+        ADD_FAILURE() << "unknown value " << key;
+        return "";
+    }
     // The proxy's fields and its listed rooms (and the hub number of the first record beyond them).
     static std::string Dump(CGTV& g) {
         std::ostringstream o;
@@ -71,212 +180,46 @@ struct GtvTest : DocFixture {
             o << " {" << r.hubNumber << "/" << r.roomState << "/" << r.roomNumber << " [" << r.map << "] ["
               << r.recordingName << "] [" << r.description << "] [" << r.serverAddress << "] " << r.following << " ["
               << g.FollowedPlayerName(r) << "]";
-            for (int p = 0; p < r.playerCount; ++p) o << " " << r.playerNumbers[static_cast<size_t>(p)] << ":" << r.playerNames[static_cast<size_t>(p)];
+            for (int p = 0; p < r.playerCount; ++p)
+                o << " " << r.playerNumbers[static_cast<size_t>(p)] << ":" << r.playerNames[static_cast<size_t>(p)];
             o << "}";
         }
         return o.str();
     }
-};
-
-TEST_F(GtvTest, ManagerAnswerBuildsTheRoomTable) {
-    CGTV* g = AddGtv("");
-    peer.SetHostName("^4Big GTV");
-    peer.SetClients(12, 200);
-    peer.SetChains("10.0.0.7:27970 10.0.0.8:27970 ");
-    peer.SetRooms({Room(3, 1, 0), Room(5, 3, 7)});
-    g->Tick();
-    Settle(*g);
-    EXPECT_EQ(std::tuple(g->state, g->serverName, g->clients, g->clientSlots, g->chainList),
-              std::tuple(2, "^4Big GTV", 12, 200, "10.0.0.7:27970 10.0.0.8:27970 "));
-    EXPECT_EQ(Rooms(*g), (R{{3, 1, 0}, {5, 3, 7}}));
-    g->rooms[0].map = "q3dm6";
-    RunScript("gtv_manager.txt", [&](Row& r) { Deliver(r["deliver"]); }, [&] { return Dump(*g); });
-}
-
-TEST_F(GtvTest, HubAnswerFillsItsRoom) {
-    CGTV* g = AddGtv("");
-    peer.SetRooms({Room(3, 3, 0), Room(8, 1, 0)});
-    g->Tick();
-    Settle(*g);
-    RunScript("gtv_hub.txt", [&](Row& r) { Deliver(r["deliver"]); }, [&] { return Dump(*g); });
-    // An unknown hub changes no room but is an answer (after a time-out: a query left unanswered).
-    peer.SetSilent(true);
-    g->Tick();
-    Settle(*g);
-    tp.clock.Advance(20);
-    g->Tick();
-    EXPECT_EQ(g->state, 1);
-    Deliver("hubInfoResponse\n\\hubNum\\77\\mapName\\x");
-    EXPECT_EQ(std::tuple(g->state, g->lastAnswerTime, g->rooms[0].map), std::tuple(2, tp.clock.now, ""));
-    const GtvHubAnswer h =
-        ParseGtvHubAnswer("hubInfoResponse\n\\hubNum\\-4\\mapName\\maps/maps/x.bsp.bsp\\following\\z");
-    EXPECT_EQ(std::tuple(h.hubNumber, h.map, h.following), std::tuple(-4, "x", 0));
-}
-
-TEST_F(GtvTest, RconProbeLeavesBeforeStateTwoOnlyWithAPassword) {
-    auto* g = AddGtv<ProbeGTV>("secret");
-    peer.SetGtvPassword("^1tv^7pass");
-    g->Tick();  // getManagerInfo
-    doc.output.RunWindow();
-    ASSERT_TRUE(peer.WaitForText("getManagerInfo", 3s));
-    ASSERT_TRUE(tp.loop.RunUntil([&] { return g->state != 1; }, 3s));
-    EXPECT_EQ(g->sent, (std::vector<std::pair<std::string, std::int32_t>>{{"gtv_follow", 1}}));  // sent in state 1
-    EXPECT_EQ(g->state, 2);
-    Settle(*g);
-    EXPECT_EQ(g->state, 3);  // the probe's console answer proved the password
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"getManagerInfo", "rcon \"secret\" gtv_follow"}));
-    g->Tick();
-    g->Tick();  // phase 2: gtv_password
-    Settle(*g);
-    EXPECT_EQ(std::tuple(g->password, Console(*g).back()),
-              std::tuple("tvpass", "\"gtv_password\" is:\"tvpass\" default:\"\""));
-    for (int i = 0; i < 3; ++i) g->Tick();  // answers in state 2 or 3 send no probe
-    Settle(*g);
-    EXPECT_EQ(std::tuple(g->state, peer.CountText("rcon \"secret\" gtv_follow")), std::tuple(3, 1u));
-    // Silence after a query left, then the first answer probes again.
-    peer.SetSilent(true);
-    g->Tick();
-    Settle(*g);
-    tp.clock.Advance(11);
-    g->Tick();
-    EXPECT_EQ(g->state, 1);
-    peer.SetSilent(false);
-    Deliver("managerInfoResponse\n\\numHubs\\0");
-    Settle(*g);
-    EXPECT_EQ(std::tuple(g->state, peer.CountText("rcon \"secret\" gtv_follow")), std::tuple(3, 2u));
-    std::string pw = "x";
-    EXPECT_FALSE(ParseGtvPasswordLine("\"gtv_password\" is: \"a\"", pw));
-}
-
-TEST_F(GtvTest, NoProbeWithoutAnRconPasswordAndARefusalWithTheSoundOff) {
-    CGTV* g = AddGtv("");
-    for (int i = 0; i < 5; ++i) g->Tick();
-    Settle(*g);
-    EXPECT_EQ(Texts(), std::vector<std::string>{"getManagerInfo"});
-    Deliver("print\nhello\n");
-    EXPECT_EQ(g->state, 2);
-    g->rconPassword = "secret";
-    doc.sound.sound.enabled = 0;  // the protection still applies, silently
-    Deliver("print\n^1Bad rconpassword.^7\nBad rconpassword. again\n");
-    EXPECT_EQ(std::tuple(g->rconPassword, tp.sound.played.size(), g->state), std::tuple("", 0u, 2));
-}
-
-// A GTV box at (100, 200) with three rooms, the middle one in room state 2.
-struct RoomsTest : ::testing::Test {
-    TestPlatform tp;
-    CGTV g{tp.platform};
-    RoomsTest() {
-        g.state = 2;
-        g.box = {100, 200, 220, 278};
-        g.roomCount = 3;
-        for (int i = 0; i < 3; ++i) {
-            g.rooms[static_cast<size_t>(i)].hubNumber = i + 1;
-            g.rooms[static_cast<size_t>(i)].roomState = i + 1;
-        }
-        g.rooms[2].playerCount = 2;
-        g.rooms[2].playerNames[0] = "Alpha";
-        g.rooms[2].playerNames[1] = "Bravo";
-        g.PlaceRooms();
-    }
-    void Redraw() {  // the layout view sizes the box and draws it
-        const auto size = g.BoxSize();
-        g.box.right = g.box.left + size.width;
-        g.box.bottom = g.box.top + size.height;
-        g.PlaceRooms();
+    // The box: folded or not, the selected room and what it offers, the box, its expand box, the first three
+    // rooms' bands, whether any other room is drawn, and the third room's anchor.
+    static std::string Box(CGTV& g) {
+        std::ostringstream o;
+        auto rect = [&](const CRect& r) { o << " " << r.left << "," << r.top << "," << r.right << "," << r.bottom; };
+        o << g.expanded << " " << g.SelectedRoomIndex() << " " << g.CanRecord() << " " << g.GetPlayerNameCount() << " "
+          << (g.GetPlayerNames() ? (*g.GetPlayerNames())[1] : "-") << " " << g.BoxSize().width << "x"
+          << g.BoxSize().height;
+        rect(g.box);
+        rect(g.expandBox);
+        for (int i = 0; i < 3; ++i) rect(g.rooms[static_cast<size_t>(i)].band);
+        const bool rest = std::all_of(g.rooms.begin() + 3, g.rooms.end(), [](auto& r) { return r.band == CRect{}; });
+        o << (rest ? " rest-empty " : " rest-drawn ") << g.rooms[2].anchor.x << "," << g.rooms[2].anchor.y;
+        return o.str();
     }
 };
 
-// The box after each step: folded or not, the selected room and what it offers, the box, its expand box and
-// the rooms' bands.
-std::string Box(CGTV& g) {
-    std::ostringstream o;
-    auto rect = [&](const CRect& r) { o << " " << r.left << "," << r.top << "," << r.right << "," << r.bottom; };
-    o << g.expanded << " " << g.SelectedRoomIndex() << " " << g.CanRecord() << " " << g.GetPlayerNameCount() << " "
-      << (g.GetPlayerNames() ? (*g.GetPlayerNames())[1] : "-") << " " << g.BoxSize().width << "x" << g.BoxSize().height;
-    rect(g.box);
-    rect(g.expandBox);
-    for (int i = 0; i < 3; ++i) rect(g.rooms[static_cast<size_t>(i)].band);
-    o << (std::all_of(g.rooms.begin() + 3, g.rooms.end(), [](auto& r) { return r.band == CRect{}; }) ? " rest-empty" : " rest-drawn");
-    o << " " << g.rooms[2].anchor.x << "," << g.rooms[2].anchor.y;
-    return o.str();
+TEST_P(GtvTest, Script) {
+    Run(GetParam());
 }
-
-TEST_F(RoomsTest, ClicksFoldUnfoldAndSelect) {
-    RunScript("gtv_rooms.txt", [&](Row& r) {
-        if (r.count("state")) g.state = std::stoi(r["state"]);
-        if (r.count("select")) g.selectedRoom = &g.rooms[0];
-        if (r.count("place")) g.PlaceRooms();
-        if (r.count("click")) g.OnClick(std::stoi(r["click"]), std::stoi(r["click"].substr(r["click"].find(' '))));
-        if (r.count("redraw")) Redraw();
-    }, [&] { return Box(g); });
-    g.expanded = 1;  // unfolded without rooms: 120 x 83
-    g.roomCount = 0;
-    EXPECT_EQ(g.BoxSize().height, 83);
-}
-
-TEST_F(RoomsTest, RecordingAndFollowedNames) {
-    tp.clock.now = 1052083859;  // 21:30:59 on 4 May 2003 (local time is UTC here)
-    CGTVRoom& r = g.rooms[0];
-    r.map = "q3dm17";
-    r.playerCount = 3;
-    for (auto [i, name, number] : {std::tuple{0, "Alpha", 4}, {1, "GTV-relay", 5}, {2, "Bravo", 9}}) {
-        r.playerNames[static_cast<size_t>(i)] = name;
-        r.playerNumbers[static_cast<size_t>(i)] = number;
-    }
-    r.following = 5;  // following a relay: no player in brackets
-    EXPECT_EQ(std::tuple(g.RecordingName(r), g.FollowedPlayerName(r)),
-              std::tuple("2003-05-04_21h30_q3dm17_Alpha_Bravo", "GTV-relay"));
-    // Only proxies: date, time and map. Names are cleaned for a file name.
-    r.playerNames[0] = "GTV";
-    r.playerNames[2] = "GTV2";
-    EXPECT_EQ(g.RecordingName(r), "2003-05-04_21h30_q3dm17");
-    r.playerNames[0] = "gtv sp@ce/é";
-    r.map = "maps/x";
-    EXPECT_EQ(g.RecordingName(r), "2003-05-04_21h30_mapsx_gtvsp@ce");
-}
-
-TEST_F(GtvTest, FollowAndRoomCommands) {
-    peer.SetRooms({Room(3, 3, 0, {{0, "^1Alpha"}, {4, "Bravo"}}), Room(12, 3, 0)});
-    CGTV* g = AddGtv("secret");
-    g->Tick();  // manager
-    Settle(*g);
-    g->Tick();  // hubs
-    Settle(*g);
-    peer.ClearReceived();
-    g->Follow("Bravo");  // no selected room
-    g->selectedRoom = &g->rooms[0];
-    for (auto name : {"Charlie", "bravo", "^1Alpha"}) g->Follow(name);  // the table holds names without colours
-    Settle(*g);
-    EXPECT_TRUE(Texts().empty());
-    g->Follow("Bravo");
-    Settle(*g);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"rcon \"secret\" gtv_follow 4 3", "gethubinfo 3"}));
-    EXPECT_EQ(std::tuple(g->rooms[0].following, g->FollowedPlayerName(g->rooms[0])), std::tuple(4, "Bravo"));
-    g->SendDescription(g->rooms[1], "Grand \"final\"");
-    g->SendStartRecord(g->rooms[1], "demo_x");
-    g->SendStopRecord(g->rooms[1]);
-    g->SendCloseRoom(g->rooms[0]);
-    g->SendPassword("");
-    g->SendPassword("up");
-    Settle(*g);
-    EXPECT_EQ(
-        peer.AcceptedCommands(),
-        (std::vector<std::string>{"gtv_follow 4 3", "gtv_description 12 \"Grand \"final\"\"", "gtv_record demo_x 12",
-                                  "gtv_stoprecord 12", "gtv_disconnect 3", "password up"}));
-    // A selection left beyond the rooms the proxy lists is dropped.
-    g->selectedRoom = &g->rooms[1];
-    for (int i = 0; i < 4; ++i) g->Tick();  // phase 0 again
-    Settle(*g);
-    EXPECT_EQ(std::tuple(g->roomCount, g->rooms[0].hubNumber, g->selectedRoom), std::tuple(1, 12, nullptr));
-}
+INSTANTIATE_TEST_SUITE_P(Gtv, GtvTest,
+                         ::testing::Values("gtv_manager.txt", "gtv_hub.txt", "gtv_probe.txt", "gtv_noprobe.txt",
+                                           "gtv_commands.txt", "gtv_drop.txt", "gtv_links.txt", "gtv_rooms.txt"),
+                         [](const auto& file) { return Split(file.param, '.')[0]; });
 
 TEST_F(GtvTest, AutoRecordFollowsTheLinkedQuake3Match) {
     tp.clock.now = 1'000'020;  // the recording names below share one minute
     sim::CQ3Peer q3peer;
     auto* q3 = Add<CQ3Server>("127.0.0.1", q3peer.Port(), "Servers", "secret");
-    sim::GTVPeerRoom live = Room(3, 3, 0, {{0, "Alpha"}, {1, "GTV-relay"}, {4, "Bravo"}}, q3peer.Address());
-    live.following = 0;
-    peer.SetRooms({live, Room(4, 2, 0, {{0, "Alpha"}}, q3peer.Address()), Room(6, 3, 0, {}, "127.0.0.1:1")});
+    const std::string game = " @" + q3peer.Address();
+    auto rooms =
+        PeerRooms("3/3/0 0:Alpha 1:GTV-relay 4:Bravo" + game + ", 4/2/0 0:Alpha" + game + ", 6/3/0 @127.0.0.1:1");
+    rooms[0].following = 0;
+    peer.SetRooms(rooms);
     CGTV* g = AddGtv("secret");
     auto tick = [&] {
         tp.clock.Advance(1);
@@ -319,82 +262,6 @@ TEST_F(GtvTest, AutoRecordFollowsTheLinkedQuake3Match) {
     q3peer.SetScoreTime("1:00");
     for (int i = 0; i < 8; ++i) tick();
     EXPECT_EQ(std::tuple(q3->matchRunning, records("gtv_record")), std::tuple(1, started));
-}
-
-TEST_F(GtvTest, DropConnectsTheProxyToItsTarget) {
-    CGTV* p = AddGtv("secret");  // in Local TV, zone LAN Local
-    auto* sameZone = Add<CGTV>("127.0.0.1", 1, "Servers");
-    sameZone->password = "pw1";
-    auto* otherZone = Add<CGTV>("127.0.0.1", 2, "Internet TV");
-    otherZone->password = "pw2";
-    otherZone->externalHost = "127.0.0.9";
-    otherZone->externalPort = 27971;
-    auto* noPassword = Add<CGTV>("127.0.0.1", 3, "Internet TV");
-    noPassword->externalHost = "127.0.0.8";
-    noPassword->externalPort = 27972;
-    auto* q3 = Add<CQ3Server>("127.0.0.1", 27960, "Servers");
-    q3->password = "serverpw";
-    for (CCommonObject* target : std::vector<CCommonObject*>{nullptr, sameZone, otherZone, noPassword, q3})
-        p->OnDrop(target);
-    sameZone->group = nullptr;  // no group counts as another zone
-    sameZone->externalHost = "127.0.0.7";
-    sameZone->externalPort = 5;
-    p->OnDrop(sameZone);
-    Settle(*p);
-    EXPECT_EQ(peer.AcceptedCommands(),
-              (std::vector<std::string>{"password pw1", "gtv_connect 127.0.0.1:1 pw1", "password pw2",
-                                        "gtv_connect 127.0.0.9:27971 pw2", "gtv_connect 127.0.0.8:27972 ",
-                                        "gtv_connect 127.0.0.1:27960", "password pw1", "gtv_connect 127.0.0.7:5 pw1"}));
-    EXPECT_TRUE(tp.prompter.messages.empty());  // no "Drop on" message
-}
-
-TEST_F(GtvTest, LinksMatchesAndDeletion) {
-    auto* q3 = Add<CQ3Server>("127.0.0.1", 27960, "Servers");
-    auto* upstream = Add<CGTV>("127.0.0.1", 2, "Internet TV");
-    upstream->externalHost = "127.0.0.9";
-    upstream->externalPort = 27971;
-    CGTV* g = AddGtv("");
-    g->roomCount = 4;
-    g->rooms[0].serverAddress = q3->AddressString();
-    g->rooms[1].serverAddress = "127.0.0.9:27971";
-    g->rooms[2].serverAddress = "127.0.0.1:9";  // nobody
-    g->rooms[3].serverAddress = q3->AddressString();
-    g->rooms[3].roomState = 2;
-    g->linkNotBefore = tp.clock.now + 10;
-    g->ResolveLinks(doc.objects);  // held off
-    tp.clock.now += 10;
-    g->ResolveLinks(doc.objects);  // not earlier than now yet
-    EXPECT_EQ(g->rooms[0].linkedServer, nullptr);
-    tp.clock.now += 1;
-    g->ResolveLinks(doc.objects);
-    EXPECT_EQ(std::tuple(g->rooms[0].linkedServer, g->rooms[1].linkedServer, g->rooms[2].linkedServer,
-                         g->rooms[3].linkedServer),
-              std::tuple(q3, upstream, nullptr, q3));
-    g->rooms[0].serverAddress = "127.0.0.1:9";  // an existing link is kept when the address changes
-    g->ResolveLinks(doc.objects);
-    EXPECT_EQ(g->rooms[0].linkedServer, q3);
-    // Link lines: none in state 1; from the icon's centre; solid only when the address matches.
-    g->iconRect = {36, 0, 84, 48};
-    q3->iconRect = {10, 500, 58, 548};
-    g->state = 1;
-    EXPECT_TRUE(g->LinkLines().empty());
-    g->state = 2;
-    const auto lines = g->LinkLines();
-    ASSERT_EQ(lines.size(), 2u);  // the hidden room draws nothing
-    EXPECT_EQ(std::tuple(lines[0].room, lines[0].target, lines[0].solid, lines[0].from, lines[0].to, lines[1].room,
-                         lines[1].solid),
-              std::tuple(0, static_cast<CCommonObject*>(q3), false, CGTVRoom::Point{60, 24}, CGTVRoom::Point{34, 524},
-                         1, true));  // the second through the external address
-    // Deleting the game server clears exactly the rooms that relayed it, stale records included.
-    g->rooms[20].linkedServer = q3;
-    for (auto& o : doc.objects) o->OnObjectDeleted(q3);
-    EXPECT_EQ(std::tuple(g->rooms[0].linkedServer, g->rooms[3].linkedServer, g->rooms[20].linkedServer,
-                         g->rooms[1].linkedServer),
-              std::tuple(nullptr, nullptr, nullptr, upstream));
-    // The document's linking pass, every sixth tick, links them again to another matching object.
-    g->rooms[0].serverAddress = "127.0.0.1:2";
-    for (int i = 0; i < 6; ++i) doc.Tick();
-    EXPECT_EQ(g->rooms[0].linkedServer, upstream);
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
 // The document modules: the VuzuVed status page (template cutting, rows, totals, peaks, signature, the
 // upload schedule) as golden rows of template, layout and page, and the GTV network detection (chain
 // lists, group choice, the ten-tick schedule, the no-zone message and its re-entry).
-#include "ftp/ftpengine.h"
-#include "modules/modulehost.h"
 #include "modules/netdetect.h"
 #include "modules/vuzuved.h"
+#include "monitor_fixture.h"
 #include "monitors/halflife/hlserver.h"
 #include "monitors/halflife/hltv.h"
-#include "monitor_fixture.h"
 #include "monitors/quake3/gtv.h"
 
 namespace orv {
@@ -18,61 +16,32 @@ using test::WriteFile;
 constexpr Time kSignTime = 1083791109;  // 2004-05-05 21:05:09, local time read as UTC
 const std::string kInternalError = "CHLTV::CheckAutoRecord() : Internal error, report this bug to the author";
 
-// A module host without a document: its own lists, an FTP engine never started (jobs wait in its
-// queue), the test platform's prompter and clock.
-class FakeHost : public IModuleHost {
-public:
-    explicit FakeHost(test::TestPlatform& tp) : m_tp(tp), m_ftp(tp.prompter) {}
-    const CObjectList& ObjectList() const override { return objects; }
-    const CGroupObList& GroupList() const override { return groups; }
-    const CZoneObList& ZoneList() const override { return zones; }
-    CCommonObject* FindObject(const std::string&, std::uint32_t) const override { return nullptr; }
-    CCommonObject* AddDetectedGTV(const CDetectedGTV&) override { return nullptr; }
-    CGroup* AppendGroup(std::unique_ptr<CGroup> group) override { return groups.Append(std::move(group)); }
-    void UpdateAllViews(int) override {}
-    bool AdminBotEnabled() const override { return adminBot; }
-    CFtpEngine& FtpEngine() override { return m_ftp; }
-    IPrompter& Prompter() override { return m_tp.prompter; }
-    IClock& Clock() override { return m_tp.clock; }
+// The page of a document whose FTP engine is stopped (its jobs wait in the queue), over objects that are
+// only listed (no sockets).
+struct PageTest : test::DocFixture {
+    CModuleVuzuVed page;
+    PageTest() {
+        tp.clock.now = kSignTime;
+        doc.ftp.Stop();
+    }
     template <class T>
     T* Add() {
-        return static_cast<T*>(objects.Append(std::make_unique<T>(m_tp.platform)));
+        return static_cast<T*>(doc.objects.Append(std::make_unique<T>(tp.platform)));
     }
-    CObjectList objects;
-    CGroupObList groups;
-    CZoneObList zones;
-    bool adminBot = false;
-
-private:
-    test::TestPlatform& m_tp;
-    CFtpEngine m_ftp;
-};
-
-struct PageTest : ::testing::Test {
-    test::TestPlatform tp;
-    FakeHost host{tp};
-    CModuleVuzuVed page;
-    PageTest() { tp.clock.now = kSignTime; }
     // An HLTV proxy under rcon control, exported.
     CHLTV* Proxy(std::int32_t spectators, std::int32_t slots = 10, float bandwidth = 0.0f) {
-        CHLTV* tv = host.Add<CHLTV>();
-        tv->host = "127.0.0.1";
-        tv->state = CCommonObject::kStateRcon;
-        tv->spectators = spectators;
-        tv->spectatorSlots = slots;
-        tv->outgoingBandwidth = bandwidth;
+        CHLTV* tv = Add<CHLTV>();
+        std::tie(tv->host, tv->state, tv->spectators, tv->spectatorSlots, tv->outgoingBandwidth) =
+            std::tuple("127.0.0.1", CCommonObject::kStateRcon, spectators, slots, bandwidth);
         return tv;
     }
     CGTV* Gtv(std::int32_t clients, std::int32_t slots, const std::string& name = "") {
-        CGTV* gtv = host.Add<CGTV>();
-        gtv->state = CCommonObject::kStateMonitor;
-        gtv->exportToWeb = 1;
-        gtv->clients = clients;
-        gtv->clientSlots = slots;
-        gtv->serverName = name;
+        CGTV* gtv = Add<CGTV>();
+        std::tie(gtv->state, gtv->exportToWeb, gtv->clients, gtv->clientSlots, gtv->serverName) =
+            std::tuple(CCommonObject::kStateMonitor, 1, clients, slots, name);
         return gtv;
     }
-    std::string Generate(const std::string& t) { return page.GeneratePageFromTemplate(host, t); }
+    std::string Generate(const std::string& t) { return page.GeneratePageFromTemplate(doc, t); }
 };
 
 const std::string kStats =
@@ -87,11 +56,11 @@ TEST_F(PageTest, TemplatesGiveTheirPages) {
     auto rows = test::Rows("page_templates.txt");
     const std::string sign = rows[0]["sign"];
     for (auto& row : std::span(rows).subspan(1)) {
-        if (row["objects"] == "listed" && host.objects.size() == 0) {
+        if (row["objects"] == "listed" && doc.objects.size() == 0) {
             Proxy(5);
             Proxy(9)->exportToWeb = 0;
-            Proxy(11)->state = CCommonObject::kStateMonitor;           // answering, but not under rcon control
-            host.Add<CHLServer>()->state = CCommonObject::kStateRcon;  // game servers are never listed
+            Proxy(11)->state = CCommonObject::kStateMonitor;      // answering, but not under rcon control
+            Add<CHLServer>()->state = CCommonObject::kStateRcon;  // game servers are never listed
             Proxy(7);
             Gtv(2, 8, "GTV Hub");
         }
@@ -103,19 +72,17 @@ TEST_F(PageTest, TemplatesGiveTheirPages) {
 }
 
 TEST_F(PageTest, StatisticsTotalsPeaksAndPercentages) {
-    // 10 HLTV slots in total against a stored peak of 12: 120 %. Bandwidth 400 + 600 prints as 8.000.
-    page.peakHlSpectators = 12;
-    page.peakGtvSpectators = 2;
+    // 10 HLTV slots in total against a stored peak of 12: 120 %. Bandwidth 400 + 600 prints as 8.000. The
+    // peaks shown are the ones stored.
+    std::tie(page.peakHlSpectators, page.peakGtvSpectators) = std::tuple(12, 2);
     Proxy(1, 6, 400.0f);
     Proxy(2, 4, 600.0f);
     Gtv(3, 8);
     EXPECT_EQ(Generate(kStats), "3|10|12|120|8.000|8.000|3|8|3|37");
-    EXPECT_EQ(std::tuple(page.peakHlSpectators, page.peakHlBandwidth, page.peakGtvSpectators, page.peakGtvBandwidth),
-              std::tuple(12, 1000.0, 3, 0.0));
-    host.objects.Clear();  // the peaks carry over when the audience shrinks
+    doc.objects.Clear();  // the peaks carry over when the audience shrinks
     Proxy(1, 5, 250.0f);
     EXPECT_EQ(Generate(kStats), "1|5|12|240|2.000|8.000|0|0|3|-");
-    host.objects.Clear();  // a bandwidth not yet reported counts as -1
+    doc.objects.Clear();  // a bandwidth not yet reported counts as -1
     Proxy(0, 1, -1.0f);
     Proxy(0, 1, 1001.0f);
     EXPECT_EQ(Generate("[SECTION_STATS][#TOTAL_HL_BANDWIDTH][/SECTION_STATS]"), "8.000");
@@ -125,35 +92,26 @@ TEST_F(PageTest, StatisticsTotalsPeaksAndPercentages) {
 }
 
 TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
+    // The name the proxy reports, not the address entered; values from the network are escaped.
     CHLTV* tv = Proxy(12, 128);
-    tv->externalHost = "tv.example.org";
-    tv->externalPort = 27021;
-    tv->serverName = "Final <TV>";  // the name the proxy reports, not the address entered; network values escaped
-    tv->map = "de_'dust2";
-    tv->playerNameCount = 3;
-    tv->delay = 30.0f;
-    tv->teamTags = "[A&B]x, CD|y";
-    tv->serverAddress = "127.0.0.1:27015";
-    CHLServer* game = host.Add<CHLServer>();
-    game->teamAName = "Al\"pha";
-    game->teamBName = "Beta";
-    game->teamASet1 = 10;
-    game->teamASet2 = 6;
-    game->teamBSet1 = 5;
-    game->teamBSet2 = 9;
-    game->matchState = 2;
+    std::tie(tv->externalHost, tv->externalPort, tv->serverName, tv->map, tv->playerNameCount, tv->delay,
+             tv->teamTags) = std::tuple("tv.example.org", 27021, "Final <TV>", "de_'dust2", 3, 30.0f, "[A&B]x, CD|y");
+    CHLServer* game = Add<CHLServer>();
+    std::tie(game->teamAName, game->teamBName, game->teamASet1, game->teamASet2, game->teamBSet1, game->teamBSet2) =
+        std::tuple("Al\"pha", "Beta", 10, 6, 5, 9);
     CHLTV* upstream = Proxy(0);
     upstream->exportToWeb = 0;
     upstream->linkedServer = game;
-    CGTV* other = host.Add<CGTV>();
+    CGTV* other = Add<CGTV>();
     // One row each (golden file): the relayed match; through a chain; no match (no clans); an unknown match
     // state; AdminBot off (team tags); relaying nothing known; no upstream address; a chain ending at another kind.
     std::string pages;
+    using V = std::tuple<bool, CCommonObject*, int, const char*>;
+    const char* up = "127.0.0.1:27015";
     for (auto [adminBot, link, matchState, address] :
-         {std::tuple{true, static_cast<CCommonObject*>(game), 2, "127.0.0.1:27015"}, {true, upstream, 0, "127.0.0.1:27015"},
-          {true, upstream, 7, "127.0.0.1:27015"}, {false, game, 2, "127.0.0.1:27015"}, {true, nullptr, 2, "127.0.0.1:27015"},
-          {true, game, 2, ""}, {true, other, 2, "127.0.0.1:27015"}}) {
-        host.adminBot = adminBot;
+         {V{true, game, 2, up}, V{true, upstream, 0, up}, V{true, upstream, 7, up}, V{false, game, 2, up},
+          V{true, nullptr, 2, up}, V{true, game, 2, ""}, V{true, other, 2, up}}) {
+        doc.adminBot.enabled = adminBot;
         tv->linkedServer = link;
         game->matchState = matchState;
         tv->serverAddress = address;
@@ -165,24 +123,19 @@ TEST_F(PageTest, HltvRowTellsTheRelayedMatchOrTheTeamTags) {
 
 TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     CGTV* gtv = Gtv(17, 64, "GTV One");
-    gtv->externalHost = "gtv.example.org";
-    gtv->externalPort = 27971;
-    gtv->roomCount = 3;
+    std::tie(gtv->externalHost, gtv->externalPort, gtv->roomCount) = std::tuple("gtv.example.org", 27971, 3);
     auto room = [&](int i, int hub, int state, int number, const char* description, int following) {
         CGTVRoom& r = gtv->rooms[static_cast<size_t>(i)];
-        std::tie(r.hubNumber, r.roomState, r.roomNumber, r.description, r.following) =
-            std::tuple(hub, state, number, description, following);
-        r.playerNumbers[0] = 4;
-        r.playerNames[0] = "Al<pha>";
-        r.playerCount = 1;
+        std::tie(r.hubNumber, r.roomState, r.roomNumber, r.description, r.following, r.playerNumbers[0],
+                 r.playerNames[0], r.playerCount) =
+            std::tuple(hub, state, number, description, following, 4, "Al<pha>", 1);
     };
     room(0, 3, 1, 0, "<Final>", 4);  // values from the network are escaped  // room number 0: named by its hub number
     room(1, 4, 2, 0, "Hidden", 4);
     room(2, 5, 3, 7, "Semi", -1);
     Gtv(1, 1)->state = CCommonObject::kStateTimeout;  // not answering: not listed
     CGTV* bare = Gtv(0, 8, "GTV Two");
-    bare->externalHost = "127.0.0.3";
-    bare->externalPort = 27970;
+    std::tie(bare->externalHost, bare->externalPort) = std::tuple("127.0.0.3", 27970);
     const std::string t =
         "[SECTION_GTV]<g>[SECTION_GTV_LOOP]<tr>[#HOSTNAME]|[#IP]|[#NBSPEC]/[#NBSPECMAX]|[#CLANS]|[#INFO]</tr>"
         "[/SECTION_GTV_LOOP]</g>[/SECTION_GTV]";
@@ -192,211 +145,135 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     EXPECT_EQ(Generate(t), "");
 }
 
+// The template file's lines are joined; the job goes to port 21 (what reaches the FTP server, and the missing
+// template's message and kept page, are the headless page run's).
 TEST_F(PageTest, TemplateFileUploadJobAndSchedule) {
     test::TempDir dir{"orvane-modules"};
     WriteFile(dir.path / "web_template.html",
               "<html>\r\n[SECTION_ALWAYS]\r\n<h1>B</h1>\n<p>\rnow</p>\n[/SECTION_ALWAYS]\n");
     page.local.templateFolder = dir.path.string();
-    page.server = "127.0.0.1";
-    page.login = "operator";
-    page.password = "pw";
-    page.remoteFilename = "/www/status.html";
-    const auto job = page.MakeJob(host);
-    EXPECT_EQ(
-        std::tuple(job->server, job->port, job->user, job->password, job->remotePath, job->content, job->kind),
-        std::tuple("127.0.0.1", 21, "operator", "pw", "/www/status.html", "<h1>B</h1><p>\rnow</p>", 0));
-    // The second enabled tick uploads, then every interval; below 1 counts as 30; disabled holds the count.
+    const auto job = page.MakeJob(doc);
+    EXPECT_EQ(std::tuple(job->port, job->content, job->kind), std::tuple(21, "<h1>B</h1><p>\rnow</p>", 0));
+    // The second enabled tick uploads, then every interval; below 1 counts as 30; disabled holds the count
+    // (-1: the count goes on from the row before).
     int pages = 0;
-    auto uploads = [&](int n) {
-        std::vector<int> at;
-        for (int i = 1; i <= n; ++i) {
-            const auto queued = host.FtpEngine().PendingCount();
+    using Row = std::tuple<int, int, int, int, const char*>;
+    for (auto [enabled, interval, from, ticks, expected] :
+         {Row{0, 3, 0, 10, ""}, Row{1, 3, -1, 5, " 2 5"}, Row{0, 3, -1, 7, ""}, Row{1, 3, -1, 3, " 3"},
+          Row{1, 4, 0, 14, " 2 6 10 14"}, Row{1, 0, 0, 63, " 2 32 62"}, Row{1, -5, 0, 33, " 2 32"},
+          Row{1, 1, 0, 4, " 2 3 4"}}) {
+        std::tie(page.enabled, page.interval) = std::tuple(enabled, interval);
+        if (from >= 0) page.tickCounter = from;
+        std::string at;
+        for (int i = 1; i <= ticks; ++i) {
+            const auto queued = doc.ftp.PendingCount();
             page.remoteFilename = "/page" + std::to_string(++pages) + ".html";  // none replaces a waiting one
-            page.Tick(host);
-            if (host.FtpEngine().PendingCount() != queued) at.push_back(i);
+            page.Tick(doc);
+            if (doc.ftp.PendingCount() != queued) at += " " + std::to_string(i);
         }
-        return at;
-    };
-    page.interval = 3;
-    EXPECT_EQ(uploads(10), std::vector<int>{});
-    page.enabled = 1;
-    EXPECT_EQ(uploads(5), (std::vector<int>{2, 5}));
-    page.enabled = 0;
-    const std::int32_t held = page.tickCounter;
-    EXPECT_EQ(uploads(7), std::vector<int>{});
-    EXPECT_EQ(page.tickCounter, held);
-    for (auto [interval, ticks, expected] : {std::tuple{4, 14, std::vector<int>{2, 6, 10, 14}},
-                                             {0, 63, {2, 32, 62}},
-                                             {-5, 33, {2, 32}},
-                                             {1, 4, {2, 3, 4}}}) {
-        page.enabled = 1;
-        page.tickCounter = 0;
-        page.interval = interval;
-        EXPECT_EQ(uploads(ticks), expected) << interval;
+        EXPECT_EQ(at, expected) << interval;
     }
-    // A newer page for the same remote file replaces the one still waiting.
-    const auto queued = host.FtpEngine().PendingCount();
-    page.remoteFilename = "/www/status.html";
-    page.Upload(host);
-    page.Upload(host);
-    EXPECT_EQ(host.FtpEngine().PendingCount(), queued + 1);
-    // A missing template: the message once, and no page at all to replace the live one.
-    page.local.templateFolder = (dir.path / "nowhere").string();
-    EXPECT_EQ(uploads(4), std::vector<int>{});
-    EXPECT_EQ(page.MakeJob(host), nullptr);
-    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>{"Unable to open template file web_template.html. Please "
-                                                             "put it on same dir that this program"});
+    // A newer page for the same remote file (the last tick's) replaces the one still waiting.
+    const auto queued = doc.ftp.PendingCount();
+    page.Upload(doc);
+    EXPECT_EQ(doc.ftp.PendingCount(), queued);
     // Loading settings keeps the local setup.
     CModuleVuzuVed loaded;
     loaded.interval = 45;
     page = loaded;
-    EXPECT_EQ(std::tuple(page.interval, page.local.templateFolder), std::tuple(45, (dir.path / "nowhere").string()));
+    EXPECT_EQ(std::tuple(page.interval, page.local.templateFolder), std::tuple(45, dir.path.string()));
 }
 
 struct DetectTest : test::DocFixture {
-    CZone *lan, *internet;
     test::HintView view;
     DetectTest() {
         doc.AddView(&view);
-        lan = doc.zones[0];
-        internet = doc.zones[1];
         doc.networkDetect.enabled = 1;
-        doc.networkDetect.targetZone = lan;
+        doc.networkDetect.targetZone = doc.zones[0];
     }
-    // A GTV proxy on 127.0.0.<last>, answering with the chain list.
-    CGTV* Reporter(int last, CGroup* group, const std::string& chains) {
+    CZone* Zone(const std::string& name) {
+        for (auto& z : doc.zones)
+            if (z->name == name) return z.get();
+        return nullptr;
+    }
+    // A GTV or HLTV proxy in a group, in a state, a GTV proxy with its chain list: kind|host:port|group|state|list.
+    void AddObject(const std::string& text) {
+        auto f = test::Split(text, '|');
         CObjectValues values;
-        values.host = "127.0.0." + std::to_string(last);
-        values.port = 27970;
-        values.group = group;
-        values.exportToWeb = 0;
-        auto* gtv = static_cast<CGTV*>(doc.AddObjectOfKind(CObjectKind::GTV, values));
-        gtv->state = CCommonObject::kStateMonitor;
-        gtv->chainList = chains;
-        gtv->lastAnswerTime = tp.clock.now;
-        return gtv;
+        std::tie(values.host, values.port, values.group) =
+            std::tuple(std::string(UpTo(f[1], ":")), ToInt(After(f[1], ":")), Group(f[2]));
+        CCommonObject* o = doc.AddObjectOfKind(f[0] == "gtv" ? CObjectKind::GTV : CObjectKind::HLTV, values);
+        ASSERT_NE(o, nullptr) << text;
+        o->state = std::stoi(f[3]);
+        if (auto* gtv = dynamic_cast<CGTV*>(o)) gtv->chainList = f[4];
     }
-    CGTV* Found(const std::string& host, std::uint32_t port = 27970) {
-        return dynamic_cast<CGTV*>(doc.FindObject(host, port));
-    }
-    int Pass() { return doc.networkDetect.DetectionPass(doc); }
 };
 
-TEST_F(DetectTest, ProxyReportedTwiceIsAddedOnceIntoANewAutoGroupOfTheNextLevel) {
-    doc.networkDetect.targetZone = internet;  // its only group, "Internet TV", is at level 1
-    doc.networkDetect.exportNewToWeb = 1;
-    Reporter(2, Group("Internet TV"), "127.0.0.9:0027980 ");
-    Reporter(3, Group("Internet TV"), "127.0.0.9:027980");  // the last entry needs no space
-    doc.lastAddress = "10.1.1.1";
-    const size_t groups = doc.groups.size();
-    EXPECT_EQ(Pass(), 1);
-    CGTV* added = Found("127.0.0.9", 27980);
-    ASSERT_NE(added, nullptr);
-    EXPECT_EQ(std::tuple(doc.objects.size(), doc.groups.size(), doc.groups.Tail()->name, doc.groups.Tail()->level,
-                         doc.groups.Tail()->zone, added->group),
-              std::tuple(3u, groups + 1, "Auto", 2, internet, doc.groups.Tail()));
-    EXPECT_EQ(std::tuple(added->externalHost, added->externalPort, added->exportToWeb, added->autoRecord,
-                         added->expanded, added->rconPassword, doc.lastAddress),
-              std::tuple("127.0.0.9", 27980u, 1u, 0u, 0, "", "10.1.1.1"));
-    EXPECT_TRUE(tp.prompter.messages.empty());  // the second report found it: no duplicate message
-    ASSERT_FALSE(view.hints.empty());
-    EXPECT_EQ(view.hints.back(), 0);
-    view.hints.clear();
-    EXPECT_EQ(Pass(), 0);  // everything in place
-    EXPECT_EQ(std::tuple(doc.groups.size(), view.hints.size()), std::tuple(groups + 1, 0u));
-}
-
-TEST_F(DetectTest, GroupChoice) {
-    // In the target zone: the existing group of the next level.
-    CGTV* reporter = Reporter(2, Group("Servers"), "127.0.0.9:27970 ");
-    EXPECT_EQ(Pass(), 1);
-    EXPECT_EQ(std::tuple(Found("127.0.0.9")->group, Found("127.0.0.9")->exportToWeb),
-              std::tuple(Group("Local TV"), 0u));
-    // From outside the zone: its lowest-level group.
-    CZone* target = doc.AddZone("Target", 3);
-    doc.AddGroup("Third", target, 3);
-    CGroup* level2 = doc.AddGroup("Second", target, 2);
-    doc.networkDetect.targetZone = target;
-    reporter->chainList = "127.0.0.10:27970 ";
-    EXPECT_EQ(Pass(), 1);
-    EXPECT_EQ(Found("127.0.0.10")->group, level2);
-    // An empty zone: an "Auto" group beyond the highest level anywhere, held at the last column (5).
-    doc.AddGroup("Four", lan, 4);
-    CZone* empty = doc.AddZone("Empty", 1);
-    doc.networkDetect.targetZone = empty;
-    reporter->chainList = "127.0.0.11:27970 127.0.0.12:65535 ";
-    EXPECT_EQ(Pass(), 2);
-    CGroup* autoGroup = doc.groups.Tail();
-    EXPECT_EQ(std::tuple(autoGroup->name, autoGroup->level, autoGroup->zone, Found("127.0.0.11")->group,
-                         Found("127.0.0.12", 65535)->group),
-              std::tuple("Auto", 5, empty, autoGroup, autoGroup));
-    CGroup* last = doc.AddGroup("Last", lan, 5);
-    doc.networkDetect.targetZone = lan;
-    Reporter(3, last, "127.0.0.13:27970 ");
-    reporter->state = CCommonObject::kStateTimeout;
-    EXPECT_EQ(Pass(), 1);
-    EXPECT_EQ(Found("127.0.0.13")->group, last);  // one level to the right of 5 is 5
-}
-
-TEST_F(DetectTest, WhatIsNotReadOrNotValidAddsNothing) {
-    Reporter(2, Group("Servers"),
-             "  nocolon :27970 127.0.0.5: 127.0.0.5:abc 127.0.0.5:0 127.0.0.5:65536 127.0.0.5:27970x bad^host:1 "
-             "127.0.0.5:-1 127.0.0.5:+2 127.0.0.5:1:2 127.0.0.5:99999999999999999999 127.0.0.5:1\t127.0.0.6:2 "
-             "127.0.0.2:27970 localhost:27999 \t\r\n  ");
-    CObjectValues byName;  // known by its address string, entered by name
-    byName.host = "localhost";
-    byName.port = 27999;
-    byName.group = Group("Servers");
-    ASSERT_NE(doc.AddObjectOfKind(CObjectKind::GTV, byName), nullptr);
-    Reporter(3, Group("Servers"), "127.0.0.20:27970 ")->state = CCommonObject::kStateTimeout;  // silent: not read
-    Reporter(4, Group("Servers"), "");
-    CObjectValues tv;  // an HLTV proxy has no chain list
-    tv.host = "127.0.0.5";
-    tv.port = 27020;
-    tv.group = Group("Local TV");
-    doc.AddObjectOfKind(CObjectKind::HLTV, tv)->state = CCommonObject::kStateRcon;
-    const size_t before = doc.objects.size();
-    EXPECT_EQ(Pass(), 0);
-    EXPECT_EQ(doc.objects.size(), before);
-    EXPECT_TRUE(tp.prompter.messages.empty());
+// Chain lists, group choice and what adds nothing, as passes in tests/data/mod_detect.txt.
+TEST_F(DetectTest, PassesAddTheReportedProxiesIntoTheirGroups) {
+    size_t before = 0;
+    int added = 0;
+    const auto pass = [&](test::Row& row) {
+        if (auto z = test::Split(row["zone"], '|'); z.size() == 2) doc.AddZone(z[0], std::stoi(z[1]));
+        for (auto& g : test::Split(row["groups"], ','))
+            if (auto f = test::Split(g, '|'); f.size() == 3) doc.AddGroup(f[0], Zone(f[1]), std::stoi(f[2]));
+        if (row.count("target")) doc.networkDetect.targetZone = Zone(row["target"]);
+        if (row.count("export")) doc.networkDetect.exportNewToWeb = std::stoi(row["export"]);
+        for (auto& [key, value] : row)
+            if (key.starts_with("object")) AddObject(value);
+        if (row.count("lastaddress")) doc.lastAddress = row["lastaddress"];
+        // Names looked up first: one entered by name is then known only by its host as entered.
+        ASSERT_TRUE(test::WaitFor([&] {
+            tp.loop.RunOnce(std::chrono::milliseconds(0));
+            return std::none_of(doc.objects.begin(), doc.objects.end(), [](auto& o) { return o->LookupPending(); });
+        }));
+        before = doc.objects.size();
+        view.hints.clear();
+        tp.prompter.messages.clear();
+        added = doc.networkDetect.DetectionPass(doc);
+    };
+    test::RunScript("mod_detect.txt", pass, [&] {
+        std::string out = "added " + std::to_string(added) + ":";
+        for (size_t i = before; i < doc.objects.size(); ++i) {
+            const auto* gtv = dynamic_cast<const CGTV*>(doc.objects[i]);
+            const CGroup* g = gtv->group;
+            out +=
+                Format(" %s:%u in %s (%d, %s) ext %s:%u export %u record %u unfolded %d rcon [%s];", gtv->host.c_str(),
+                       gtv->port, g->name.c_str(), g->level, g->zone->name.c_str(), gtv->externalHost.c_str(),
+                       gtv->externalPort, gtv->exportToWeb, gtv->autoRecord, gtv->expanded, gtv->rconPassword.c_str());
+        }
+        out += " groups " + std::to_string(doc.groups.size()) + " hints ";
+        for (int hint : view.hints) out += "[" + std::to_string(hint) + "]";
+        return out + " messages " + test::Joined(tp.prompter.messages) + " last " + doc.lastAddress;
+    });
 }
 
 TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {
-    CGTV* reporter = Reporter(2, Group("Servers"), "127.0.0.5:27970 ");
-    for (int i = 1; i <= 5; ++i) doc.networkDetect.Tick(doc);
-    EXPECT_EQ(Found("127.0.0.5"), nullptr);
-    doc.networkDetect.Tick(doc);
-    EXPECT_NE(Found("127.0.0.5"), nullptr);
-    reporter->chainList = "127.0.0.6:27970 ";
-    for (int i = 7; i <= 15; ++i) doc.networkDetect.Tick(doc);
-    EXPECT_EQ(Found("127.0.0.6"), nullptr);
-    doc.networkDetect.Tick(doc);
-    EXPECT_NE(Found("127.0.0.6"), nullptr);
-    doc.networkDetect.enabled = 0;  // disabling stops the passes at once
-    reporter->chainList = "127.0.0.7:27970 ";
-    for (int i = 0; i < 30; ++i) doc.networkDetect.Tick(doc);
-    EXPECT_EQ(std::tuple(Found("127.0.0.7"), doc.networkDetect.tickCounter), std::tuple(nullptr, 6));
+    AddObject("gtv|127.0.0.2:27970|Servers|2|");
+    auto* reporter = static_cast<CGTV*>(doc.objects.Tail());
+    // A new address in the chain list before every tick: a pass adds that tick's. Disabling stops the passes
+    // at once and holds the count.
+    std::vector<int> passes;
+    for (int tick = 1; tick <= 30; ++tick) {
+        doc.networkDetect.enabled = tick < 19;
+        reporter->chainList = "127.0.1." + std::to_string(tick) + ":27970";
+        doc.networkDetect.Tick(doc);
+        if (doc.FindObject("127.0.1." + std::to_string(tick), 27970)) passes.push_back(tick);
+    }
+    EXPECT_EQ(std::tuple(passes, doc.networkDetect.tickCounter), std::tuple(std::vector<int>{6, 16}, 8));
     // The document ticks the detection before its objects: the reporter still counts as answering.
     doc.networkDetect.enabled = 1;
-    reporter->lastAnswerTime = 0;
+    reporter->chainList = "127.0.0.7:27970 ";
     reporter->SendQuery("getManagerInfo");  // left, never answered: the reporter's own tick times it out
     doc.output.RunWindow();
     doc.networkDetect.tickCounter = CModuleNetworkDetect::kPassTick;
     doc.Tick();
-    EXPECT_EQ(std::tuple(Found("127.0.0.7") != nullptr, reporter->state),
+    EXPECT_EQ(std::tuple(doc.FindObject("127.0.0.7", 27970) != nullptr, reporter->state),
               std::tuple(true, CCommonObject::kStateTimeout));
-    // Without a zone: the message on every tick while enabled.
-    doc.networkDetect.targetZone = nullptr;
-    doc.Tick();
-    doc.Tick();
-    doc.networkDetect.enabled = 0;
-    doc.Tick();
-    EXPECT_EQ(tp.prompter.messages, std::vector<std::string>(2, "Networt Detection Module error: No target zone\n"));
 }
 
 // A prompter whose message box lets further ticks run while it is open, as a modal loop does.
-class ReentrantPrompter : public test::RecordingPrompter {
-public:
+struct ReentrantPrompter : test::RecordingPrompter {
     void Message(const std::string& text) override {
         RecordingPrompter::Message(text);
         if (whileOpen && depth < 3) {
@@ -409,12 +286,11 @@ public:
     int depth = 0;
 };
 
+// Without a target zone: the message on every tick while enabled, and none from a tick while it is open.
 TEST(DetectReentry, TickWhileTheNoZoneMessageIsOpenOpensNoOther) {
-    test::FakeClock clock;
+    test::TestPlatform tp;
     ReentrantPrompter prompter;
-    test::RecordingSound sound;
-    CPollLoop loop;
-    CPlatform platform{clock, prompter, sound, loop};
+    CPlatform platform{tp.clock, prompter, tp.sound, tp.loop};
     COrvaneDoc doc(platform);
     doc.New();
     doc.networkDetect.enabled = 1;
@@ -427,12 +303,16 @@ TEST(DetectReentry, TickWhileTheNoZoneMessageIsOpenOpensNoOther) {
     };
     doc.Tick();
     doc.Tick();
-    EXPECT_EQ(std::tuple(nested, prompter.messages.size()), std::tuple(2, 2u));
-    prompter.whileOpen = [&] {  // the module alone, ticked by another host, guards itself the same way
+    EXPECT_EQ(std::tuple(nested, prompter.messages),
+              std::tuple(2, std::vector<std::string>(2, "Networt Detection Module error: No target zone\n")));
+    // The module alone, ticked by another host, guards itself the same way.
+    prompter.whileOpen = [&] {
         ++nested;
         doc.networkDetect.Tick(doc);
     };
     doc.networkDetect.Tick(doc);
+    doc.networkDetect.enabled = 0;  // disabled: nothing said
+    doc.Tick();
     EXPECT_EQ(std::tuple(nested, prompter.messages.size()), std::tuple(3, 3u));
 }
 

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -32,9 +32,7 @@ struct TempDir {
 inline std::optional<std::string> ReadFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     if (!in) return std::nullopt;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
