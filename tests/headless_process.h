@@ -1,19 +1,25 @@
 // The real orvane-headless executable as a child process: its standard output read line by line as it
-// comes, with deadlines, and its standard error kept.
+// comes, with deadlines, each line filed as a tick's document line or an object's line, and its standard
+// error kept. WithLayout starts a run from a layout file that the run saves again at its end.
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/testutil.h"
 
 #ifndef ORVANE_HEADLESS_PATH
 #error "ORVANE_HEADLESS_PATH must name the orvane-headless executable"
@@ -23,17 +29,18 @@ namespace orv::headless_test {
 
 using namespace std::chrono_literals;
 using ms = std::chrono::milliseconds;
+using Json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
 
 class HeadlessProcess {
 public:
     // Started in folder when one is given (the program reads its template from its current folder).
-    explicit HeadlessProcess(const std::vector<std::string>& args, const std::string& folder = {}) {
+    explicit HeadlessProcess(std::vector<std::string> args, const std::string& folder = {}) {
         int out[2], err[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
-        std::vector<std::string> all{ORVANE_HEADLESS_PATH};
-        all.insert(all.end(), args.begin(), args.end());
+        args.insert(args.begin(), ORVANE_HEADLESS_PATH);
         std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
+        for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         m_pid = ::fork();
         if (m_pid == 0) {
@@ -56,41 +63,52 @@ public:
         for (int fd : m_fd)
             if (fd >= 0) ::close(fd);
     }
-    bool Started() const { return m_pid > 0 && m_fd[0] >= 0; }
     pid_t Pid() const { return m_pid; }
 
-    // The next line of standard output, or nothing when none is complete before the limit.
+    // The next line of standard output, or nothing when none is complete before the limit. Every line is
+    // one JSON value (anything else throws, failing the test): a tick's document line, or one with a kind.
     std::optional<std::string> ReadLine(ms limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
+        const auto deadline = Clock::now() + limit;
         size_t nl;
         while ((nl = m_text[0].find('\n')) == std::string::npos) {
-            const auto left = std::chrono::duration_cast<ms>(deadline - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<ms>(deadline - Clock::now());
             if (m_fd[0] < 0 || left.count() <= 0) return std::nullopt;
             Pump(left);
         }
         lines.push_back(m_text[0].substr(0, nl));
         m_text[0].erase(0, nl + 1);
+        Json j = Json::parse(lines.back());
+        if (j.contains("kind")) {
+            objects[j["address"].get<std::string>()].push_back(std::move(j));
+        } else {
+            ticks.push_back(std::move(j));
+            tickAt.push_back(Clock::now());
+        }
         return lines.back();
     }
-    // Reads lines until an object line (one with a kind) satisfies pred; that line, or nothing.
-    std::optional<nlohmann::json> WaitForObject(const std::function<bool(const nlohmann::json&)>& pred, ms limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (auto line = ReadLine(std::chrono::duration_cast<ms>(deadline - std::chrono::steady_clock::now()))) {
-            auto j = nlohmann::json::parse(*line);  // throws, failing the test, on anything but one JSON value
-            if (j.contains("kind") && pred(j)) return j;
-        }
-        return std::nullopt;
+    // Reads lines until cond holds (checked after each) or the limit passes; whether it holds.
+    bool Until(const std::function<bool()>& cond, ms limit) {
+        const auto deadline = Clock::now() + limit;
+        while (!cond())
+            if (!ReadLine(std::chrono::duration_cast<ms>(deadline - Clock::now()))) return cond();
+        return true;
     }
+    // The last line of the object at address ({} before its first), and the state it shows (0 then).
+    Json Last(const std::string& address) const {
+        return objects.count(address) ? objects.at(address).back() : Json::object();
+    }
+    int StateOf(const std::string& address) const { return Last(address).value("state", 0); }
     // Waits for the process to end, reading everything it writes; its exit code, or nothing.
     std::optional<int> Wait(ms limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
+        if (m_pid <= 0) return std::nullopt;  // never started
+        const auto deadline = Clock::now() + limit;
         while (!m_exitCode) {
             int status = 0;
             if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
                 m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
                 break;
             }
-            if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+            if (Clock::now() > deadline) return std::nullopt;
             Pump(20ms);
         }
         while (m_fd[0] >= 0 || m_fd[1] >= 0) Pump(100ms);  // what is left in the pipes
@@ -102,7 +120,10 @@ public:
         Pump(0ms);
         return m_text[1];
     }
-    std::vector<std::string> lines;  // every standard-output line read so far
+    std::vector<std::string> lines;                    // every standard-output line read so far
+    std::vector<Json> ticks;                           // the document line of each tick
+    std::vector<Clock::time_point> tickAt;             // when each was read
+    std::map<std::string, std::vector<Json>> objects;  // each object's lines, by address
 
 private:
     void CloseFd(int i) {
@@ -125,5 +146,21 @@ private:
     std::string m_text[2];
     std::optional<int> m_exitCode;
 };
+
+// The arguments of a run from a layout: objects (command-line options) saved to folder/in.orv by a run of no
+// seconds, then opened by this run, which saves them to folder/out.orv at its end (see ExpectLayoutKept).
+inline std::vector<std::string> WithLayout(const std::filesystem::path& folder, std::vector<std::string> objects,
+                                           std::vector<std::string> run) {
+    objects.insert(objects.end(), {"--seconds", "0", "--save", (folder / "in.orv").string()});
+    EXPECT_EQ(HeadlessProcess(objects).Wait(30s), 0) << "saving the layout";
+    run.insert(run.end(), {"--open", (folder / "in.orv").string(), "--save", (folder / "out.orv").string()});
+    return run;
+}
+// The layout file came out of the run byte for byte as it went in.
+inline void ExpectLayoutKept(const std::filesystem::path& folder) {
+    const auto in = test::ReadFile(folder / "in.orv");
+    ASSERT_TRUE(in);
+    EXPECT_TRUE(test::ReadFile(folder / "out.orv") == in) << "the layout changed";
+}
 
 }  // namespace orv::headless_test

@@ -11,29 +11,22 @@
 #include "sim/hlpeer.h"
 #include "sim/q3peer.h"
 #include "tests/headless_process.h"
-#include "tests/testutil.h"
 
 namespace orv {
 namespace {
 
 using namespace std::chrono_literals;
+using headless_test::Clock;
 using headless_test::HeadlessProcess;
-using Json = nlohmann::json;
-using Clock = std::chrono::steady_clock;
+using headless_test::Json;
 
 // The local port of the process's UDP socket connected to 127.0.0.1:remotePort, from /proc/net/udp.
 int LocalPortConnectedTo(int remotePort) {
     std::ifstream in("/proc/net/udp");
-    std::string line;
-    std::getline(in, line);
     char remote[16];
     std::snprintf(remote, sizeof remote, "0100007F:%04X", remotePort);
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, rem;
-        fields >> slot >> local >> rem;
+    for (std::string slot, local, rem, rest; in >> slot >> local >> rem && std::getline(in, rest);)
         if (rem == remote) return std::stoi(local.substr(local.find(':') + 1), nullptr, 16);
-    }
     return 0;
 }
 
@@ -49,49 +42,20 @@ TEST(HeadlessFaults, TicksStateAndLayoutHoldUnderBadPeers) {
     });
     auto address = [](int port) { return "127.0.0.1:" + std::to_string(port); };
     test::TempDir dir;
-    const std::string in = (dir.path / "in.orv").string(), out = (dir.path / "out.orv").string();
-    ASSERT_EQ(HeadlessProcess({"--hl", address(steady.Port()) + ",rcon=secret", "--hl", address(silent.Port()) + ",rcon=secret",
-                               "--hl", address(garbage.Port()), "--hl", address(odd.Port()) + ",rcon=secret", "--q3",
-                               q3.Address() + ",rcon=secret", "--seconds", "0", "--save", in})
-                  .Wait(20s),
-              0);
     constexpr int kSeconds = 40;
-    HeadlessProcess program({"--open", in, "--save", out, "--seconds", std::to_string(kSeconds)});
-    ASSERT_TRUE(program.Started());
-
-    std::vector<Clock::time_point> tickAt;
-    std::map<std::string, std::vector<int>> states;  // per address, the state at every tick
-    std::map<std::string, Json> last;
-    int objects = -1;
-    size_t handled = 0;
-    auto take = [&] {
-        for (; handled < program.lines.size(); ++handled) {
-            const Json j = Json::parse(program.lines[handled]);
-            if (!j.contains("kind")) {
-                tickAt.push_back(Clock::now());
-                objects = j["objects"].get<int>();
-                continue;
-            }
-            const std::string at = j["address"];
-            states[at].push_back(j["state"].get<int>());
-            last[at] = j;
-        }
+    HeadlessProcess program(headless_test::WithLayout(
+        dir.path,
+        {"--hl", address(steady.Port()) + ",rcon=secret", "--hl", address(silent.Port()) + ",rcon=secret", "--hl",
+         address(garbage.Port()), "--hl", address(odd.Port()) + ",rcon=secret", "--q3", q3.Address() + ",rcon=secret"},
+        {"--seconds", std::to_string(kSeconds)}));
+    auto inState = [&](int state, std::vector<int> ports) {
+        return [&, state, ports] {
+            return std::ranges::all_of(ports, [&](int port) { return program.StateOf(address(port)) == state; });
+        };
     };
-    auto pump = [&](std::chrono::milliseconds limit) {
-        for (auto wait = limit; program.ReadLine(wait); wait = 0ms) continue;
-        take();
-    };
-    auto stateOf = [&](int port) { return last.count(address(port)) ? last[address(port)]["state"].get<int>() : 0; };
-    auto waitUntil = [&](const std::function<bool()>& cond, std::chrono::seconds limit) {
-        const auto end = Clock::now() + limit;
-        while (!cond() && Clock::now() < end) pump(100ms);
-        return cond();
-    };
-    ASSERT_TRUE(waitUntil([&] { return std::ranges::all_of(std::array{steady.Port(), odd.Port(), q3.Port(), silent.Port()},
-                                                           [&](int port) { return stateOf(port) == 3; }); },
-                          15s));
-    const size_t settled = tickAt.size();
-    const std::int64_t oddStrays = last[address(odd.Port())]["strays"];
+    ASSERT_TRUE(program.Until(inState(3, {steady.Port(), odd.Port(), q3.Port(), silent.Port()}), 15s));
+    const size_t settled = program.ticks.size();
+    const std::int64_t oddStrays = program.Last(address(odd.Port()))["strays"];
 
     // Falls silent; datagrams of every awkward size; an impostor on the wrong port; then the flood.
     silent.SetSilent(true);
@@ -116,40 +80,41 @@ TEST(HeadlessFaults, TicksStateAndLayoutHoldUnderBadPeers) {
         while (flooded < 2'000'000 && Clock::now() < end) flooded += odd.SendToClient(junk);
         flooding = false;
     });
-    while (flooding) pump(50ms);
+    while (flooding) program.ReadLine(50ms);
     flood.join();
-    ASSERT_TRUE(waitUntil([&] { return stateOf(silent.Port()) == 1; }, 15s));
+    ASSERT_TRUE(program.Until(inState(1, {silent.Port()}), 15s));
     silent.SetSilent(false);
-    ASSERT_TRUE(waitUntil([&] { return stateOf(silent.Port()) == 3; }, 15s));
-    while (tickAt.size() < static_cast<size_t>(kSeconds + 1) && program.Wait(0ms) == std::nullopt) pump(100ms);
-    const auto exitCode = program.Wait(10s);
-    take();
-    ASSERT_EQ(exitCode, 0) << program.Err();
+    ASSERT_TRUE(program.Until(inState(3, {silent.Port()}), 15s));
+    ASSERT_TRUE(program.Until([&] { return program.ticks.size() > kSeconds; }, 60s));
+    ASSERT_EQ(program.Wait(10s), 0) << program.Err();
 
     // Ticks once a second: against the earliest tick, none more than a quarter second late.
+    const auto& tickAt = program.tickAt;
     ASSERT_EQ(tickAt.size(), static_cast<size_t>(kSeconds + 1));
     std::vector<Clock::time_point> due;
-    for (size_t k = 0; k < tickAt.size(); ++k) due.push_back(tickAt[k] - std::chrono::seconds(static_cast<std::int64_t>(k)));
+    for (size_t k = 0; k < tickAt.size(); ++k) due.push_back(tickAt[k] - std::chrono::seconds(k));
     const auto worst = std::chrono::duration_cast<std::chrono::milliseconds>(*std::max_element(due.begin(), due.end()) -
                                                                              *std::min_element(due.begin(), due.end()));
     EXPECT_LT(worst, 250ms) << "worst tick lateness, after a flood of " << flooded << " datagrams";
 
     // The others kept their state from the moment they settled; the flooded one kept answering.
     for (int port : {steady.Port(), q3.Port(), odd.Port()}) {
-        const auto& s = states[address(port)];
-        EXPECT_TRUE(std::all_of(s.begin() + static_cast<std::ptrdiff_t>(settled), s.end(), [](int v) { return v == 3; }))
-            << address(port);
+        const auto& lines = program.objects[address(port)];
+        EXPECT_TRUE(std::all_of(lines.begin() + static_cast<std::ptrdiff_t>(settled), lines.end(), [](const Json& j) {
+            return j["state"] == 3;
+        })) << address(port);
     }
     // The kernel kept the impostor out.
-    EXPECT_EQ(std::tuple(last[address(steady.Port())]["serverName"], last[address(q3.Port())]["serverName"],
-                         last[address(steady.Port())]["strays"]),
-              std::tuple("Orvane Test Server", "Orvane Q3 Server", 0));
+    auto last = [&](int port) { return program.Last(address(port)); };
+    EXPECT_EQ(
+        std::tuple(last(steady.Port())["serverName"], last(q3.Port())["serverName"], last(steady.Port())["strays"]),
+        std::tuple("Orvane Test Server", "Orvane Q3 Server", 0));
     // 0 and 4 bytes are strays, the two 'j' answers are ignored, 65,507 bytes are too long for any answer;
     // every flood datagram that arrived is a stray.
-    EXPECT_GE(last[address(odd.Port())]["strays"].get<std::int64_t>(), oddStrays + 2);
-    EXPECT_EQ(std::tuple(last[address(garbage.Port())]["state"], objects), std::tuple(1, 5));
-    EXPECT_GT(last[address(garbage.Port())]["strays"].get<std::int64_t>(), 10);
-    EXPECT_EQ(test::ReadFile(out), test::ReadFile(in)) << "the layout changed";
+    EXPECT_GE(last(odd.Port())["strays"].get<std::int64_t>(), oddStrays + 2);
+    EXPECT_EQ(std::tuple(last(garbage.Port())["state"], program.ticks.back()["objects"]), std::tuple(1, 5));
+    EXPECT_GT(last(garbage.Port())["strays"].get<std::int64_t>(), 10);
+    headless_test::ExpectLayoutKept(dir.path);
 }
 
 }  // namespace
