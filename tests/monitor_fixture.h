@@ -133,6 +133,21 @@ inline void RunScript(const std::string& file, const Verbs& verbs, const Views& 
         EXPECT_GT(looked, 0) << at << " looks at nothing";
     }
 }
+// Rows whose "do" holds steps parted by ';' ("verb argument"), each handed to step after before(); every
+// other key of a row is a value compared with value(key) after its steps.
+template <class Step, class Value>
+void RunSteps(const std::string& file, const std::function<void()>& before, Step step, Value value) {
+    for (auto& row : Rows(file)) {
+        before();
+        for (std::string s : Split(row["do"], ';')) {
+            s.erase(0, s.find_first_not_of(' '));
+            const size_t space = std::min(s.find(' '), s.size());
+            if (!s.empty()) step(s.substr(0, space), s.substr(std::min(space + 1, s.size())));
+        }
+        for (auto& [key, want] : row)
+            EXPECT_EQ(key == "do" ? want : value(key), want) << file << ": " << row["do"] << " => " << key;
+    }
+}
 // n (a row's text) times f.
 inline void Repeat(const std::string& n, const std::function<void()>& f) {
     for (int i = std::stoi(n); i > 0; --i) f();

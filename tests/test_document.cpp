@@ -74,16 +74,12 @@ struct DocTest : ::testing::Test, ::testing::WithParamInterface<const char*> {
     // records were cleared; every other key of the row is a value expected after them (see Value()).
     void Run(const std::string& file) {
         auto& p = tp.prompter;
-        for (auto& row : Rows(file)) {
+        auto before = [&] {
             for (auto* log : {&p.messages, &p.questions, &p.prompts, &p.initials}) log->clear();
-            for (std::string step : Split(row["do"], ';')) {
-                step.erase(0, step.find_first_not_of(' '));
-                const size_t space = std::min(step.find(' '), step.size());
-                if (!step.empty()) Step(step.substr(0, space), step.substr(std::min(space + 1, step.size())));
-            }
-            for (auto& [key, want] : row)
-                EXPECT_EQ(key == "do" ? want : Value(key), want) << file << ": " << row["do"] << " => " << key;
-        }
+        };
+        RunSteps(
+            file, before, [&](const auto& verb, const auto& arg) { Step(verb, arg); },
+            [&](const auto& key) { return Value(key); });
     }
     void Step(const std::string& verb, const std::string& arg) {
         // The document's own commands on the selection, by their names.

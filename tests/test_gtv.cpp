@@ -59,16 +59,10 @@ struct GtvTest : DocFixture, ::testing::WithParamInterface<const char*> {
     // A data file's rows in order: "do" holds steps parted by ';' ("verb argument"), run after the peer's
     // records were cleared; every other key of the row is a value expected after them (see Value()).
     void Run(const std::string& file) {
-        for (auto& row : Rows(file)) {
-            peer.ClearReceived();
-            for (std::string step : Split(row["do"], ';')) {
-                step.erase(0, step.find_first_not_of(' '));
-                const size_t space = std::min(step.find(' '), step.size());
-                if (!step.empty()) Step(step.substr(0, space), step.substr(std::min(space + 1, step.size())));
-            }
-            for (auto& [key, want] : row)
-                EXPECT_EQ(key == "do" ? want : Value(key), want) << file << ": " << row["do"] << " => " << key;
-        }
+        auto before = [&] { peer.ClearReceived(); };
+        RunSteps(
+            file, before, [&](const auto& verb, const auto& arg) { Step(verb, arg); },
+            [&](const auto& key) { return Value(key); });
     }
     void Step(const std::string& verb, const std::string& arg) {
         const auto words = Split(arg, ' ');
