@@ -244,8 +244,12 @@ void CMainFrame::OnUpdate(int hint) {
     UpdateTitle();
 }
 
+QString CMainFrame::DocumentName() const {
+    return m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
+}
+
 void CMainFrame::UpdateTitle() {
-    const QString name = m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
+    const QString name = DocumentName();
     const QString program = m_demo ? QStringLiteral("Orvane (demo)") : QStringLiteral("Orvane");
     const QString title = QStringLiteral("%1[*] - %2").arg(name, program);
     if (windowTitle() != title) setWindowTitle(title);
@@ -292,10 +296,9 @@ void CMainFrame::UpdateRecentMenu() {
 
 bool CMainFrame::SaveModified() {
     if (!m_doc.IsModified()) return true;
-    const QString name = m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
-    const auto answer =
-        QMessageBox::question(this, QStringLiteral("Orvane"), QStringLiteral("Save changes to %1?").arg(name),
-                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const auto answer = QMessageBox::question(this, QStringLiteral("Orvane"),
+                                              QStringLiteral("Save changes to %1?").arg(DocumentName()),
+                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::Cancel) return false;
     if (answer == QMessageBox::No) return true;
     return FileSave();
@@ -315,22 +318,23 @@ void CMainFrame::FileOpen() {
     if (!path.isEmpty()) OpenFile(path);
 }
 
-bool CMainFrame::OpenFile(const QString& path) {
-    if (!m_doc.Open(FromQString(path))) return false;
+void CMainFrame::SetCurrentFile(const QString& path) {
     m_path = QFileInfo(path).absoluteFilePath();
     m_doc.SetModifiedFlag(false);
     m_settings.AddRecentFile(m_path);
     UpdateRecentMenu();
+}
+
+bool CMainFrame::OpenFile(const QString& path) {
+    if (!m_doc.Open(FromQString(path))) return false;
+    SetCurrentFile(path);
     m_doc.UpdateAllViews(kHintLayoutChanged);
     return true;
 }
 
 bool CMainFrame::SaveFile(const QString& path) {
     if (!m_doc.Save(FromQString(path))) return false;
-    m_path = QFileInfo(path).absoluteFilePath();
-    m_doc.SetModifiedFlag(false);
-    m_settings.AddRecentFile(m_path);
-    UpdateRecentMenu();
+    SetCurrentFile(path);
     UpdateTitle();
     return true;
 }

@@ -77,7 +77,11 @@ protected:
 private:
     QAction* NewAction(const QString& name, const QString& text, const QString& tip, const QString& icon = {});
     void BuildMenus();
+    // The layout file's name as the title and the questions show it ("Untitled" before the first save).
+    QString DocumentName() const;
     void UpdateTitle();
+    // The file just opened or saved becomes the current one, unmodified and first in the recent files.
+    void SetCurrentFile(const QString& path);
     void UpdateRecentMenu();
     // Asks "Save changes to %1?" for a modified layout; false when the operator cancels (or the save fails).
     bool SaveModified();
