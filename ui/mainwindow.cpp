@@ -240,8 +240,9 @@ void CMainFrame::timerEvent(QTimerEvent* event) {
         QMainWindow::timerEvent(event);
 }
 
-void CMainFrame::OnUpdate(int hint) {
-    UpdateTitle();
+void CMainFrame::OnUpdate(int) {
+    // The title's name changes with the file only (SetCurrentFile, FileNew); an update can change the mark.
+    setWindowModified(m_doc.IsModified());
 }
 
 QString CMainFrame::DocumentName() const {
@@ -251,8 +252,7 @@ QString CMainFrame::DocumentName() const {
 void CMainFrame::UpdateTitle() {
     const QString name = DocumentName();
     const QString program = m_demo ? QStringLiteral("Orvane (demo)") : QStringLiteral("Orvane");
-    const QString title = QStringLiteral("%1[*] - %2").arg(name, program);
-    if (windowTitle() != title) setWindowTitle(title);
+    setWindowTitle(QStringLiteral("%1[*] - %2").arg(name, program));
     setWindowModified(m_doc.IsModified());
 }
 
@@ -308,6 +308,7 @@ void CMainFrame::FileNew() {
     if (!SaveModified()) return;
     m_doc.New();
     m_path.clear();
+    UpdateTitle();
     m_doc.UpdateAllViews(kHintLayoutChanged);
 }
 
@@ -323,6 +324,7 @@ void CMainFrame::SetCurrentFile(const QString& path) {
     m_doc.SetModifiedFlag(false);
     m_settings.AddRecentFile(m_path);
     UpdateRecentMenu();
+    UpdateTitle();
 }
 
 bool CMainFrame::OpenFile(const QString& path) {
@@ -335,7 +337,6 @@ bool CMainFrame::OpenFile(const QString& path) {
 bool CMainFrame::SaveFile(const QString& path) {
     if (!m_doc.Save(FromQString(path))) return false;
     SetCurrentFile(path);
-    UpdateTitle();
     return true;
 }
 
