@@ -46,6 +46,16 @@ void BuildCommon(QWidget* parent, QFormLayout* form, CObjectCommonFields& f, con
     f.autoRecord->setChecked(initial.autoRecord);
 }
 
+// What the shared fields hold, into either dialog's values.
+template <class Values>
+void CollectCommon(const CObjectCommonFields& f, Values& v) {
+    v.groupIndex = f.group->currentIndex();
+    v.rconPassword = FromQString(f.rcon->text());
+    v.proxyPassword = FromQString(f.proxyPassword->text());
+    v.exportToWeb = f.exportToWeb->isChecked();
+    v.autoRecord = f.autoRecord->isChecked();
+}
+
 void ApplyCommonStates(CObjectCommonFields& f, const CObjectFieldStates& s) {
     ApplyState(s.exportToWeb, {f.exportToWeb});
     ApplyState(s.rcon, {f.rcon, f.rconLabel});
@@ -118,11 +128,7 @@ std::optional<CObjectDialogValues> CObjectDialog::Collect() {
         v.externalHost = v.host;
         v.externalPort = v.port;
     }
-    v.groupIndex = common.group->currentIndex();
-    v.rconPassword = FromQString(common.rcon->text());
-    v.proxyPassword = FromQString(common.proxyPassword->text());
-    v.exportToWeb = common.exportToWeb->isChecked();
-    v.autoRecord = common.autoRecord->isChecked();
+    CollectCommon(common, v);
     return v;
 }
 
@@ -163,11 +169,7 @@ std::optional<CRangeDialogValues> CRangeDialog::Collect() {
     CRangeDialogValues v;
     v.range = CheckAddressRange(m_prompter, FromQString(addressFrom->text().trimmed()),
                                 FromQString(addressTo->text().trimmed()), *first, *last);
-    v.groupIndex = common.group->currentIndex();
-    v.rconPassword = FromQString(common.rcon->text());
-    v.proxyPassword = FromQString(common.proxyPassword->text());
-    v.exportToWeb = common.exportToWeb->isChecked();
-    v.autoRecord = common.autoRecord->isChecked();
+    CollectCommon(common, v);
     return v;
 }
 
