@@ -92,13 +92,13 @@ void CMainFrame::BuildMenus() {
     connect(preferences, &QAction::triggered, this, &CMainFrame::Preferences);
     QAction* exitAction = NewAction("actionExit", "E&xit", "Quit Orvane; asks to save a modified layout");
     connect(exitAction, &QAction::triggered, this, &QWidget::close);
-    m_fileMenu = menuBar()->addMenu("&File");
-    m_fileMenu->addActions({fileNew, fileOpen, fileSave, fileSaveAs});
-    m_fileMenu->addSeparator();
-    m_fileMenu->addActions({print, printPreview, printSetup});
-    m_fileMenu->addSeparator();
-    m_fileMenu->addAction(preferences);
-    m_recentSeparator = m_fileMenu->addSeparator();
+    QMenu* fileMenu = menuBar()->addMenu("&File");
+    fileMenu->addActions({fileNew, fileOpen, fileSave, fileSaveAs});
+    fileMenu->addSeparator();
+    fileMenu->addActions({print, printPreview, printSetup});
+    fileMenu->addSeparator();
+    fileMenu->addAction(preferences);
+    m_recentSeparator = fileMenu->addSeparator();
     for (int i = 0; i < CSettings::kRecentFiles; ++i) {
         QAction* recent = NewAction(QStringLiteral("actionRecentFile%1").arg(i + 1), {}, "Open this layout");
         connect(recent, &QAction::triggered, this, [this, recent] {
@@ -110,10 +110,10 @@ void CMainFrame::BuildMenus() {
             }
         });
         m_recentActions.push_back(recent);
-        m_fileMenu->addAction(recent);
+        fileMenu->addAction(recent);
     }
-    m_fileMenu->addSeparator();
-    m_fileMenu->addAction(exitAction);
+    fileMenu->addSeparator();
+    fileMenu->addAction(exitAction);
     UpdateRecentMenu();
 
     // Edit: the control panel's command line.

@@ -2,7 +2,6 @@
 
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 #include <cstdio>

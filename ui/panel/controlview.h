@@ -23,9 +23,8 @@ public:
     void OnUpdate(int hint) override { Refresh(); }
     void Refresh();
 
-    // The command line's history: entries, and the cursor of the Up/Down keys.
+    // The command line's history.
     const CConsoleLog& History() const { return m_history; }
-    int HistoryCursor() const { return m_cursor; }
 
     QLineEdit* CommandEdit() const { return m_command; }
 
