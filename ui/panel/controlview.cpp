@@ -123,10 +123,11 @@ CCommonObject* CControlView::Selected() const {
     return selected && m_doc.objects.Find(selected) >= 0 ? selected : nullptr;
 }
 
-void CControlView::SetControlsEnabled(bool on) {
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{chat, startRecord, stopRecording, m_command, send, mode, players, kick})
-        w->setEnabled(on);
+void CControlView::SetControlsEnabled(bool on, bool kickOn, bool recordOn) {
+    for (QWidget* w : std::initializer_list<QWidget*>{chat, m_command, send, mode, players}) w->setEnabled(on);
+    kick->setEnabled(on && kickOn);
+    startRecord->setEnabled(on && recordOn);
+    stopRecording->setEnabled(on && recordOn);
 }
 
 void CControlView::Refresh() {
@@ -138,17 +139,19 @@ void CControlView::Refresh() {
         ResizeRows(players, 0);
         ResizeRows(chat, 0);
     } else {
-        SetControlsEnabled(true);
+        // Each control is set once to what it ends as: switching it on and off again every second would
+        // send it the change events and a repaint each time.
+        bool controls = true, kickOn = true, recordOn = true;
         bool showPlayers = true, showConsole = true;
         switch (object->state) {
             case CCommonObject::kStateTimeout:
                 mode->setText(QStringLiteral("Timeout"));
-                SetControlsEnabled(false);
+                controls = false;
                 showPlayers = showConsole = false;
                 break;
             case CCommonObject::kStateMonitor:
                 mode->setText(QStringLiteral("Monitor only"));
-                SetControlsEnabled(false);
+                controls = false;
                 showConsole = false;
                 break;
             case CCommonObject::kStateRcon:
@@ -158,15 +161,13 @@ void CControlView::Refresh() {
                 else if (object->IsGTV())
                     kick->setText(QStringLiteral("Change POV"));
                 else
-                    kick->setEnabled(false);
-                if (!object->CanRecord()) {
-                    startRecord->setEnabled(false);
-                    stopRecording->setEnabled(false);
-                }
+                    kickOn = false;
+                recordOn = object->CanRecord();
                 break;
             default:
                 break;
         }
+        SetControlsEnabled(controls, kickOn, recordOn);
         hostName->setText(ToQString(object->serverName));
         if (showPlayers)
             ShowPlayers(object);

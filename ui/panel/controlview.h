@@ -59,7 +59,8 @@ protected:
 private:
     // The selected object, when it still is one of the document's.
     CCommonObject* Selected() const;
-    void SetControlsEnabled(bool on);
+    // Kick and the recording buttons also need their own condition to be on.
+    void SetControlsEnabled(bool on, bool kickOn = true, bool recordOn = true);
     void ShowPlayers(const CCommonObject* object);
     void ShowConsole(const CCommonObject* object);
 
