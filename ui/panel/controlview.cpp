@@ -40,6 +40,11 @@ void SetRowText(QTreeWidget* list, int row, const QString& text) {
     if (item->text(0) != text) item->setText(0, text);
 }
 
+// Setting a line's text anew, even the same, drops its selection and moves its cursor: only a change is set.
+void SetLineText(QLineEdit* line, const QString& text) {
+    if (line->text() != text) line->setText(text);
+}
+
 }  // namespace
 
 CControlView::CControlView(COrvaneDoc& doc, QWidget* parent) : QWidget(parent), m_doc(doc) {
@@ -133,8 +138,8 @@ void CControlView::SetControlsEnabled(bool on, bool kickOn, bool recordOn) {
 void CControlView::Refresh() {
     const CCommonObject* object = Selected();
     if (!object) {
-        mode->clear();
-        hostName->setText(QStringLiteral("---"));
+        SetLineText(mode, QString());
+        SetLineText(hostName, QStringLiteral("---"));
         SetControlsEnabled(false);
         ResizeRows(players, 0);
         ResizeRows(chat, 0);
@@ -145,17 +150,17 @@ void CControlView::Refresh() {
         bool showPlayers = true, showConsole = true;
         switch (object->state) {
             case CCommonObject::kStateTimeout:
-                mode->setText(QStringLiteral("Timeout"));
+                SetLineText(mode, QStringLiteral("Timeout"));
                 controls = false;
                 showPlayers = showConsole = false;
                 break;
             case CCommonObject::kStateMonitor:
-                mode->setText(QStringLiteral("Monitor only"));
+                SetLineText(mode, QStringLiteral("Monitor only"));
                 controls = false;
                 showConsole = false;
                 break;
             case CCommonObject::kStateRcon:
-                mode->setText(QStringLiteral("Rcon Controled"));
+                SetLineText(mode, QStringLiteral("Rcon Controled"));
                 if (object->IsGameServer())
                     kick->setText(QStringLiteral("Kick"));
                 else if (object->IsGTV())
@@ -168,7 +173,7 @@ void CControlView::Refresh() {
                 break;
         }
         SetControlsEnabled(controls, kickOn, recordOn);
-        hostName->setText(ToQString(object->serverName));
+        SetLineText(hostName, ToQString(object->serverName));
         if (showPlayers)
             ShowPlayers(object);
         else
