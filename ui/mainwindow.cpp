@@ -296,9 +296,9 @@ void CMainFrame::UpdateRecentMenu() {
 
 bool CMainFrame::SaveModified() {
     if (!m_doc.IsModified()) return true;
-    const auto answer = QMessageBox::question(this, QStringLiteral("Orvane"),
-                                              QStringLiteral("Save changes to %1?").arg(DocumentName()),
-                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const auto answer =
+        QMessageBox::question(this, QStringLiteral("Orvane"), QStringLiteral("Save changes to %1?").arg(DocumentName()),
+                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::Cancel) return false;
     if (answer == QMessageBox::No) return true;
     return FileSave();
