@@ -92,13 +92,13 @@ void CMainFrame::BuildMenus() {
     connect(preferences, &QAction::triggered, this, &CMainFrame::Preferences);
     QAction* exitAction = NewAction("actionExit", "E&xit", "Quit Orvane; asks to save a modified layout");
     connect(exitAction, &QAction::triggered, this, &QWidget::close);
-    m_fileMenu = menuBar()->addMenu("&File");
-    m_fileMenu->addActions({fileNew, fileOpen, fileSave, fileSaveAs});
-    m_fileMenu->addSeparator();
-    m_fileMenu->addActions({print, printPreview, printSetup});
-    m_fileMenu->addSeparator();
-    m_fileMenu->addAction(preferences);
-    m_recentSeparator = m_fileMenu->addSeparator();
+    QMenu* fileMenu = menuBar()->addMenu("&File");
+    fileMenu->addActions({fileNew, fileOpen, fileSave, fileSaveAs});
+    fileMenu->addSeparator();
+    fileMenu->addActions({print, printPreview, printSetup});
+    fileMenu->addSeparator();
+    fileMenu->addAction(preferences);
+    m_recentSeparator = fileMenu->addSeparator();
     for (int i = 0; i < CSettings::kRecentFiles; ++i) {
         QAction* recent = NewAction(QStringLiteral("actionRecentFile%1").arg(i + 1), {}, "Open this layout");
         connect(recent, &QAction::triggered, this, [this, recent] {
@@ -110,10 +110,10 @@ void CMainFrame::BuildMenus() {
             }
         });
         m_recentActions.push_back(recent);
-        m_fileMenu->addAction(recent);
+        fileMenu->addAction(recent);
     }
-    m_fileMenu->addSeparator();
-    m_fileMenu->addAction(exitAction);
+    fileMenu->addSeparator();
+    fileMenu->addAction(exitAction);
     UpdateRecentMenu();
 
     // Edit: the control panel's command line.
@@ -240,15 +240,19 @@ void CMainFrame::timerEvent(QTimerEvent* event) {
         QMainWindow::timerEvent(event);
 }
 
-void CMainFrame::OnUpdate(int hint) {
-    UpdateTitle();
+void CMainFrame::OnUpdate(int) {
+    // The title's name changes with the file only (SetCurrentFile, FileNew); an update can change the mark.
+    setWindowModified(m_doc.IsModified());
+}
+
+QString CMainFrame::DocumentName() const {
+    return m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
 }
 
 void CMainFrame::UpdateTitle() {
-    const QString name = m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
+    const QString name = DocumentName();
     const QString program = m_demo ? QStringLiteral("Orvane (demo)") : QStringLiteral("Orvane");
-    const QString title = QStringLiteral("%1[*] - %2").arg(name, program);
-    if (windowTitle() != title) setWindowTitle(title);
+    setWindowTitle(QStringLiteral("%1[*] - %2").arg(name, program));
     setWindowModified(m_doc.IsModified());
 }
 
@@ -292,9 +296,8 @@ void CMainFrame::UpdateRecentMenu() {
 
 bool CMainFrame::SaveModified() {
     if (!m_doc.IsModified()) return true;
-    const QString name = m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
     const auto answer =
-        QMessageBox::question(this, QStringLiteral("Orvane"), QStringLiteral("Save changes to %1?").arg(name),
+        QMessageBox::question(this, QStringLiteral("Orvane"), QStringLiteral("Save changes to %1?").arg(DocumentName()),
                               QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::Cancel) return false;
     if (answer == QMessageBox::No) return true;
@@ -305,6 +308,7 @@ void CMainFrame::FileNew() {
     if (!SaveModified()) return;
     m_doc.New();
     m_path.clear();
+    UpdateTitle();
     m_doc.UpdateAllViews(kHintLayoutChanged);
 }
 
@@ -315,23 +319,24 @@ void CMainFrame::FileOpen() {
     if (!path.isEmpty()) OpenFile(path);
 }
 
-bool CMainFrame::OpenFile(const QString& path) {
-    if (!m_doc.Open(FromQString(path))) return false;
+void CMainFrame::SetCurrentFile(const QString& path) {
     m_path = QFileInfo(path).absoluteFilePath();
     m_doc.SetModifiedFlag(false);
     m_settings.AddRecentFile(m_path);
     UpdateRecentMenu();
+    UpdateTitle();
+}
+
+bool CMainFrame::OpenFile(const QString& path) {
+    if (!m_doc.Open(FromQString(path))) return false;
+    SetCurrentFile(path);
     m_doc.UpdateAllViews(kHintLayoutChanged);
     return true;
 }
 
 bool CMainFrame::SaveFile(const QString& path) {
     if (!m_doc.Save(FromQString(path))) return false;
-    m_path = QFileInfo(path).absoluteFilePath();
-    m_doc.SetModifiedFlag(false);
-    m_settings.AddRecentFile(m_path);
-    UpdateRecentMenu();
-    UpdateTitle();
+    SetCurrentFile(path);
     return true;
 }
 

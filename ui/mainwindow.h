@@ -15,7 +15,6 @@
 #include "ui/view/orvaneview.h"
 
 class QAction;
-class QMenu;
 
 namespace orv {
 
@@ -43,8 +42,6 @@ public:
     // A menu or toolbar command by its object name ("actionFileSave", ...).
     QAction* Action(const QString& name) const;
     CControlView* ControlView() const { return m_panel; }
-    COrvaneView* View() const { return m_view; }
-    QSplitter* Splitter() const { return m_splitter; }
     // The top pane's height for a client area of height h.
     static int LayoutPaneHeight(int clientHeight) { return clientHeight >= 401 ? clientHeight - kPanelHeight : 100; }
 
@@ -77,7 +74,11 @@ protected:
 private:
     QAction* NewAction(const QString& name, const QString& text, const QString& tip, const QString& icon = {});
     void BuildMenus();
+    // The layout file's name as the title and the questions show it ("Untitled" before the first save).
+    QString DocumentName() const;
     void UpdateTitle();
+    // The file just opened or saved becomes the current one, unmodified and first in the recent files.
+    void SetCurrentFile(const QString& path);
     void UpdateRecentMenu();
     // Asks "Save changes to %1?" for a modified layout; false when the operator cancels (or the save fails).
     bool SaveModified();
@@ -99,7 +100,6 @@ private:
     QSplitter* m_splitter;
     COrvaneView* m_view;
     CControlView* m_panel;
-    QMenu* m_fileMenu = nullptr;
     QAction* m_recentSeparator = nullptr;
     std::vector<QAction*> m_recentActions;
     bool m_operatorSplit = false;

@@ -37,7 +37,6 @@ public:
     QStringList RecentFiles() const { return Get(kRecentFileList); }
     void AddRecentFile(const QString& path);
     void RemoveRecentFile(const QString& path);
-    void Sync() { m_store->sync(); }
 
 private:
     std::unique_ptr<QSettings> m_store;

@@ -1,28 +1,26 @@
 #include "ui/dialogs/inputbox.h"
 
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
+
+#include "ui/dialogs/dialogutil.h"
 
 namespace orv {
 
 CInputBox::CInputBox(const QString& prompt, const QString& initial, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Orvane"));
-    m_prompt = new QLabel(prompt, this);
-    m_prompt->setObjectName(QStringLiteral("prompt"));
-    m_prompt->setWordWrap(true);
+    auto* label = new QLabel(prompt, this);
+    label->setObjectName(QStringLiteral("prompt"));
+    label->setWordWrap(true);
     m_value = new QLineEdit(initial, this);
     m_value->setObjectName(QStringLiteral("value"));
     m_value->setMinimumWidth(320);
     m_value->selectAll();
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_prompt);
+    layout->addWidget(label);
     layout->addWidget(m_value);
-    layout->addWidget(buttons);
+    AddOkCancel(this);
 }
 
 QString CInputBox::Value() const { return m_value->text(); }

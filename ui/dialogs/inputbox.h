@@ -5,7 +5,6 @@
 #include <QString>
 #include <optional>
 
-class QLabel;
 class QLineEdit;
 
 namespace orv {
@@ -21,7 +20,6 @@ public:
     static std::optional<QString> Ask(QWidget* parent, const QString& prompt, const QString& initial);
 
 private:
-    QLabel* m_prompt;
     QLineEdit* m_value;
 };
 

@@ -2,7 +2,6 @@
 
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -44,6 +43,16 @@ void BuildCommon(QWidget* parent, QFormLayout* form, CObjectCommonFields& f, con
     f.exportToWeb->setChecked(initial.exportToWeb);
     f.autoRecord = new QCheckBox(QStringLiteral("A&uto record match"), parent);
     f.autoRecord->setChecked(initial.autoRecord);
+}
+
+// What the shared fields hold, into either dialog's values.
+template <class Values>
+void CollectCommon(const CObjectCommonFields& f, Values& v) {
+    v.groupIndex = f.group->currentIndex();
+    v.rconPassword = FromQString(f.rcon->text());
+    v.proxyPassword = FromQString(f.proxyPassword->text());
+    v.exportToWeb = f.exportToWeb->isChecked();
+    v.autoRecord = f.autoRecord->isChecked();
 }
 
 void ApplyCommonStates(CObjectCommonFields& f, const CObjectFieldStates& s) {
@@ -118,11 +127,7 @@ std::optional<CObjectDialogValues> CObjectDialog::Collect() {
         v.externalHost = v.host;
         v.externalPort = v.port;
     }
-    v.groupIndex = common.group->currentIndex();
-    v.rconPassword = FromQString(common.rcon->text());
-    v.proxyPassword = FromQString(common.proxyPassword->text());
-    v.exportToWeb = common.exportToWeb->isChecked();
-    v.autoRecord = common.autoRecord->isChecked();
+    CollectCommon(common, v);
     return v;
 }
 
@@ -163,11 +168,7 @@ std::optional<CRangeDialogValues> CRangeDialog::Collect() {
     CRangeDialogValues v;
     v.range = CheckAddressRange(m_prompter, FromQString(addressFrom->text().trimmed()),
                                 FromQString(addressTo->text().trimmed()), *first, *last);
-    v.groupIndex = common.group->currentIndex();
-    v.rconPassword = FromQString(common.rcon->text());
-    v.proxyPassword = FromQString(common.proxyPassword->text());
-    v.exportToWeb = common.exportToWeb->isChecked();
-    v.autoRecord = common.autoRecord->isChecked();
+    CollectCommon(common, v);
     return v;
 }
 

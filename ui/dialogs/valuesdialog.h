@@ -17,8 +17,6 @@ public:
         if (exec() != QDialog::Accepted) return std::nullopt;
         return m_result;
     }
-    // What the last OK gave (nothing before it).
-    const std::optional<V>& Result() const { return m_result; }
 
     void accept() override {
         if (auto values = Collect()) {

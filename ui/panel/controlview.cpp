@@ -40,6 +40,11 @@ void SetRowText(QTreeWidget* list, int row, const QString& text) {
     if (item->text(0) != text) item->setText(0, text);
 }
 
+// Setting a line's text anew, even the same, drops its selection and moves its cursor: only a change is set.
+void SetLineText(QLineEdit* line, const QString& text) {
+    if (line->text() != text) line->setText(text);
+}
+
 }  // namespace
 
 CControlView::CControlView(COrvaneDoc& doc, QWidget* parent) : QWidget(parent), m_doc(doc) {
@@ -123,51 +128,52 @@ CCommonObject* CControlView::Selected() const {
     return selected && m_doc.objects.Find(selected) >= 0 ? selected : nullptr;
 }
 
-void CControlView::SetControlsEnabled(bool on) {
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{chat, startRecord, stopRecording, m_command, send, mode, players, kick})
-        w->setEnabled(on);
+void CControlView::SetControlsEnabled(bool on, bool kickOn, bool recordOn) {
+    for (QWidget* w : std::initializer_list<QWidget*>{chat, m_command, send, mode, players}) w->setEnabled(on);
+    kick->setEnabled(on && kickOn);
+    startRecord->setEnabled(on && recordOn);
+    stopRecording->setEnabled(on && recordOn);
 }
 
 void CControlView::Refresh() {
     const CCommonObject* object = Selected();
     if (!object) {
-        mode->clear();
-        hostName->setText(QStringLiteral("---"));
+        SetLineText(mode, QString());
+        SetLineText(hostName, QStringLiteral("---"));
         SetControlsEnabled(false);
         ResizeRows(players, 0);
         ResizeRows(chat, 0);
     } else {
-        SetControlsEnabled(true);
+        // Each control is set once to what it ends as: switching it on and off again every second would
+        // send it the change events and a repaint each time.
+        bool controls = true, kickOn = true, recordOn = true;
         bool showPlayers = true, showConsole = true;
         switch (object->state) {
             case CCommonObject::kStateTimeout:
-                mode->setText(QStringLiteral("Timeout"));
-                SetControlsEnabled(false);
+                SetLineText(mode, QStringLiteral("Timeout"));
+                controls = false;
                 showPlayers = showConsole = false;
                 break;
             case CCommonObject::kStateMonitor:
-                mode->setText(QStringLiteral("Monitor only"));
-                SetControlsEnabled(false);
+                SetLineText(mode, QStringLiteral("Monitor only"));
+                controls = false;
                 showConsole = false;
                 break;
             case CCommonObject::kStateRcon:
-                mode->setText(QStringLiteral("Rcon Controled"));
+                SetLineText(mode, QStringLiteral("Rcon Controled"));
                 if (object->IsGameServer())
                     kick->setText(QStringLiteral("Kick"));
                 else if (object->IsGTV())
                     kick->setText(QStringLiteral("Change POV"));
                 else
-                    kick->setEnabled(false);
-                if (!object->CanRecord()) {
-                    startRecord->setEnabled(false);
-                    stopRecording->setEnabled(false);
-                }
+                    kickOn = false;
+                recordOn = object->CanRecord();
                 break;
             default:
                 break;
         }
-        hostName->setText(ToQString(object->serverName));
+        SetControlsEnabled(controls, kickOn, recordOn);
+        SetLineText(hostName, ToQString(object->serverName));
         if (showPlayers)
             ShowPlayers(object);
         else

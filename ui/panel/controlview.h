@@ -23,9 +23,8 @@ public:
     void OnUpdate(int hint) override { Refresh(); }
     void Refresh();
 
-    // The command line's history: entries, and the cursor of the Up/Down keys.
+    // The command line's history.
     const CConsoleLog& History() const { return m_history; }
-    int HistoryCursor() const { return m_cursor; }
 
     QLineEdit* CommandEdit() const { return m_command; }
 
@@ -60,7 +59,8 @@ protected:
 private:
     // The selected object, when it still is one of the document's.
     CCommonObject* Selected() const;
-    void SetControlsEnabled(bool on);
+    // Kick and the recording buttons also need their own condition to be on.
+    void SetControlsEnabled(bool on, bool kickOn = true, bool recordOn = true);
     void ShowPlayers(const CCommonObject* object);
     void ShowConsole(const CCommonObject* object);
 

@@ -197,8 +197,6 @@ void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style) {
     if (style == CBoxStyle::Highlighted) {
         p.fillRect(box, kHighlight);
         DrawFrame(p, box, 1, kBlack);
-    } else if (style == CBoxStyle::OnGroupColour && object.group) {
-        p.fillRect(box, ToQColor(object.group->colour));
     }
     PaintCommon(p, object);
     if (const auto* hltv = dynamic_cast<const CHLTV*>(&object)) PaintHLTV(p, *hltv);

@@ -12,9 +12,8 @@
 namespace orv::view {
 
 enum class CBoxStyle {
-    Plain,          // the content on whatever lies below (the group's fill)
-    Highlighted,    // grey inside a black frame: the selected object, a drop target
-    OnGroupColour,  // the group's colour below: an object that stops being highlighted
+    Plain,        // the content on whatever lies below (the group's fill)
+    Highlighted,  // grey inside a black frame: the selected object, a drop target
 };
 
 void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style);

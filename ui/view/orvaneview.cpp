@@ -86,7 +86,6 @@ void COrvaneView::mousePressEvent(QMouseEvent* event) {
     const QPoint at = ToLayout(event->position().toPoint());
     if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) return;
     SelectAt(m_doc, at.x(), at.y());
-    emit SelectionChanged();
     if (event->button() == Qt::RightButton) {
         std::unique_ptr<QMenu> menu(CreateContextMenu());
         if (menu) menu->exec(event->globalPosition().toPoint());

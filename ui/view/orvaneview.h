@@ -49,8 +49,6 @@ public slots:
     void PrintTo(QPrinter* printer);
 
 signals:
-    // A click changed the selection (the document's views have been told with hint 13 as well).
-    void SelectionChanged();
     // The Properties command of an object's menu: the window opens the object's dialog for the
     // document's selected object.
     void ObjectPropertiesRequested();

@@ -31,6 +31,17 @@ FontEntry& CachedFont(int pixels, int weight) {
     return *slot;
 }
 
+// A text laid out for a font and a width.
+struct LaidKey {
+    int pixels, weight, width;
+    QString text;
+    bool operator==(const LaidKey&) const = default;
+};
+
+size_t qHash(const LaidKey& k, size_t seed = 0) {
+    return qHashMulti(seed, k.pixels, k.weight, k.width, k.text);
+}
+
 // The stated sizes of the bitmaps; the images are drawn as SVG and rendered once at that size.
 int BitmapSize(std::uint32_t id) {
     switch (id) {
@@ -70,10 +81,10 @@ void DrawTextInRect(QPainter& p, const QRect& rect, const QString& text, const Q
         QStaticText text;
         int width;
     };
-    static QHash<QString, Laid> cache;
+    static QHash<LaidKey, Laid> cache;
     static constexpr qsizetype kCacheLimit = 50000;
     const FontEntry& entry = CachedFont(font.pixelSize(), font.weight());
-    const QString key = QStringLiteral("%1/%2/%3/").arg(font.pixelSize()).arg(font.weight()).arg(rect.width()) + text;
+    const LaidKey key{font.pixelSize(), font.weight(), rect.width(), text};
     auto it = cache.constFind(key);
     if (it == cache.constEnd()) {
         if (cache.size() >= kCacheLimit) cache.clear();
