@@ -120,6 +120,10 @@ std::optional<std::int64_t> SimWindow::Into(std::int64_t t) const {
 }
 
 bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error) {
+    if (text.size() > kMaxScenarioBytes) {
+        error = "larger than " + std::to_string(kMaxScenarioBytes) + " bytes";
+        return false;
+    }
     const Json root = Json::parse(text, nullptr, false);
     if (root.is_discarded()) {
         error = "not a JSON document";
@@ -131,10 +135,13 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             if (key != "peers" && key != "comment") Fail(key, "unknown key");
         if (!root.contains("peers") || !root["peers"].is_array()) Fail("scenario", "the list \"peers\" is missing");
         int index = 0;
+        size_t made = 0;
         for (const Json& v : root["peers"]) {
             const std::string where = "peer " + std::to_string(++index);
             int count = 1;
             SimPeerSpec p = GetPeer(v, where, count);
+            if ((made += static_cast<size_t>(count)) > kMaxScenarioPeers)
+                Fail(where, "more than " + std::to_string(kMaxScenarioPeers) + " peers in all");
             if (p.name.empty()) p.name = p.kind + std::to_string(index);
             for (int i = 0; i < count; ++i) {
                 SimPeerSpec copy = p;
