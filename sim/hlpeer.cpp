@@ -12,15 +12,6 @@ using namespace std::chrono_literals;
 
 const std::string kPrefix("\xFF\xFF\xFF\xFF", 4);
 
-void PutU32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-void PutCString(std::string& out, const std::string& s) {
-    out += s;
-    out.push_back('\0');
-}
-
 // "rcon <challenge> \"<password>\" <command>": the three parts, or nothing when malformed.
 struct RconRequest {
     std::string challenge, password, command;
