@@ -1,5 +1,7 @@
 #include "sim/a2speer.h"
 
+#include <mutex>
+#include <optional>
 #include <span>
 
 #include "base/bytereader.h"
