@@ -44,7 +44,7 @@ Scenario file (JSON): {"peers": [PEER, ...]}, each PEER an object with
   rooms         gtv: [{"relays": NAME, "description": TEXT}, ...], one hub per room
   chains        gtv: names of the GTV proxies chained to it (Orvane's network detection finds them)
 Times are whole seconds since the simulator started. A scenario file holds at most 1 MiB and makes at
-most 20000 peers in all.)";
+most 20000 peers in all, holding at most 64 MiB of text with their counts.)";
 
 std::string LogTime(std::chrono::steady_clock::time_point start) {
     const auto ms =
