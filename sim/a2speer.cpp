@@ -19,9 +19,7 @@ constexpr std::uint32_t kFirstChallenge = 0x2A17C0DE;
 // The challenge a query carries in its last four bytes, when it has them.
 std::optional<std::uint32_t> CarriedChallenge(const std::string& query, size_t offset) {
     if (query.size() != offset + 4) return std::nullopt;
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(query[offset + static_cast<size_t>(i)]);
-    return v;
+    return CByteReader(std::span(reinterpret_cast<const std::uint8_t*>(query.data()), query.size()), offset).U32();
 }
 
 }  // namespace
