@@ -59,7 +59,7 @@ for b in "$B"/bench/bench_*; do
     done
   fi
 done
-[ -z "$layout_rows" ] && layout_rows="| not measured: this tree has no layout view benchmark (bench_* with a Layout or Paint benchmark) | |"
+[ -z "$layout_rows" ] && layout_rows="| not measured: this tree has no layout view benchmark (bench_* with a BM_Layout benchmark) | |"
 
 echo "CPU of the whole program, 500 objects" >&2
 start_sim cpu --hl 200 --hltv 100 --q3 100 --gtv 100
