@@ -59,7 +59,7 @@ for b in "$B"/bench/bench_*; do
     done
   fi
 done
-[ -z "$layout_rows" ] && layout_rows="| not measured: this tree has no layout view benchmark (bench_* with a Layout or Paint benchmark) | |"
+[ -z "$layout_rows" ] && layout_rows="| not measured: this tree has no layout view benchmark (bench_* with a BM_Layout benchmark) | |"
 
 echo "CPU of the whole program, 500 objects" >&2
 start_sim cpu --hl 200 --hltv 100 --q3 100 --gtv 100
@@ -199,7 +199,9 @@ $qs_out
 \`tests/test_headless_load.cpp\` (CTest, two minutes: 500 objects at 64 kbps, measured where the datagrams
 arrive; the limit counts 30 bytes of overhead per datagram): **$load_result**. A second as measured at the
 receivers, which are read every 20 ms, may hold one 100 ms window of its neighbour; the test bounds every
-second by the limit plus a fifth and every ten seconds by the limit plus two windows.
+second by the limit plus a fifth and every ten seconds by the limit plus two windows. It also holds the
+queue under 1,500 datagrams at every tick and sees an operator's \`--rcon\` command, typed while the queue
+is full, reach its server.
 
     $load_line
 

@@ -1,5 +1,7 @@
 #include "sim/a2speer.h"
 
+#include <mutex>
+#include <optional>
 #include <span>
 
 #include "base/bytereader.h"
@@ -14,26 +16,10 @@ const std::string kInfoQuery = kPrefix + "TSource Engine Query" + std::string(1,
 const std::string kPlayerQuery = kPrefix + "U";
 constexpr std::uint32_t kFirstChallenge = 0x2A17C0DE;
 
-void PutU16(std::string& out, std::uint16_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>(v >> 8));
-}
-
-void PutU32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-void PutCString(std::string& out, const std::string& s) {
-    out += s;
-    out.push_back('\0');
-}
-
 // The challenge a query carries in its last four bytes, when it has them.
 std::optional<std::uint32_t> CarriedChallenge(const std::string& query, size_t offset) {
     if (query.size() != offset + 4) return std::nullopt;
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(query[offset + static_cast<size_t>(i)]);
-    return v;
+    return CByteReader(std::span(reinterpret_cast<const std::uint8_t*>(query.data()), query.size()), offset).U32();
 }
 
 }  // namespace

@@ -8,8 +8,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 
 #include "sim/hlpeer.h"

@@ -12,15 +12,6 @@ using namespace std::chrono_literals;
 
 const std::string kPrefix("\xFF\xFF\xFF\xFF", 4);
 
-void PutU32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-void PutCString(std::string& out, const std::string& s) {
-    out += s;
-    out.push_back('\0');
-}
-
 // "rcon <challenge> \"<password>\" <command>": the three parts, or nothing when malformed.
 struct RconRequest {
     std::string challenge, password, command;
@@ -99,11 +90,7 @@ void CHLPeer::Handle(const Datagram& d) {
         if (answer && !answer->empty()) m_udp.SendTo(d.from, *answer);
     }
     // Recorded once handled: a waiter that sees the datagram also sees its effects and its answer sent.
-    {
-        std::lock_guard lk(m_lock);
-        m_received.push_back(d.bytes);
-    }
-    m_changed.notify_all();
+    m_record.Record(d.bytes);
 }
 
 std::optional<std::string> CHLPeer::Answer(const std::string& text) {
@@ -124,14 +111,14 @@ std::optional<std::string> CHLPeer::AnswerRcon(const std::string& text) {
         std::lock_guard lk(m_lock);
         if (ChallengeValue(request->challenge) != ChallengeValue(m_challenge) ||
             request->challenge.find_first_not_of("0123456789") != std::string::npos) {
-            m_refused.push_back(request->command);
+            m_record.Refuse(request->command);
             return PrintAnswer("Bad challenge.\n");
         }
         if (request->password != m_rconPassword) {
-            m_refused.push_back(request->command);
+            m_record.Refuse(request->command);
             return PrintAnswer("Bad rcon_password.\n");
         }
-        m_accepted.push_back(request->command);
+        m_record.Accept(request->command);
         hook = m_rconHook;
     }
     if (hook)
@@ -296,54 +283,6 @@ std::vector<std::string> CHLPeer::PlayerNames() const {
     std::vector<std::string> names;
     for (const auto& p : m_players) names.push_back(p.name);
     return names;
-}
-
-// ---- records -------------------------------------------------------------------------------------
-
-std::vector<std::string> CHLPeer::Received() const {
-    std::lock_guard lk(m_lock);
-    return m_received;
-}
-
-size_t CHLPeer::ReceivedCount() const {
-    std::lock_guard lk(m_lock);
-    return m_received.size();
-}
-
-std::vector<std::string> CHLPeer::AcceptedCommands() const {
-    std::lock_guard lk(m_lock);
-    return m_accepted;
-}
-
-std::vector<std::string> CHLPeer::RefusedCommands() const {
-    std::lock_guard lk(m_lock);
-    return m_refused;
-}
-
-std::vector<std::string> CHLPeer::TakeReceived() {
-    std::lock_guard lk(m_lock);
-    std::vector<std::string> taken;
-    taken.swap(m_received);
-    m_accepted.clear();
-    m_refused.clear();
-    return taken;
-}
-
-void CHLPeer::ClearReceived() {
-    std::lock_guard lk(m_lock);
-    m_received.clear();
-    m_accepted.clear();
-    m_refused.clear();
-}
-
-bool CHLPeer::WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred,
-                      std::chrono::milliseconds limit) const {
-    std::unique_lock lk(m_lock);
-    return m_changed.wait_for(lk, limit, [&] { return pred(m_received); });
-}
-
-bool CHLPeer::WaitForCount(size_t count, std::chrono::milliseconds limit) const {
-    return WaitFor([count](const std::vector<std::string>& r) { return r.size() >= count; }, limit);
 }
 
 bool CHLPeer::SendToClient(const std::string& bytes) {

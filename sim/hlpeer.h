@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -17,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/peerrecord.h"
 #include "sim/udppeer.h"
 
 namespace orv::sim {
@@ -89,17 +89,19 @@ public:
     std::vector<std::string> PlayerNames() const;
 
     // Every datagram received, in order, exactly as it arrived; recorded once handled and answered.
-    std::vector<std::string> Received() const;
-    size_t ReceivedCount() const;
+    std::vector<std::string> Received() const { return m_record.Received(); }
+    size_t ReceivedCount() const { return m_record.ReceivedCount(); }
     // Rcon commands that passed the password and challenge checks, and the refused ones.
-    std::vector<std::string> AcceptedCommands() const;
-    std::vector<std::string> RefusedCommands() const;
-    void ClearReceived();
+    std::vector<std::string> AcceptedCommands() const { return m_record.AcceptedCommands(); }
+    std::vector<std::string> RefusedCommands() const { return m_record.RefusedCommands(); }
+    void ClearReceived() { m_record.Clear(); }
     // The datagrams received since the last call, in order; forgets them and the command records.
-    std::vector<std::string> TakeReceived();
+    std::vector<std::string> TakeReceived() { return m_record.Take(); }
     // Waits until pred(received datagrams) holds or the limit passes; true when it held.
-    bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred, std::chrono::milliseconds limit) const;
-    bool WaitForCount(size_t count, std::chrono::milliseconds limit) const;
+    bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred, std::chrono::milliseconds limit) const {
+        return m_record.WaitFor(pred, limit);
+    }
+    bool WaitForCount(size_t count, std::chrono::milliseconds limit) const { return m_record.WaitForCount(count, limit); }
 
     // Sends bytes to the client that last spoke to the peer (false before any client did).
     bool SendToClient(const std::string& bytes);
@@ -122,7 +124,6 @@ private:
 
     CUdpPeer m_udp;
     mutable std::mutex m_lock;
-    mutable std::condition_variable m_changed;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 
@@ -136,8 +137,9 @@ private:
     PacketHook m_packetHook;
     DatagramHook m_datagramHook;
     RconHook m_rconHook;
-    std::vector<std::string> m_received, m_accepted, m_refused;
     std::optional<sockaddr_in> m_client;
+
+    CPeerRecord m_record;  // locks on its own
 };
 
 }  // namespace orv::sim

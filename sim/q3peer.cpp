@@ -82,13 +82,7 @@ void CQuakeLoopbackPeer::Run() {
 
 void CQuakeLoopbackPeer::Handle(const Datagram& d) {
     // A datagram is recorded once its answer has left: a waiter that sees it may count on the answer.
-    auto record = [&] {
-        {
-            std::lock_guard lk(m_lock);
-            m_received.push_back(d.bytes);
-        }
-        m_changed.notify_all();
-    };
+    auto record = [&] { m_record.Record(d.bytes); };
     bool silent;
     PacketHook packetHook;
     RconHook rconHook;
@@ -123,10 +117,10 @@ std::optional<std::string> CQuakeLoopbackPeer::AnswerRcon(const std::string& tex
     {
         std::lock_guard lk(m_lock);
         if (m_rconPassword.empty() || request->password != m_rconPassword) {
-            m_refused.push_back(request->command);
+            m_record.Refuse(request->command);
             return PrintAnswer(RefusalText(request->password));
         }
-        m_accepted.push_back(request->command);
+        m_record.Accept(request->command);
     }
     if (hook) {
         if (auto printed = hook(request->command)) return PrintAnswer(*printed);
@@ -160,11 +154,6 @@ void CQuakeLoopbackPeer::SetRconHook(RconHook hook) {
     m_rconHook = std::move(hook);
 }
 
-std::vector<std::string> CQuakeLoopbackPeer::Received() const {
-    std::lock_guard lk(m_lock);
-    return m_received;
-}
-
 std::vector<std::string> CQuakeLoopbackPeer::ReceivedTexts() const {
     std::vector<std::string> texts;
     for (const std::string& d : Received()) {
@@ -175,50 +164,9 @@ std::vector<std::string> CQuakeLoopbackPeer::ReceivedTexts() const {
     return texts;
 }
 
-size_t CQuakeLoopbackPeer::ReceivedCount() const {
-    std::lock_guard lk(m_lock);
-    return m_received.size();
-}
-
 size_t CQuakeLoopbackPeer::CountText(const std::string& text) const {
     const auto texts = ReceivedTexts();
     return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
-}
-
-std::vector<std::string> CQuakeLoopbackPeer::AcceptedCommands() const {
-    std::lock_guard lk(m_lock);
-    return m_accepted;
-}
-
-std::vector<std::string> CQuakeLoopbackPeer::RefusedCommands() const {
-    std::lock_guard lk(m_lock);
-    return m_refused;
-}
-
-std::vector<std::string> CQuakeLoopbackPeer::TakeReceived() {
-    std::lock_guard lk(m_lock);
-    std::vector<std::string> taken;
-    taken.swap(m_received);
-    m_accepted.clear();
-    m_refused.clear();
-    return taken;
-}
-
-void CQuakeLoopbackPeer::ClearReceived() {
-    std::lock_guard lk(m_lock);
-    m_received.clear();
-    m_accepted.clear();
-    m_refused.clear();
-}
-
-bool CQuakeLoopbackPeer::WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred,
-                                 std::chrono::milliseconds limit) const {
-    std::unique_lock lk(m_lock);
-    return m_changed.wait_for(lk, limit, [&] { return pred(m_received); });
-}
-
-bool CQuakeLoopbackPeer::WaitForCount(size_t count, std::chrono::milliseconds limit) const {
-    return WaitFor([count](const std::vector<std::string>& r) { return r.size() >= count; }, limit);
 }
 
 bool CQuakeLoopbackPeer::WaitForText(const std::string& text, std::chrono::milliseconds limit) const {

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -19,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/peerrecord.h"
 #include "sim/udppeer.h"
 
 namespace orv::sim {
@@ -48,22 +48,24 @@ public:
     void SetRconHook(RconHook hook);
 
     // Every datagram received, in order, exactly as it arrived; each is recorded once its answer has left.
-    std::vector<std::string> Received() const;
+    std::vector<std::string> Received() const { return m_record.Received(); }
     // Their texts: prefix and everything from the first zero byte on removed.
     std::vector<std::string> ReceivedTexts() const;
-    size_t ReceivedCount() const;
+    size_t ReceivedCount() const { return m_record.ReceivedCount(); }
     // How many received texts equal text exactly.
     size_t CountText(const std::string& text) const;
     // Rcon commands that passed the password check, and those that did not.
-    std::vector<std::string> AcceptedCommands() const;
-    std::vector<std::string> RefusedCommands() const;
-    void ClearReceived();
+    std::vector<std::string> AcceptedCommands() const { return m_record.AcceptedCommands(); }
+    std::vector<std::string> RefusedCommands() const { return m_record.RefusedCommands(); }
+    void ClearReceived() { m_record.Clear(); }
     // The datagrams received since the last call, in order; forgets them and the command records.
-    std::vector<std::string> TakeReceived();
+    std::vector<std::string> TakeReceived() { return m_record.Take(); }
     // Waits until pred(received datagrams) holds or the limit passes; true when it held.
     bool WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred,
-                 std::chrono::milliseconds limit) const;
-    bool WaitForCount(size_t count, std::chrono::milliseconds limit) const;
+                 std::chrono::milliseconds limit) const {
+        return m_record.WaitFor(pred, limit);
+    }
+    bool WaitForCount(size_t count, std::chrono::milliseconds limit) const { return m_record.WaitForCount(count, limit); }
     bool WaitForText(const std::string& text, std::chrono::milliseconds limit) const;
 
     // Sends bytes to the client that last spoke to the peer (false before any client did).
@@ -93,7 +95,6 @@ private:
     std::optional<std::string> AnswerRcon(const std::string& text, const RconHook& hook);
 
     CUdpPeer m_udp;
-    mutable std::condition_variable m_changed;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 
@@ -101,8 +102,9 @@ private:
     bool m_silent = false;
     PacketHook m_packetHook;
     RconHook m_rconHook;
-    std::vector<std::string> m_received, m_accepted, m_refused;
     std::optional<sockaddr_in> m_client;
+
+    CPeerRecord m_record;  // locks on its own
 };
 
 struct Q3PeerPlayer {

@@ -56,4 +56,18 @@ bool CUdpPeer::SendTo(int port, const std::string& bytes) {
 
 std::string OutOfBand(const std::string& text) { return std::string("\xFF\xFF\xFF\xFF", 4) + text; }
 
+void PutU16(std::string& out, std::uint16_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>(v >> 8));
+}
+
+void PutU32(std::string& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+void PutCString(std::string& out, const std::string& s) {
+    out += s;
+    out.push_back('\0');
+}
+
 }  // namespace orv::sim

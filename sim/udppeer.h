@@ -41,4 +41,9 @@ private:
 // "\xFF\xFF\xFF\xFF" + text.
 std::string OutOfBand(const std::string& text);
 
+// Pieces of the peers' binary answers: little-endian integers and zero-terminated strings.
+void PutU16(std::string& out, std::uint16_t v);
+void PutU32(std::string& out, std::uint32_t v);
+void PutCString(std::string& out, const std::string& s);
+
 }  // namespace orv::sim

@@ -1,7 +1,6 @@
 // orvane-demo-layout: writes the demo layout that matches demo/demo.json through the document itself,
 // so the file is exactly what the program saves. Usage: orvane-demo-layout OUT.orv [--status-page]
 // (--status-page: the status page module uploads to an FTP server on 127.0.0.1).
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 

@@ -1,9 +1,7 @@
 // orvane-sim: plays game servers and TV proxies on 127.0.0.1 for Orvane to monitor. See --help.
 #include <poll.h>
-#include <signal.h>
 
 #include <chrono>
-#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -45,7 +43,8 @@ Scenario file (JSON): {"peers": [PEER, ...]}, each PEER an object with
   delay         hltv: the broadcast delay in seconds (default 30)
   rooms         gtv: [{"relays": NAME, "description": TEXT}, ...], one hub per room
   chains        gtv: names of the GTV proxies chained to it (Orvane's network detection finds them)
-Times are whole seconds since the simulator started.)";
+Times are whole seconds since the simulator started. A scenario file holds at most 1 MiB and makes at
+most 20000 peers in all, holding at most 64 MiB of text with their counts.)";
 
 std::string LogTime(std::chrono::steady_clock::time_point start) {
     const auto ms =
@@ -89,10 +88,12 @@ int main(int argc, char** argv) {
     Scenario scenario;
     std::string error;
     if (!scenarioPath.empty()) {
+        // One byte past the limit is read, so that the reader refuses a file that is too large.
         std::ifstream in(scenarioPath, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (!in || !ParseScenario(text.str(), scenario, error)) {
+        std::string text(kMaxScenarioBytes + 1, '\0');
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<size_t>(in.gcount()));
+        if (!in.is_open() || in.bad() || !ParseScenario(text, scenario, error)) {
             std::cerr << "orvane-sim: " << scenarioPath << ": " << (error.empty() ? "cannot be read" : error) << "\n";
             return 2;
         }

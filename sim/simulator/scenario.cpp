@@ -120,6 +120,10 @@ std::optional<std::int64_t> SimWindow::Into(std::int64_t t) const {
 }
 
 bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error) {
+    if (text.size() > kMaxScenarioBytes) {
+        error = "larger than " + std::to_string(kMaxScenarioBytes) + " bytes";
+        return false;
+    }
     const Json root = Json::parse(text, nullptr, false);
     if (root.is_discarded()) {
         error = "not a JSON document";
@@ -131,10 +135,17 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             if (key != "peers" && key != "comment") Fail(key, "unknown key");
         if (!root.contains("peers") || !root["peers"].is_array()) Fail("scenario", "the list \"peers\" is missing");
         int index = 0;
+        size_t made = 0, madeBytes = 0;
         for (const Json& v : root["peers"]) {
             const std::string where = "peer " + std::to_string(++index);
             int count = 1;
             SimPeerSpec p = GetPeer(v, where, count);
+            if ((made += static_cast<size_t>(count)) > kMaxScenarioPeers)
+                Fail(where, "more than " + std::to_string(kMaxScenarioPeers) + " peers in all");
+            // Every copy holds the entry's players and texts again.
+            if ((madeBytes += v.dump().size() * static_cast<size_t>(count)) > kMaxScenarioMadeBytes)
+                Fail(where, "with the counts, the peers hold more than " + std::to_string(kMaxScenarioMadeBytes) +
+                                " bytes in all");
             if (p.name.empty()) p.name = p.kind + std::to_string(index);
             for (int i = 0; i < count; ++i) {
                 SimPeerSpec copy = p;
@@ -143,7 +154,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
                     if (p.port != 0) copy.port = p.port + i;
                     if (copy.port > 65535) Fail(where, "the ports run past 65535");
                 }
-                scenario.peers.push_back(copy);
+                scenario.peers.push_back(std::move(copy));
             }
         }
     } catch (const ParseError& e) {

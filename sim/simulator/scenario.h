@@ -3,6 +3,7 @@
 // players joining and leaving). Read from a small JSON file and/or made from counts of each kind.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,9 +61,16 @@ inline const std::vector<std::string>& SimKinds() {
     return kinds;
 }
 
+// What a scenario file may hold: its size, the peers it makes in all (counts included), and their text
+// in all (each entry's text times its count).
+constexpr size_t kMaxScenarioBytes = 1 << 20;
+constexpr size_t kMaxScenarioPeers = 20000;
+constexpr size_t kMaxScenarioMadeBytes = 64 << 20;
+
 // Reads a scenario from JSON text and appends its peers to scenario. A peer with "count": N is made N
 // times (names get "-1" .. "-N", a fixed port grows by one each time). On error: false and a message
-// naming the peer and the key.
+// naming the peer and the key; a text over kMaxScenarioBytes, more than kMaxScenarioPeers peers or
+// more than kMaxScenarioMadeBytes of them are refused.
 bool ParseScenario(const std::string& json, Scenario& scenario, std::string& error);
 // Appends count peers of the kind with generated names, players and relays (proxies relay the game
 // servers of the same number when there are some). basePort 0: any free ports.

@@ -34,6 +34,12 @@ struct CSimulator::Peer {
     std::unique_ptr<CGTVPeer> gtv;
     std::vector<std::string> current;  // the players of this second
     std::string relayedMap;             // a proxy's: the map of the game it relays
+    // Resolved once all peers are bound: what an HLTV proxy relays and how many proxies relay it; a
+    // GTV proxy's chained addresses and what each of its rooms relays.
+    Peer* relayed = nullptr;
+    std::int32_t proxies = 0;
+    std::string chains;
+    std::vector<Peer*> roomRelayed;
 
     int Port() const {
         return hl ? hl->Port() : hltv ? hltv->Port() : q3 ? q3->Port() : gtv ? gtv->Port() : 0;
@@ -85,6 +91,14 @@ CSimulator::CSimulator(const Scenario& scenario) {
             return;
         }
         m_peers.push_back(std::move(p));
+    }
+    for (auto& p : m_peers) {
+        const SimPeerSpec& s = p->spec;
+        if (!s.relays.empty()) p->relayed = Find(s.relays);
+        if (p->relayed && p->hltv && p->relayed->hltv) ++p->relayed->proxies;
+        for (const auto& c : s.chains)
+            if (Peer* chained = Find(c)) p->chains += (p->chains.empty() ? "" : " ") + chained->Address();
+        for (const auto& r : s.rooms) p->roomRelayed.push_back(Find(r.relays));
     }
     Step(0);
 }
@@ -177,32 +191,28 @@ void CSimulator::Step(std::int64_t t) {
         const SimPeerSpec& s = p.spec;
         const bool silent = s.silent && s.silent->Into(t).has_value();
         if (p.hltv) {
-            if (Peer* relayed = s.relays.empty() ? nullptr : Find(s.relays)) {
+            if (Peer* relayed = p.relayed) {
                 p.hltv->SetConnectedTo(relayed->Address());
                 p.relayedMap = relayed->Map();
                 p.hltv->Base().SetMap(p.relayedMap);
                 p.hltv->Base().SetPlayers(relayed->current);
                 p.current = relayed->current;
             }
-            std::int32_t proxies = 0;
-            for (const auto& other : m_peers) proxies += other->hltv && other->spec.relays == s.name;
-            p.hltv->SetProxies(proxies);
+            p.hltv->SetProxies(p.proxies);
             p.hltv->SetSpectators(s.spectators == 0 ? 0 : static_cast<std::int32_t>(s.spectators + (t * 7) % 13));
             p.hltv->SetSilent(silent);
         } else if (p.gtv) {
             p.gtv->SetClients(s.spectators == 0 ? 0 : static_cast<std::int32_t>(s.spectators + (t * 5) % 11),
                               s.slots ? s.slots : 64);
-            std::string chains;
-            for (const auto& c : s.chains)
-                if (Peer* chained = Find(c)) chains += (chains.empty() ? "" : " ") + chained->Address();
-            p.gtv->SetChains(chains);
+            p.gtv->SetChains(p.chains);
             for (size_t i = 0; i < s.rooms.size(); ++i) {
                 const std::int32_t hub = static_cast<std::int32_t>(i + 1);
-                GTVPeerRoom room = p.gtv->Room(hub).value_or(GTVPeerRoom{});
-                if (!p.gtv->Room(hub)) room.description = s.rooms[i].description;
+                const std::optional<GTVPeerRoom> before = p.gtv->Room(hub);
+                GTVPeerRoom room = before.value_or(GTVPeerRoom{});
+                if (!before) room.description = s.rooms[i].description;
                 room.hubNumber = hub;
                 room.roomNumber = hub;
-                Peer* relayed = Find(s.rooms[i].relays);
+                Peer* relayed = p.roomRelayed[i];
                 room.parent = relayed ? relayed->Address() : std::string();
                 room.map = relayed ? relayed->Map() : p.Map();
                 room.players.clear();

@@ -13,11 +13,6 @@
 
 namespace orv::sim {
 
-class CHLPeer;
-class CHLTVPeer;
-class CQ3Peer;
-class CGTVPeer;
-
 class CSimulator {
 public:
     // Makes and binds every peer; Ok() tells whether all could bind, Error() which could not.
