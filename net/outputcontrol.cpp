@@ -70,7 +70,6 @@ int COutputSocketControl::RunWindow() {
         sent += cost;
         ++count;
         ++m_datagramsSent;
-        m_bytesSent += static_cast<std::uint64_t>(cost);
         if (head->kind == CPacketKind::Action) {  // polls and handshakes wait in their socket's lane
             m_queue.pop_front();
         } else {

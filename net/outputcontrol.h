@@ -82,8 +82,6 @@ public:
     // Figures since construction.
     std::uint64_t WindowsRun() const { return m_windows.load(); }
     std::uint64_t DatagramsSent() const { return m_datagramsSent.load(); }
-    // Bytes sent, 30 of overhead counted per datagram.
-    std::uint64_t BytesSent() const { return m_bytesSent.load(); }
     // Polls dropped because they waited too long, and polls not queued because an identical one waited.
     std::uint64_t PollsDropped() const { return m_pollsDropped.load(); }
     std::uint64_t PollsMerged() const { return m_pollsMerged.load(); }
@@ -117,7 +115,6 @@ private:
 
     std::atomic<std::uint64_t> m_windows{0};
     std::atomic<std::uint64_t> m_datagramsSent{0};
-    std::atomic<std::uint64_t> m_bytesSent{0};
     std::atomic<std::uint64_t> m_pollsDropped{0};
     std::atomic<std::uint64_t> m_pollsMerged{0};
 };
