@@ -107,6 +107,9 @@ public:
     bool LookupPending() const { return m_lookup != nullptr; }
     // Frames FF FF FF FF + text + 00 and hands it to the output queue.
     void SendOutOfBand(std::string_view text, CPacketKind kind = CPacketKind::Action);
+    // Hands a whole datagram (prefix included) to the output queue; nothing leaves while the address is
+    // still being looked up.
+    void QueueDatagram(std::string_view bytes, CPacketKind kind);
     // A query of the monitoring cycle: merged with an identical one still waiting, dropped when stale.
     void SendQuery(std::string_view text) { SendOutOfBand(text, CPacketKind::Poll); }
     // An rcon command that the cycle sends as a query (status, passwords read back and the like).

@@ -158,8 +158,6 @@ protected:
 private:
     void SendA2SInfo();
     void SendA2SPlayers();
-    // Hands a whole datagram (prefix included) to the output queue as a query of the cycle.
-    void SendDatagram(const std::string& bytes);
 
     CA2SSession m_a2s;
 };
