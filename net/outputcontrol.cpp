@@ -62,7 +62,7 @@ int COutputSocketControl::RunWindow() {
         if (!m_queue.empty()) head = m_queue.front().get();
         else if (!m_lanes.empty()) head = m_lanes.front().packets.front().get();
         if (!head) break;
-        const std::int64_t cost = static_cast<std::int64_t>(head->data.size()) + kOverhead;
+        const std::int64_t cost = WireCost(*head);
         // The datagram waits for the next window, unless it could never fit in one and this window is empty.
         if (cost + sent >= budget && !(sent == 0 && cost >= budget)) break;
         // Sent under the queue lock: once CancelSocket has returned, the socket is never used again.
@@ -92,7 +92,7 @@ void COutputSocketControl::DropStalePolls(std::int64_t now) {
         const size_t before = packets.size();
         std::erase_if(packets, [&](const auto& p) {
             if (now - p->queuedAt <= kPollLifetimeMilliseconds) return false;
-            m_pollBytes -= static_cast<std::int64_t>(p->data.size()) + kOverhead;
+            m_pollBytes -= WireCost(*p);
             return true;
         });
         m_pollsDropped += before - packets.size();
@@ -105,7 +105,7 @@ void COutputSocketControl::DropStalePolls(std::int64_t now) {
 
 void COutputSocketControl::EraseLane(std::list<PollLane>::iterator lane) {
     m_pollCount -= lane->packets.size();
-    for (const auto& p : lane->packets) m_pollBytes -= static_cast<std::int64_t>(p->data.size()) + kOverhead;
+    for (const auto& p : lane->packets) m_pollBytes -= WireCost(*p);
     m_laneOf.erase(lane->socket);
     m_lanes.erase(lane);
 }
@@ -137,12 +137,12 @@ void COutputSocketControl::Queue(const std::uint8_t* data, size_t length, CUdpSo
     }
     // More waiting than the limit sends in a cycle would go stale anyway: the socket's oldest poll makes
     // room for this fresher one. A socket with nothing waiting always gets its poll in.
-    const std::int64_t cost = static_cast<std::int64_t>(packet->data.size()) + kOverhead;
+    const std::int64_t cost = WireCost(*packet);
     if (m_pollBytes + cost > backlog) {
         const auto oldest = std::find_if(packets.begin(), packets.end(),
                                          [](const auto& p) { return p->kind != CPacketKind::Handshake; });
         if (oldest != packets.end()) {
-            m_pollBytes -= static_cast<std::int64_t>((*oldest)->data.size()) + kOverhead;
+            m_pollBytes -= WireCost(**oldest);
             packets.erase(oldest);
             --m_pollCount;
             ++m_pollsDropped;

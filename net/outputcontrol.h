@@ -94,6 +94,8 @@ private:
         std::deque<std::unique_ptr<COutputPacket>> packets;
     };
     void WorkerLoop();
+    // What a datagram costs of a window's budget.
+    static std::int64_t WireCost(const COutputPacket& p) { return static_cast<std::int64_t>(p.data.size()) + kOverhead; }
     // With the queue lock held.
     void DropStalePolls(std::int64_t now);
     void EraseLane(std::list<PollLane>::iterator lane);
