@@ -76,7 +76,6 @@ int COutputSocketControl::RunWindow() {
             // This socket had its turn: the next one goes first.
             auto lane = m_lanes.begin();
             lane->packets.pop_front();
-            --m_pollCount;
             m_pollBytes -= cost;
             if (lane->packets.empty()) EraseLane(lane);
             else m_lanes.splice(m_lanes.end(), m_lanes, lane);
@@ -96,7 +95,6 @@ void COutputSocketControl::DropStalePolls(std::int64_t now) {
             return true;
         });
         m_pollsDropped += before - packets.size();
-        m_pollCount -= before - packets.size();
         auto next = std::next(lane);
         if (packets.empty()) EraseLane(lane);
         lane = next;
@@ -104,7 +102,6 @@ void COutputSocketControl::DropStalePolls(std::int64_t now) {
 }
 
 void COutputSocketControl::EraseLane(std::list<PollLane>::iterator lane) {
-    m_pollCount -= lane->packets.size();
     for (const auto& p : lane->packets) m_pollBytes -= WireCost(*p);
     m_laneOf.erase(lane->socket);
     m_lanes.erase(lane);
@@ -144,13 +141,11 @@ void COutputSocketControl::Queue(const std::uint8_t* data, size_t length, CUdpSo
         if (oldest != packets.end()) {
             m_pollBytes -= WireCost(**oldest);
             packets.erase(oldest);
-            --m_pollCount;
             ++m_pollsDropped;
         }
     }
     m_pollBytes += cost;
     packets.push_back(std::move(packet));
-    ++m_pollCount;
 }
 
 void COutputSocketControl::CancelSocket(CUdpSocket* socket) {
@@ -165,13 +160,14 @@ void COutputSocketControl::Clear() {
     m_queue.clear();
     m_lanes.clear();
     m_laneOf.clear();
-    m_pollCount = 0;
     m_pollBytes = 0;
 }
 
 int COutputSocketControl::Count() const {
     std::lock_guard lk(m_queueLock);
-    return static_cast<int>(m_queue.size() + m_pollCount);
+    size_t count = m_queue.size();
+    for (const auto& lane : m_lanes) count += lane.packets.size();
+    return static_cast<int>(count);
 }
 
 void COutputSocketControl::SetClock(MillisecondClock clock) {

@@ -104,7 +104,6 @@ private:
     std::deque<std::unique_ptr<COutputPacket>> m_queue;  // actions
     std::list<PollLane> m_lanes;                           // polls by socket; the front lane is served next
     std::unordered_map<CUdpSocket*, std::list<PollLane>::iterator> m_laneOf;
-    size_t m_pollCount = 0;
     std::int64_t m_pollBytes = 0;  // wire cost of the waiting polls
     MillisecondClock m_clock;
     mutable std::mutex m_limitLock;
