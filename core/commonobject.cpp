@@ -137,6 +137,14 @@ void CCommonObject::CheckTimeout() {
     if (m_awaiting && now - m_awaitingSince > kTimeout) SetState(kStateTimeout);
 }
 
+void CCommonObject::DisableRcon() {
+    AppendConsole(kBadRconLine1, 0);
+    AppendConsole(kBadRconLine2, 0);
+    rconPassword.clear();
+    SetState(kStateMonitor);
+    PlaySound("badrcon.wav");
+}
+
 void CCommonObject::PlaySound(const std::string& fileName) {
     if (sound) sound->sound.Play(fileName);
 }

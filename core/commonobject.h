@@ -54,6 +54,11 @@ public:
     static constexpr std::int32_t kStateMonitor = 2;
     static constexpr std::int32_t kStateRcon = 3;
 
+    // Console lines of the bad-password protection.
+    static constexpr const char* kBadRconLine1 =
+        "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent being banned.";
+    static constexpr const char* kBadRconLine2 = "Orvane : Please re-enter the good rcon_password";
+
     explicit CCommonObject(CPlatform& platform);
     virtual ~CCommonObject();
     CCommonObject(const CCommonObject&) = delete;
@@ -156,6 +161,9 @@ public:
 
 protected:
     void PlaySound(const std::string& fileName);
+    // The server refused the rcon password: never repeating it keeps the operator's address from being
+    // banned. The two console lines, the password cleared, state 2, the bad-rcon sound.
+    void DisableRcon();
     void MatchStateChange(std::int32_t& stored, std::int32_t newState);
 
 private:

@@ -299,11 +299,7 @@ void CHLServer::OnNoMatchRunning() {
 void CHLServer::OnBadRconPassword() {
     // Only the first refusal disables rcon: the answers to commands already on their way refuse as well.
     if (rconPassword.empty() || oldPasswordInFlight) return;
-    AppendConsole(kBadRconLine1, 0);
-    AppendConsole(kBadRconLine2, 0);
-    rconPassword.clear();
-    SetState(kStateMonitor);
-    PlaySound("badrcon.wav");
+    DisableRcon();
 }
 
 }  // namespace orv

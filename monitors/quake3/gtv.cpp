@@ -155,14 +155,7 @@ void CGTV::HandleConsoleAnswer(const std::string& text) {
         AppendConsole(StripColours(line), 0);
         std::string value;
         if (ParseGtvPasswordLine(line, value)) password = value;
-        if (BeginsWith(line, kGtvBadRcon)) {
-            // Never repeat a rejected attempt: the proxy would ban the operator's address.
-            AppendConsole(kBadRconLine1, 0);
-            AppendConsole(kBadRconLine2, 0);
-            rconPassword.clear();
-            SetState(kStateMonitor);
-            PlaySound("badrcon.wav");
-        }
+        if (BeginsWith(line, kGtvBadRcon)) DisableRcon();  // the proxy would ban the operator's address
     }
     if (state <= kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
     MarkAnswered();

@@ -71,14 +71,7 @@ void CQ3Server::HandleConsoleAnswer(const std::string& text) {
             rconPassword.clear();
             SetState(kStateMonitor);
         }
-        if (BeginsWith(line, kQ3BadRcon) && !rconPassword.empty()) {
-            // Repeating a refused password is what gets the operator's address banned.
-            AppendConsole(kBadRconLine1, 0);
-            AppendConsole(kBadRconLine2, 0);
-            rconPassword.clear();
-            SetState(kStateMonitor);
-            PlaySound("badrcon.wav");
-        }
+        if (BeginsWith(line, kQ3BadRcon) && !rconPassword.empty()) DisableRcon();
     }
     if (state <= kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
     MarkAnswered();
