@@ -88,14 +88,14 @@ void CGTV::SetState(std::int32_t value) {
 
 void CGTV::SendRcon(const std::string& command) {
     if (rconPassword.empty()) return;
-    SendOutOfBand("rcon \"" + rconPassword + "\" " + command);
+    SendOutOfBand(Q3RconText(rconPassword, command));
 }
 
 std::int64_t CGTV::CycleBytes() const {
     std::int64_t bytes = WireCost("getManagerInfo");
     for (int i = 0; i < roomCount && i < kMaxRooms; ++i)
         bytes += WireCost(Format("gethubinfo %d", rooms[static_cast<size_t>(i)].hubNumber));
-    if (!rconPassword.empty()) bytes += WireCost("rcon \"" + rconPassword + "\" gtv_password");
+    if (!rconPassword.empty()) bytes += WireCost(Q3RconText(rconPassword, "gtv_password"));
     return bytes;
 }
 

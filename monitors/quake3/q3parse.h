@@ -39,6 +39,9 @@ struct Q3StatusAnswer {
 };
 Q3StatusAnswer ParseQ3StatusAnswer(std::string_view text);
 
+// rcon "<rcon password>" <command>: how the Quake 3 server and the GTV proxy take a command.
+std::string Q3RconText(std::string_view rconPassword, std::string_view command);
+
 // Console line rules of the Quake 3 server.
 inline constexpr std::string_view kQ3PasswordPrefix = "\"password\" is:\"";  // 15 characters
 inline constexpr std::string_view kQ3ScorePrefix = "\"Score_Time\" is:";     // 16 characters

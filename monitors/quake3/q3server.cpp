@@ -32,13 +32,13 @@ void CQ3Server::Tick() {
 
 void CQ3Server::SendRcon(const std::string& command) {
     if (rconPassword.empty()) return;
-    SendOutOfBand("rcon \"" + rconPassword + "\" " + command);
+    SendOutOfBand(Q3RconText(rconPassword, command));
 }
 
 std::int64_t CQ3Server::CycleBytes() const {
     std::int64_t bytes = WireCost("getstatus") + WireCost("getinfo");
     if (!rconPassword.empty())
-        bytes += WireCost("rcon \"" + rconPassword + "\" password") + WireCost("rcon \"" + rconPassword + "\" score_time");
+        bytes += WireCost(Q3RconText(rconPassword, "password")) + WireCost(Q3RconText(rconPassword, "score_time"));
     return bytes;
 }
 
