@@ -55,7 +55,7 @@ bool ParseQ3ScoreLine(std::string_view line, std::int32_t& matchValue);
 
 // Console line rules of the GTV proxy.
 inline constexpr std::string_view kGtvPasswordPrefix = "\"gtv_password\" is:\"";  // 19 characters
-inline constexpr std::string_view kGtvBadRcon = "Bad rconpassword.";
+inline constexpr std::string_view kGtvBadRcon = kQ3BadRcon;  // the proxy refuses as the server does
 bool ParseGtvPasswordLine(std::string_view line, std::string& password);
 
 // "managerInfoResponse": the proxy's name, clients, slots, chain list and hub list (at most 32 rooms).
