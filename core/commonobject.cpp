@@ -94,9 +94,12 @@ void CCommonObject::SendOutOfBand(std::string_view text, CPacketKind kind) {
     std::string datagram("\xFF\xFF\xFF\xFF", 4);
     datagram.append(text);
     datagram.push_back('\0');
-    if (m_queryScope) kind = CPacketKind::Poll;
+    QueueDatagram(datagram, m_queryScope ? CPacketKind::Poll : kind);
+}
+
+void CCommonObject::QueueDatagram(std::string_view bytes, CPacketKind kind) {
     if (output && m_socket && !m_lookup)
-        output->Queue(reinterpret_cast<const std::uint8_t*>(datagram.data()), datagram.size(), m_socket.get(), kind);
+        output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), m_socket.get(), kind);
 }
 
 void CCommonObject::SendRconQuery(const std::string& command) {
@@ -132,6 +135,14 @@ void CCommonObject::CheckTimeout() {
     }
     m_lastCheck = now;
     if (m_awaiting && now - m_awaitingSince > kTimeout) SetState(kStateTimeout);
+}
+
+void CCommonObject::DisableRcon() {
+    AppendConsole(kBadRconLine1, 0);
+    AppendConsole(kBadRconLine2, 0);
+    rconPassword.clear();
+    SetState(kStateMonitor);
+    PlaySound("badrcon.wav");
 }
 
 void CCommonObject::PlaySound(const std::string& fileName) {

@@ -54,6 +54,11 @@ public:
     static constexpr std::int32_t kStateMonitor = 2;
     static constexpr std::int32_t kStateRcon = 3;
 
+    // Console lines of the bad-password protection.
+    static constexpr const char* kBadRconLine1 =
+        "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent being banned.";
+    static constexpr const char* kBadRconLine2 = "Orvane : Please re-enter the good rcon_password";
+
     explicit CCommonObject(CPlatform& platform);
     virtual ~CCommonObject();
     CCommonObject(const CCommonObject&) = delete;
@@ -107,6 +112,9 @@ public:
     bool LookupPending() const { return m_lookup != nullptr; }
     // Frames FF FF FF FF + text + 00 and hands it to the output queue.
     void SendOutOfBand(std::string_view text, CPacketKind kind = CPacketKind::Action);
+    // Hands a whole datagram (prefix included) to the output queue; nothing leaves while the address is
+    // still being looked up.
+    void QueueDatagram(std::string_view bytes, CPacketKind kind);
     // A query of the monitoring cycle: merged with an identical one still waiting, dropped when stale.
     void SendQuery(std::string_view text) { SendOutOfBand(text, CPacketKind::Poll); }
     // An rcon command that the cycle sends as a query (status, passwords read back and the like).
@@ -153,6 +161,9 @@ public:
 
 protected:
     void PlaySound(const std::string& fileName);
+    // The server refused the rcon password: never repeating it keeps the operator's address from being
+    // banned. The two console lines, the password cleared, state 2, the bad-rcon sound.
+    void DisableRcon();
     void MatchStateChange(std::int32_t& stored, std::int32_t newState);
 
 private:

@@ -168,24 +168,21 @@ void CFtpEngine::Start() {
     m_worker = std::thread(&CFtpEngine::WorkerLoop, this);
 }
 
-int CFtpEngine::AddJob(std::unique_ptr<FtpJob> job) {
-    if (!job) return 0;
-    {
-        std::lock_guard lk(m_lock);
-        m_queue.push_back(std::move(job));
-    }
-    m_wake.notify_one();
-    return 1;
-}
+int CFtpEngine::AddJob(std::unique_ptr<FtpJob> job) { return Enqueue(std::move(job), false); }
 
-int CFtpEngine::AddOrReplaceJob(std::unique_ptr<FtpJob> job) {
+int CFtpEngine::AddOrReplaceJob(std::unique_ptr<FtpJob> job) { return Enqueue(std::move(job), true); }
+
+int CFtpEngine::Enqueue(std::unique_ptr<FtpJob> job, bool replaceWaiting) {
     if (!job) return 0;
     {
         std::lock_guard lk(m_lock);
-        for (auto& waiting : m_queue) {
-            if (waiting->server == job->server && waiting->port == job->port && waiting->remotePath == job->remotePath) {
-                waiting = std::move(job);
-                return 1;
+        if (replaceWaiting) {
+            for (auto& waiting : m_queue) {
+                if (waiting->server == job->server && waiting->port == job->port &&
+                    waiting->remotePath == job->remotePath) {
+                    waiting = std::move(job);
+                    return 1;  // the worker already knows of this place in the queue
+                }
             }
         }
         m_queue.push_back(std::move(job));

@@ -77,6 +77,8 @@ public:
 
 private:
     void WorkerLoop();
+    // AddJob and AddOrReplaceJob.
+    int Enqueue(std::unique_ptr<FtpJob> job, bool replaceWaiting);
     void Show(const std::string& text);
 
     IPrompter& m_prompter;

@@ -3,11 +3,34 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <deque>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "net/udpsocket.h"
 
 namespace orv {
+
+namespace {
+
+// A layout of many names, or a dead name server, must not start a thread per name: this many look up
+// at a time and the others wait their turn.
+constexpr int kMaxLookupThreads = 8;
+
+struct LookupQueue {
+    std::mutex lock;
+    std::deque<std::pair<std::shared_ptr<CNameLookup>, std::string>> waiting;
+    int threads = 0;
+};
+
+// Never freed: a lookup thread still waiting on a name server at exit may use it.
+LookupQueue& Lookups() {
+    static auto* queue = new LookupQueue;
+    return *queue;
+}
+
+}  // namespace
 
 CNameLookup::CNameLookup() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
@@ -22,8 +45,38 @@ std::shared_ptr<CNameLookup> CNameLookup::Start(const std::string& host) {
         lookup->Finish(CUdpSocket::ResolveHost(host));
         return lookup;
     }
-    // The thread keeps the lookup alive: whoever asked may give up on it (an object deleted meanwhile).
-    std::thread([lookup, host] { lookup->Finish(CUdpSocket::ResolveHost(host)); }).detach();
+    // The queue keeps the lookup alive: whoever asked may give up on it (an object deleted meanwhile).
+    LookupQueue& queue = Lookups();
+    {
+        std::lock_guard lk(queue.lock);
+        queue.waiting.emplace_back(lookup, host);
+        if (queue.threads >= kMaxLookupThreads) return lookup;  // a running thread takes it in turn
+        ++queue.threads;
+    }
+    try {
+        std::thread([] {
+            LookupQueue& queue = Lookups();
+            while (true) {
+                std::shared_ptr<CNameLookup> next;
+                std::string name;
+                {
+                    std::lock_guard lk(queue.lock);
+                    if (queue.waiting.empty()) {
+                        --queue.threads;
+                        return;
+                    }
+                    std::tie(next, name) = std::move(queue.waiting.front());
+                    queue.waiting.pop_front();
+                }
+                // Nobody waits for this answer any more: the name server is not asked.
+                if (next.use_count() > 1) next->Finish(CUdpSocket::ResolveHost(name));
+            }
+        }).detach();
+    } catch (...) {
+        std::lock_guard lk(queue.lock);
+        --queue.threads;
+        throw;
+    }
     return lookup;
 }
 

@@ -1,4 +1,4 @@
-// One host-name lookup on a thread of its own, so that a slow or dead name server never holds up the
+// One host-name lookup on a lookup thread, so that a slow or dead name server never holds up the
 // thread that asked. The result is picked up through a descriptor that becomes readable when it is there.
 #pragma once
 
@@ -11,8 +11,10 @@ namespace orv {
 
 class CNameLookup {
 public:
-    // Starts resolving host (IPv4) on a thread of its own. Dotted addresses, names under "localhost" and
-    // names that are not valid host names (they do not resolve) are answered at once, without a thread.
+    // Starts resolving host (IPv4) on a lookup thread: a few run at a time, the others wait their turn,
+    // and a lookup that nobody holds any more when its turn comes is dropped unasked. Dotted addresses,
+    // names under "localhost" and names that are not valid host names (they do not resolve) are answered
+    // at once, without a thread.
     static std::shared_ptr<CNameLookup> Start(const std::string& host);
     ~CNameLookup();
     CNameLookup(const CNameLookup&) = delete;

@@ -62,7 +62,7 @@ int COutputSocketControl::RunWindow() {
         if (!m_queue.empty()) head = m_queue.front().get();
         else if (!m_lanes.empty()) head = m_lanes.front().packets.front().get();
         if (!head) break;
-        const std::int64_t cost = static_cast<std::int64_t>(head->data.size()) + kOverhead;
+        const std::int64_t cost = WireCost(*head);
         // The datagram waits for the next window, unless it could never fit in one and this window is empty.
         if (cost + sent >= budget && !(sent == 0 && cost >= budget)) break;
         // Sent under the queue lock: once CancelSocket has returned, the socket is never used again.
@@ -70,14 +70,12 @@ int COutputSocketControl::RunWindow() {
         sent += cost;
         ++count;
         ++m_datagramsSent;
-        m_bytesSent += static_cast<std::uint64_t>(cost);
         if (head->kind == CPacketKind::Action) {  // polls and handshakes wait in their socket's lane
             m_queue.pop_front();
         } else {
             // This socket had its turn: the next one goes first.
             auto lane = m_lanes.begin();
             lane->packets.pop_front();
-            --m_pollCount;
             m_pollBytes -= cost;
             if (lane->packets.empty()) EraseLane(lane);
             else m_lanes.splice(m_lanes.end(), m_lanes, lane);
@@ -93,11 +91,10 @@ void COutputSocketControl::DropStalePolls(std::int64_t now) {
         const size_t before = packets.size();
         std::erase_if(packets, [&](const auto& p) {
             if (now - p->queuedAt <= kPollLifetimeMilliseconds) return false;
-            m_pollBytes -= static_cast<std::int64_t>(p->data.size()) + kOverhead;
+            m_pollBytes -= WireCost(*p);
             return true;
         });
         m_pollsDropped += before - packets.size();
-        m_pollCount -= before - packets.size();
         auto next = std::next(lane);
         if (packets.empty()) EraseLane(lane);
         lane = next;
@@ -105,8 +102,7 @@ void COutputSocketControl::DropStalePolls(std::int64_t now) {
 }
 
 void COutputSocketControl::EraseLane(std::list<PollLane>::iterator lane) {
-    m_pollCount -= lane->packets.size();
-    for (const auto& p : lane->packets) m_pollBytes -= static_cast<std::int64_t>(p->data.size()) + kOverhead;
+    for (const auto& p : lane->packets) m_pollBytes -= WireCost(*p);
     m_laneOf.erase(lane->socket);
     m_lanes.erase(lane);
 }
@@ -138,20 +134,18 @@ void COutputSocketControl::Queue(const std::uint8_t* data, size_t length, CUdpSo
     }
     // More waiting than the limit sends in a cycle would go stale anyway: the socket's oldest poll makes
     // room for this fresher one. A socket with nothing waiting always gets its poll in.
-    const std::int64_t cost = static_cast<std::int64_t>(packet->data.size()) + kOverhead;
+    const std::int64_t cost = WireCost(*packet);
     if (m_pollBytes + cost > backlog) {
         const auto oldest = std::find_if(packets.begin(), packets.end(),
                                          [](const auto& p) { return p->kind != CPacketKind::Handshake; });
         if (oldest != packets.end()) {
-            m_pollBytes -= static_cast<std::int64_t>((*oldest)->data.size()) + kOverhead;
+            m_pollBytes -= WireCost(**oldest);
             packets.erase(oldest);
-            --m_pollCount;
             ++m_pollsDropped;
         }
     }
     m_pollBytes += cost;
     packets.push_back(std::move(packet));
-    ++m_pollCount;
 }
 
 void COutputSocketControl::CancelSocket(CUdpSocket* socket) {
@@ -166,13 +160,14 @@ void COutputSocketControl::Clear() {
     m_queue.clear();
     m_lanes.clear();
     m_laneOf.clear();
-    m_pollCount = 0;
     m_pollBytes = 0;
 }
 
 int COutputSocketControl::Count() const {
     std::lock_guard lk(m_queueLock);
-    return static_cast<int>(m_queue.size() + m_pollCount);
+    size_t count = m_queue.size();
+    for (const auto& lane : m_lanes) count += lane.packets.size();
+    return static_cast<int>(count);
 }
 
 void COutputSocketControl::SetClock(MillisecondClock clock) {

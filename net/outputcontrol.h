@@ -82,8 +82,6 @@ public:
     // Figures since construction.
     std::uint64_t WindowsRun() const { return m_windows.load(); }
     std::uint64_t DatagramsSent() const { return m_datagramsSent.load(); }
-    // Bytes sent, 30 of overhead counted per datagram.
-    std::uint64_t BytesSent() const { return m_bytesSent.load(); }
     // Polls dropped because they waited too long, and polls not queued because an identical one waited.
     std::uint64_t PollsDropped() const { return m_pollsDropped.load(); }
     std::uint64_t PollsMerged() const { return m_pollsMerged.load(); }
@@ -96,6 +94,8 @@ private:
         std::deque<std::unique_ptr<COutputPacket>> packets;
     };
     void WorkerLoop();
+    // What a datagram costs of a window's budget.
+    static std::int64_t WireCost(const COutputPacket& p) { return static_cast<std::int64_t>(p.data.size()) + kOverhead; }
     // With the queue lock held.
     void DropStalePolls(std::int64_t now);
     void EraseLane(std::list<PollLane>::iterator lane);
@@ -104,7 +104,6 @@ private:
     std::deque<std::unique_ptr<COutputPacket>> m_queue;  // actions
     std::list<PollLane> m_lanes;                           // polls by socket; the front lane is served next
     std::unordered_map<CUdpSocket*, std::list<PollLane>::iterator> m_laneOf;
-    size_t m_pollCount = 0;
     std::int64_t m_pollBytes = 0;  // wire cost of the waiting polls
     MillisecondClock m_clock;
     mutable std::mutex m_limitLock;
@@ -117,7 +116,6 @@ private:
 
     std::atomic<std::uint64_t> m_windows{0};
     std::atomic<std::uint64_t> m_datagramsSent{0};
-    std::atomic<std::uint64_t> m_bytesSent{0};
     std::atomic<std::uint64_t> m_pollsDropped{0};
     std::atomic<std::uint64_t> m_pollsMerged{0};
 };

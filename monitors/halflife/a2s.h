@@ -24,9 +24,6 @@ enum : std::uint8_t {
     kA2SAnswerChallenge = 'A',
 };
 
-// The four bytes at the head of a reply split over several datagrams (-2, little-endian).
-inline constexpr std::uint32_t kA2SSplitHeader = 0xFFFFFFFE;
-
 // FF FF FF FF 'T' "Source Engine Query" 00, then the challenge's four bytes when one is known.
 std::string A2SInfoQuery(std::optional<std::uint32_t> challenge);
 // FF FF FF FF 'U' and the challenge's four bytes; FF FF FF FF asks for a challenge.

@@ -54,6 +54,9 @@ HLPlayerList ParseHLPlayers(std::span<const std::uint8_t> datagram);
 // 32 bits). Nothing when the answer ends before offset 19 or holds no number there.
 std::optional<std::uint32_t> ParseHLChallenge(std::span<const std::uint8_t> datagram);
 
+// The console line of a server or proxy that refuses the rcon password.
+inline constexpr std::string_view kHLBadRcon = "Bad rcon_password.";
+
 // The console text of a print ('l') answer: from offset 5 up to the first zero byte or the end.
 std::string_view HLPrintText(std::span<const std::uint8_t> datagram);
 // Lines ended by a line feed, in order; empty lines are skipped and text after the last line feed is

@@ -11,7 +11,6 @@ namespace orv {
 namespace {
 constexpr std::string_view kMatchReportLine = "nxn_match_report = ";
 constexpr std::string_view kNoMatchLine = "[AMX] No match running.";
-constexpr std::string_view kBadRconLine = "Bad rcon_password.";
 constexpr std::string_view kBadChallengeLine = "Bad challenge.";
 }  // namespace
 
@@ -229,7 +228,7 @@ void CHLServer::OnPrintLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) {
         AppendConsole(line, 0);
         OnPrintLine(line);
-        refused = refused || BeginsWith(line, kBadRconLine);
+        refused = refused || BeginsWith(line, kHLBadRcon);
     }
     // A refusal proves no control, even one that answers a command sent with an older password.
     if (!refused && state < kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
@@ -240,7 +239,7 @@ void CHLServer::OnPrintLine(const std::string& line) {
     if (auto pw = ParseServerPasswordLine(line)) password = std::move(*pw);
     if (BeginsWith(line, kMatchReportLine)) OnMatchReport(line);
     if (BeginsWith(line, kNoMatchLine)) OnNoMatchRunning();
-    if (BeginsWith(line, kBadRconLine)) OnBadRconPassword();
+    if (BeginsWith(line, kHLBadRcon)) OnBadRconPassword();
     if (BeginsWith(line, kBadChallengeLine)) OnBadChallenge();
 }
 
@@ -299,11 +298,7 @@ void CHLServer::OnNoMatchRunning() {
 void CHLServer::OnBadRconPassword() {
     // Only the first refusal disables rcon: the answers to commands already on their way refuse as well.
     if (rconPassword.empty() || oldPasswordInFlight) return;
-    AppendConsole(kBadRconLine1, 0);
-    AppendConsole(kBadRconLine2, 0);
-    rconPassword.clear();
-    SetState(kStateMonitor);
-    PlaySound("badrcon.wav");
+    DisableRcon();
 }
 
 }  // namespace orv

@@ -26,11 +26,6 @@ public:
     static constexpr std::uint32_t kMatchBitmap = 157;
     static constexpr std::int32_t kGaugeMaximum = 14;
 
-    // Console lines of the bad-password protection.
-    static constexpr const char* kBadRconLine1 =
-        "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent being banned.";
-    static constexpr const char* kBadRconLine2 = "Orvane : Please re-enter the good rcon_password";
-
     explicit CHLServer(CPlatform& platform);
 
     const char* ClassName() const override { return "CHLServer"; }
@@ -158,8 +153,6 @@ protected:
 private:
     void SendA2SInfo();
     void SendA2SPlayers();
-    // Hands a whole datagram (prefix included) to the output queue as a query of the cycle.
-    void SendDatagram(const std::string& bytes);
 
     CA2SSession m_a2s;
 };

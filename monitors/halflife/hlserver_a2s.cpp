@@ -9,7 +9,6 @@
 // An A2S info query takes one reply: a server that answers it with both 'm' and 'I' is handled once per
 // query, by the first reply until it has been seen to send 'I', by its 'I' reply from then on.
 #include "monitors/halflife/hlserver.h"
-#include "net/outputcontrol.h"
 
 namespace orv {
 
@@ -44,19 +43,12 @@ void CHLServer::PollPlayers() {
 void CHLServer::SendA2SInfo() {
     m_a2s.awaiting = Query::Info;
     m_a2s.infoOutstanding = true;
-    SendDatagram(A2SInfoQuery(m_a2s.challenge));
+    QueueDatagram(A2SInfoQuery(m_a2s.challenge), CPacketKind::Poll);  // a query of the cycle
 }
 
 void CHLServer::SendA2SPlayers() {
     m_a2s.awaiting = Query::Players;
-    SendDatagram(A2SPlayerQuery(m_a2s.challenge));
-}
-
-void CHLServer::SendDatagram(const std::string& bytes) {
-    // The A2S queries are the cycle's own queries: polls, like "details" and "players", and nothing
-    // leaves while the address is still being looked up.
-    if (output && Socket() && !LookupPending())
-        output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), Socket(), CPacketKind::Poll);
+    QueueDatagram(A2SPlayerQuery(m_a2s.challenge), CPacketKind::Poll);
 }
 
 bool CHLServer::AdmitAnswer(std::uint8_t type) {

@@ -153,7 +153,7 @@ void CHLTV::OnPrintLines(const std::vector<std::string>& lines) {
         AppendConsole(line, 0);
         ApplyConsoleLine(line, flags);
         // The proxy refused the rcon password: the server's protection, and no control is shown.
-        if (BeginsWith(line, "Bad rcon_password.")) {
+        if (BeginsWith(line, kHLBadRcon)) {
             OnBadRconPassword();
             refused = true;
         }

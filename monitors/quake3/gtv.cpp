@@ -88,14 +88,14 @@ void CGTV::SetState(std::int32_t value) {
 
 void CGTV::SendRcon(const std::string& command) {
     if (rconPassword.empty()) return;
-    SendOutOfBand("rcon \"" + rconPassword + "\" " + command);
+    SendOutOfBand(Q3RconText(rconPassword, command));
 }
 
 std::int64_t CGTV::CycleBytes() const {
     std::int64_t bytes = WireCost("getManagerInfo");
     for (int i = 0; i < roomCount && i < kMaxRooms; ++i)
         bytes += WireCost(Format("gethubinfo %d", rooms[static_cast<size_t>(i)].hubNumber));
-    if (!rconPassword.empty()) bytes += WireCost("rcon \"" + rconPassword + "\" gtv_password");
+    if (!rconPassword.empty()) bytes += WireCost(Q3RconText(rconPassword, "gtv_password"));
     return bytes;
 }
 
@@ -155,14 +155,7 @@ void CGTV::HandleConsoleAnswer(const std::string& text) {
         AppendConsole(StripColours(line), 0);
         std::string value;
         if (ParseGtvPasswordLine(line, value)) password = value;
-        if (BeginsWith(line, kGtvBadRcon)) {
-            // Never repeat a rejected attempt: the proxy would ban the operator's address.
-            AppendConsole(kBadRconLine1, 0);
-            AppendConsole(kBadRconLine2, 0);
-            rconPassword.clear();
-            SetState(kStateMonitor);
-            PlaySound("badrcon.wav");
-        }
+        if (BeginsWith(line, kGtvBadRcon)) DisableRcon();  // the proxy would ban the operator's address
     }
     if (state <= kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
     MarkAnswered();

@@ -68,11 +68,6 @@ public:
     static constexpr int kExpandBoxLeft = 10, kExpandBoxTop = 33, kExpandBoxSize = 15;
     static constexpr int kFirstBandTop = 53, kBandInset = 3;
 
-    // Console lines written when the proxy rejects the rcon password.
-    static constexpr const char* kBadRconLine1 =
-        "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent being banned.";
-    static constexpr const char* kBadRconLine2 = "Orvane : Please re-enter the good rcon_password";
-
     explicit CGTV(CPlatform& platform);
 
     const char* ClassName() const override { return kClassName; }

@@ -51,6 +51,14 @@ Q3StatusAnswer ParseQ3StatusAnswer(std::string_view text) {
     return a;
 }
 
+std::string Q3RconText(std::string_view rconPassword, std::string_view command) {
+    std::string text = "rcon \"";
+    text += rconPassword;
+    text += "\" ";
+    text += command;
+    return text;
+}
+
 bool ParseQ3PasswordLine(std::string_view line, std::string& password) {
     if (!BeginsWith(line, kQ3PasswordPrefix)) return false;
     std::string rest(line.substr(kQ3PasswordPrefix.size()));

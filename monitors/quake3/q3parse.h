@@ -39,6 +39,9 @@ struct Q3StatusAnswer {
 };
 Q3StatusAnswer ParseQ3StatusAnswer(std::string_view text);
 
+// rcon "<rcon password>" <command>: how the Quake 3 server and the GTV proxy take a command.
+std::string Q3RconText(std::string_view rconPassword, std::string_view command);
+
 // Console line rules of the Quake 3 server.
 inline constexpr std::string_view kQ3PasswordPrefix = "\"password\" is:\"";  // 15 characters
 inline constexpr std::string_view kQ3ScorePrefix = "\"Score_Time\" is:";     // 16 characters
@@ -52,7 +55,7 @@ bool ParseQ3ScoreLine(std::string_view line, std::int32_t& matchValue);
 
 // Console line rules of the GTV proxy.
 inline constexpr std::string_view kGtvPasswordPrefix = "\"gtv_password\" is:\"";  // 19 characters
-inline constexpr std::string_view kGtvBadRcon = "Bad rconpassword.";
+inline constexpr std::string_view kGtvBadRcon = kQ3BadRcon;  // the proxy refuses as the server does
 bool ParseGtvPasswordLine(std::string_view line, std::string& password);
 
 // "managerInfoResponse": the proxy's name, clients, slots, chain list and hub list (at most 32 rooms).

@@ -32,13 +32,13 @@ void CQ3Server::Tick() {
 
 void CQ3Server::SendRcon(const std::string& command) {
     if (rconPassword.empty()) return;
-    SendOutOfBand("rcon \"" + rconPassword + "\" " + command);
+    SendOutOfBand(Q3RconText(rconPassword, command));
 }
 
 std::int64_t CQ3Server::CycleBytes() const {
     std::int64_t bytes = WireCost("getstatus") + WireCost("getinfo");
     if (!rconPassword.empty())
-        bytes += WireCost("rcon \"" + rconPassword + "\" password") + WireCost("rcon \"" + rconPassword + "\" score_time");
+        bytes += WireCost(Q3RconText(rconPassword, "password")) + WireCost(Q3RconText(rconPassword, "score_time"));
     return bytes;
 }
 
@@ -71,14 +71,7 @@ void CQ3Server::HandleConsoleAnswer(const std::string& text) {
             rconPassword.clear();
             SetState(kStateMonitor);
         }
-        if (BeginsWith(line, kQ3BadRcon) && !rconPassword.empty()) {
-            // Repeating a refused password is what gets the operator's address banned.
-            AppendConsole(kBadRconLine1, 0);
-            AppendConsole(kBadRconLine2, 0);
-            rconPassword.clear();
-            SetState(kStateMonitor);
-            PlaySound("badrcon.wav");
-        }
+        if (BeginsWith(line, kQ3BadRcon) && !rconPassword.empty()) DisableRcon();
     }
     if (state <= kStateRcon && !rconPassword.empty()) SetState(kStateRcon);
     MarkAnswered();

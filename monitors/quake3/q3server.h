@@ -25,11 +25,6 @@ public:
     static constexpr const char* kNoRconLine2 =
         "Orvane : Please set a rconpassword on the server and re-enter the rcon_password";
 
-    // Console lines written when the server refuses the rcon password.
-    static constexpr const char* kBadRconLine1 =
-        "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent being banned.";
-    static constexpr const char* kBadRconLine2 = "Orvane : Please re-enter the good rcon_password";
-
     explicit CQ3Server(CPlatform& platform);
 
     const char* ClassName() const override { return kClassName; }
