@@ -413,7 +413,7 @@ bool CHeadlessRunner::Emit(const COrvaneDoc& doc, std::int64_t tick) {
 }
 
 void CHeadlessRunner::WarnAboutRate(const COrvaneDoc& doc) {
-    const std::string warning = doc.OutputRateWarning();
+    const std::string warning = doc.OutputRateWarning(doc.NeededRate());
     if (!warning.empty() && !m_rateWarned) m_err << kProgramName << ": " << warning << '\n';
     m_rateWarned = !warning.empty();
 }

@@ -112,8 +112,7 @@ std::int64_t COrvaneDoc::NeededBytesPerSecond() const {
     return static_cast<std::int64_t>(std::ceil(perSecond));
 }
 
-std::string COrvaneDoc::OutputRateWarning() const {
-    const std::int64_t needed = NeededRate();
+std::string COrvaneDoc::OutputRateWarning(std::int64_t needed) const {
     const std::int64_t limit = output.GetLimit();
     if (limit >= needed) return {};
     const std::int64_t kbps = (needed + 1023) / 1024;

@@ -142,9 +142,9 @@ public:
     // cycle, and the same as a limit in bits per second (at least that much is needed to keep up).
     std::int64_t NeededBytesPerSecond() const;
     std::int64_t NeededRate() const { return NeededBytesPerSecond() * 8; }
-    // One line for the operator while the limit is below the needed rate, with the limit to set; empty
-    // otherwise.
-    std::string OutputRateWarning() const;
+    // One line for the operator while the limit is below the needed rate (NeededRate(), which the caller
+    // usually shows too), with the limit to set; empty otherwise.
+    std::string OutputRateWarning(std::int64_t needed) const;
 
     // Layout files. Open replaces the layout only when the whole file is read ("Unexpected file format."
     // otherwise) and clears the selection; Save writes a temporary file and renames it over the old one.

@@ -285,7 +285,7 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
                    QStringLiteral("Needed : %1 kbps").arg((doc.NeededRate() + 1023) / 1024)));
     doc.output.SetLimit(8);  // below what one server needs
     doc.UpdateAllViews(kHintRefresh);
-    EXPECT_EQ(FromQString(panel.neededBandwidth->toolTip()), doc.OutputRateWarning());
+    EXPECT_EQ(FromQString(panel.neededBandwidth->toolTip()), doc.OutputRateWarning(doc.NeededRate()));
     doc.output.SetLimit(COutputSocketControl::kDefaultLimit);
     panel.KickOrFollow();  // no row chosen: nothing
     panel.players->setCurrentItem(panel.players->topLevelItem(1));

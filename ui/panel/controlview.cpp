@@ -186,9 +186,9 @@ void CControlView::Refresh() {
     ftpQueue->setText(QStringLiteral("FTP Queue : %1 jobs left").arg(m_doc.ftp.PendingCount()));
     cmdQueue->setText(QStringLiteral("Cmd Queue : %1").arg(m_doc.output.Count()));
     // What the layout's polling needs; shown in red, with the advice, while the limit is below it.
-    const long long neededKbps = (m_doc.NeededRate() + 1023) / 1024;
-    neededBandwidth->setText(QStringLiteral("Needed : %1 kbps").arg(neededKbps));
-    const QString warning = ToQString(m_doc.OutputRateWarning());
+    const std::int64_t needed = m_doc.NeededRate();
+    neededBandwidth->setText(QStringLiteral("Needed : %1 kbps").arg((needed + 1023) / 1024));
+    const QString warning = ToQString(m_doc.OutputRateWarning(needed));
     if (neededBandwidth->toolTip() != warning) {
         neededBandwidth->setToolTip(warning);
         neededBandwidth->setStyleSheet(warning.isEmpty() ? QString() : QStringLiteral("color: #c00000"));
