@@ -3,6 +3,7 @@
 #include <QRegion>
 #include <cstdlib>
 #include <unordered_map>
+#include <utility>
 
 #include "ui/qtplatform.h"
 #include "ui/view/paintkit.h"
@@ -91,13 +92,18 @@ CLayoutPicture::Geometry CLayoutPicture::GeometryOf(const COrvaneDoc& doc, const
 }
 
 void CLayoutPicture::Repaint(COrvaneDoc& doc) {
-    m_size = LayOut(doc);
+    const CLayoutSize size = LayOut(doc);
+    PaintAll(doc, size, GeometryOf(doc, size));
+}
+
+void CLayoutPicture::PaintAll(const COrvaneDoc& doc, const CLayoutSize& size, Geometry geometry) {
+    m_size = size;
     // The picture's memory is kept while the layout keeps its size: a new one costs more than the painting.
     if (m_image.width() != m_size.width || m_image.height() != m_size.height)
         m_image = QImage(m_size.width, m_size.height, QImage::Format_RGB32);
     QPainter p(&m_image);
     PaintLayout(p, doc, m_size);
-    m_geometry = GeometryOf(doc, m_size);
+    m_geometry = std::move(geometry);
     m_links = LinksOf(doc);
     m_keys.clear();
     for (const auto& object : doc.objects) m_keys.push_back(DrawnKey(*object, StyleOf(doc, *object)));
@@ -105,10 +111,9 @@ void CLayoutPicture::Repaint(COrvaneDoc& doc) {
 
 void CLayoutPicture::Refresh(COrvaneDoc& doc) {
     const CLayoutSize size = LayOut(doc);
-    if (m_image.isNull() || m_keys.size() != doc.objects.size() || !(GeometryOf(doc, size) == m_geometry)) {
-        Repaint(doc);
-        return;
-    }
+    Geometry geometry = GeometryOf(doc, size);
+    if (m_image.isNull() || m_keys.size() != doc.objects.size() || !(geometry == m_geometry))
+        return PaintAll(doc, size, std::move(geometry));
     std::vector<CLinkSegment> links = LinksOf(doc);
     const bool linksChanged = links != m_links;
     QPainter p(&m_image);

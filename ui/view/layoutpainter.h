@@ -32,12 +32,14 @@ private:
     struct Geometry {
         CLayoutSize size;
         const CZone* selectedZone = nullptr;
-        std::vector<CRect> rects;           // zones, groups, objects
-        std::vector<std::uint32_t> colours; // zones and groups
+        std::vector<CRect> rects;            // zones, groups, objects
+        std::vector<std::uint32_t> colours;  // zones and groups
         std::vector<std::string> names;
         bool operator==(const Geometry&) const = default;
     };
     static Geometry GeometryOf(const COrvaneDoc& doc, const CLayoutSize& size);
+    // Paints everything for a layout pass already made.
+    void PaintAll(const COrvaneDoc& doc, const CLayoutSize& size, Geometry geometry);
 
     QImage m_image;
     CLayoutSize m_size;
