@@ -55,18 +55,18 @@ std::shared_ptr<CNameLookup> CNameLookup::Start(const std::string& host) {
     }
     try {
         std::thread([] {
-            LookupQueue& queue = Lookups();
+            LookupQueue& shared = Lookups();
             while (true) {
                 std::shared_ptr<CNameLookup> next;
                 std::string name;
                 {
-                    std::lock_guard lk(queue.lock);
-                    if (queue.waiting.empty()) {
-                        --queue.threads;
+                    std::lock_guard lk(shared.lock);
+                    if (shared.waiting.empty()) {
+                        --shared.threads;
                         return;
                     }
-                    std::tie(next, name) = std::move(queue.waiting.front());
-                    queue.waiting.pop_front();
+                    std::tie(next, name) = std::move(shared.waiting.front());
+                    shared.waiting.pop_front();
                 }
                 // Nobody waits for this answer any more: the name server is not asked.
                 if (next.use_count() > 1) next->Finish(CUdpSocket::ResolveHost(name));

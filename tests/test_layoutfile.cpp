@@ -134,7 +134,9 @@ TEST_F(FileTest, OddFilesLoadMendedOrAreRefused) {
         tp.prompter.messages.clear();
         const bool loaded = doc.LoadFromBytes(Bytes(FromHex(row["hex"])), &reason);
         EXPECT_EQ(loaded ? Left() : "refused: " + reason, row["loads"]) << row["name"];
-        if (!loaded) EXPECT_EQ(Hex(doc.SaveToBytes()), Hex(before)) << row["name"];
+        if (!loaded) {
+            EXPECT_EQ(Hex(doc.SaveToBytes()), Hex(before)) << row["name"];
+        }
     }
 }
 
