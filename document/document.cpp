@@ -23,7 +23,13 @@ COrvaneDoc::~COrvaneDoc() {
     output.Stop();
 }
 
+void COrvaneDoc::LayoutDeleting() {
+    const auto views = m_views;
+    for (IDocumentView* v : views) v->OnLayoutDeleting();
+}
+
 void COrvaneDoc::DeleteContents() {
+    LayoutDeleting();
     selectedObject = nullptr;
     selectedZone = nullptr;
     objects.Clear();
@@ -45,6 +51,8 @@ void COrvaneDoc::New() {
     cycleCounter = 0;
     vuzuVed.Reset();
     networkDetect.Reset();
+    // Without its zone the module could only complain: it goes off with it.
+    networkDetect.enabled = 0;
     adminBot.Reset();
     sound.sound.Reset();
 }
@@ -102,7 +110,7 @@ CCommonObject* COrvaneDoc::AddObject(std::unique_ptr<CCommonObject> object, CGro
     CCommonObject* added = objects.Append(std::move(object));
     added->CreateSocket();
     SetModifiedFlag();
-    UpdateAllViews(kHintLayoutChanged);
+    if (!m_holdLayoutUpdates) UpdateAllViews(kHintLayoutChanged);
     return added;
 }
 
@@ -127,6 +135,13 @@ void COrvaneDoc::AddView(IDocumentView* view) {
 }
 
 void COrvaneDoc::RemoveView(IDocumentView* view) { std::erase(m_views, view); }
+
+void COrvaneDoc::SetModifiedFlag(bool modified) {
+    if (m_modified == modified) return;
+    m_modified = modified;
+    const auto views = m_views;
+    for (IDocumentView* v : views) v->OnModifiedChanged(modified);
+}
 
 void COrvaneDoc::UpdateAllViews(int hint) {
     const auto views = m_views;  // a view may detach itself while updating
@@ -210,7 +225,20 @@ CCommonObject* COrvaneDoc::AddObjectOfKind(CObjectKind kind, const CObjectValues
 }
 
 void COrvaneDoc::RangeAdd(CObjectKind kind, const CAddressRange& range, const CObjectValues& values) {
-    if (!range.valid) return;
+    if (!range.valid || range.firstOctet > range.endOctet || range.firstPort > range.lastPort) return;
+    const std::uint64_t count = static_cast<std::uint64_t>(range.endOctet - range.firstOctet + 1) *
+                                (std::uint64_t{range.lastPort} - range.firstPort + 1);
+    if (count > kRangeCap) {
+        m_platform.prompter.Message(Format("Cannot add %llu objects at once: a range adds at most %llu.",
+                                           static_cast<unsigned long long>(count),
+                                           static_cast<unsigned long long>(kRangeCap)));
+        return;
+    }
+    if (count > kRangeAsk &&
+        !m_platform.prompter.AskYesNo(Format("Add %llu objects?", static_cast<unsigned long long>(count))))
+        return;
+    const size_t before = objects.size();
+    m_holdLayoutUpdates = true;
     for (int octet = range.firstOctet; octet <= range.endOctet; ++octet) {
         for (std::uint64_t port = range.firstPort; port <= range.lastPort; ++port) {
             CObjectValues one = values;
@@ -224,7 +252,9 @@ void COrvaneDoc::RangeAdd(CObjectKind kind, const CAddressRange& range, const CO
             AddObjectOfKind(kind, one);
         }
     }
+    m_holdLayoutUpdates = false;
     lastAddress = range.prefix + std::to_string(range.firstOctet);
+    if (objects.size() != before) UpdateAllViews(kHintLayoutChanged);
 }
 
 bool COrvaneDoc::CanAddGroup() {
@@ -252,6 +282,7 @@ void COrvaneDoc::DeleteSelectedZone() {
         UpdateAllViews(kHintLayoutChanged);
         return;
     }
+    LayoutDeleting();
     if (target->IsGroup()) groups.RemoveAt(groups.Find(static_cast<CGroup*>(target)));
     else zones.RemoveAt(zones.Find(target));
     selectedZone = nullptr;
@@ -289,6 +320,7 @@ void COrvaneDoc::RenameSelectedZone() {
     const auto name = m_platform.prompter.InputText("Enter new name", selectedZone->name);
     if (!name) return;
     selectedZone->name = *name;
+    SetModifiedFlag();
     UpdateAllViews(kHintLayoutChanged);
 }
 
@@ -317,6 +349,7 @@ void COrvaneDoc::DeleteSelectedObject() {
     const int pos = objects.Find(target);
     if (pos < 0) return;
     for (size_t i = 0; i < objects.size(); ++i) objects[i]->OnObjectDeleted(target);
+    LayoutDeleting();
     objects.RemoveAt(pos);  // the object cancels its queued datagrams as it goes
     selectedObject = nullptr;
     SetModifiedFlag();
@@ -361,7 +394,9 @@ void COrvaneDoc::AskObjectPassword() {
     CCommonObject* target = selectedObject;
     if (!target) return;
     const auto text = m_platform.prompter.InputText("Enter this object's password", target->password);
-    if (text) target->password = *text;
+    if (!text) return;
+    target->password = *text;
+    SetModifiedFlag();
 }
 
 void COrvaneDoc::SetAdminBotEnabled(bool on) {
@@ -382,14 +417,16 @@ void COrvaneDoc::SetVuzuVedSettings(const CVuzuVedSettings& settings) {
 }
 
 void COrvaneDoc::SetNetworkDetectSettings(bool enabled, CZone* zone, bool exportToWeb) {
-    networkDetect.enabled = enabled ? 1 : 0;
-    networkDetect.targetZone = enabled ? zone : nullptr;
+    networkDetect.enabled = enabled && zone ? 1 : 0;
+    networkDetect.targetZone = networkDetect.enabled ? zone : nullptr;
     networkDetect.exportNewToWeb = exportToWeb ? 1 : 0;
+    SetModifiedFlag();
 }
 
-void COrvaneDoc::SetPreferences(bool soundEnabled, std::int32_t limitKbps) {
+void COrvaneDoc::SetPreferences(bool soundEnabled, std::optional<std::int32_t> limitKbps) {
     sound.sound.enabled = soundEnabled ? 1 : 0;
-    output.SetLimit(limitKbps * 1024);
+    if (limitKbps) output.SetLimit(*limitKbps * 1024);
+    SetModifiedFlag();
 }
 
 }  // namespace orv

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -63,6 +64,11 @@ class IDocumentView {
 public:
     virtual ~IDocumentView() = default;
     virtual void OnUpdate(int hint) = 0;
+    // Objects, groups or zones are about to be deleted (New, Open, a delete command): drop every pointer
+    // into the layout now, before they go.
+    virtual void OnLayoutDeleting() {}
+    // The modified flag has just changed.
+    virtual void OnModifiedChanged(bool /*modified*/) {}
 };
 
 class COrvaneDoc : public IModuleHost {
@@ -91,7 +97,11 @@ public:
     // Creates an object of the kind with the values, unless find object already knows host and port
     // (then the duplicate message). Sets last address to the host entered.
     CCommonObject* AddObjectOfKind(CObjectKind kind, const CObjectValues& values);
+    // A range of more objects than this asks first ("Add N objects?"); one of more than the cap is refused.
+    static constexpr std::uint64_t kRangeAsk = 256;
+    static constexpr std::uint64_t kRangeCap = 4096;
     // Adds every address of the range and, within each, every port; duplicates are reported and skipped.
+    // The views lay out and repaint once, after the last object.
     void RangeAdd(CObjectKind kind, const CAddressRange& range, const CObjectValues& values);
 
     // Commands on the selected zone or group.
@@ -126,7 +136,8 @@ public:
 
     // Modules and preferences.
     void SetAdminBotEnabled(bool enabled);
-    void SetPreferences(bool soundEnabled, std::int32_t limitKbps);
+    // The Preferences dialog's result; without a figure the limit stays exactly as it is.
+    void SetPreferences(bool soundEnabled, std::optional<std::int32_t> limitKbps);
     // The "VuzuVed Config" dialog's result; the upload cycle goes on where it was.
     struct CVuzuVedSettings {
         bool enabled = false;
@@ -134,7 +145,8 @@ public:
         std::int32_t interval = 30;
     };
     void SetVuzuVedSettings(const CVuzuVedSettings& settings);
-    // The "GTV network Autodetection" dialog's result: the zone is kept only while the module is enabled.
+    // The "GTV network Autodetection" dialog's result: the zone is kept only while the module is enabled,
+    // and the module stays off without a zone.
     void SetNetworkDetectSettings(bool enabled, CZone* zone, bool exportToWeb);
     // The Preferences dialog's "kbps" figure: the limit in bits per second divided by 1024.
     std::int32_t LimitKbps() const { return output.GetLimit() / 1024; }
@@ -160,7 +172,7 @@ public:
     void AddView(IDocumentView* view);
     void RemoveView(IDocumentView* view);
     void UpdateAllViews(int hint) override;
-    void SetModifiedFlag(bool modified = true) { m_modified = modified; }
+    void SetModifiedFlag(bool modified = true);
     bool IsModified() const { return m_modified; }
 
     CPlatform& Platform() const { return m_platform; }
@@ -197,6 +209,10 @@ public:
 
 private:
     void DeleteContents();
+    // Tells the views that layout items are about to be deleted.
+    void LayoutDeleting();
+    // After loading: levels into 1..5, groups without a zone into the first zone.
+    void ClampLoadedLevels();
     std::unique_ptr<CCommonObject> CreateObject(CObjectKind kind);
     void ApplyKindValues(CCommonObject& object, const CObjectValues& values, bool adding);
     // A new rcon password was entered: a Half-Life server (or proxy) forgets its challenge and, when it is
@@ -210,6 +226,7 @@ private:
     std::vector<IDocumentView*> m_views;
     bool m_modified = false;
     bool m_inTick = false;
+    bool m_holdLayoutUpdates = false;  // a range add lays out once, at its end
 };
 
 }  // namespace orv

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -90,6 +91,7 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
     }
 
     // The file is whole: replace the layout.
+    LayoutDeleting();
     selectedObject = nullptr;
     selectedZone = nullptr;
     objects.Clear();
@@ -117,6 +119,7 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
         if (networkDetect.enabled && static_cast<std::int32_t>(z->id) == networkDetect.savedZoneId)
             networkDetect.targetZone = z.get();
     }
+    ClampLoadedLevels();
     for (auto& g : groups)
         for (auto& o : objects)
             if (o->groupId == g->id) o->group = g.get();
@@ -128,6 +131,20 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
     SetModifiedFlag(false);
     UpdateAllViews(kHintLayoutChanged);
     return true;
+}
+
+void COrvaneDoc::ClampLoadedLevels() {
+    // Files from before the dialogs checked their values may hold levels outside 1..5 and groups without a
+    // zone: such a container would be neither drawn nor reachable. They come back where a dialog could
+    // have put them: the nearest level, and a lost group in the first zone.
+    auto clamp = [](CZone& z) { z.level = std::clamp<std::int32_t>(z.level, CZone::kMinLevel, CZone::kMaxLevel); };
+    for (auto& z : zones) clamp(*z);
+    for (auto& g : groups) {
+        clamp(*g);
+        if (!g->zone) g->zone = zones.Head();
+    }
+    zones.RecomputeMaxLevel();
+    groups.RecomputeMaxLevel();
 }
 
 bool COrvaneDoc::Open(const std::string& path) {

@@ -73,6 +73,7 @@ void CModuleNetworkDetect::Reset() {
     exportNewToWeb = 0;
     targetZone = nullptr;
     tickCounter = 0;
+    m_noZoneShown = false;
 }
 
 void CModuleNetworkDetect::Serialize(CArchive& ar) {
@@ -87,6 +88,7 @@ void CModuleNetworkDetect::Serialize(CArchive& ar) {
 }
 
 void CModuleNetworkDetect::Tick(IModuleHost& host) {
+    if (enabled == 0) m_noZoneShown = false;
     if (enabled == 0 || m_inTick) return;
     m_inTick = true;
     struct Leave {
@@ -94,10 +96,15 @@ void CModuleNetworkDetect::Tick(IModuleHost& host) {
         ~Leave() { flag = false; }
     } leave{m_inTick};
 
+    // Said once, until the module gets a zone or is switched off: not a box every second.
     if (!targetZone) {
-        host.Prompter().Message(kNoZoneMessage);
+        if (!m_noZoneShown) {
+            m_noZoneShown = true;
+            host.Prompter().Message(kNoZoneMessage);
+        }
         return;
     }
+    m_noZoneShown = false;
     if (tickCounter == kPassTick) DetectionPass(host);
     // A counter out of its range (never set so here) comes back into it.
     tickCounter = static_cast<std::int32_t>((static_cast<std::int64_t>(tickCounter) + 1) % kCycle);

@@ -49,8 +49,8 @@ public:
     void Reset() override;
 
     // Once a second, before the status page and the objects. While enabled: without a target zone the
-    // no-zone message; otherwise a detection pass on the sixth tick of every ten. A tick that arrives
-    // while one is running (from a message box opened inside it) does nothing.
+    // no-zone message, once until the module has a zone or is switched off; otherwise a detection pass on the sixth
+    // tick of every ten. A tick that arrives while one is running (from a message box opened inside it) does nothing.
     void Tick(IModuleHost& host);
     // Adds every proxy named in the chain list of an answering GTV proxy and not yet in the layout, to
     // the target zone. Views update with hint 0 when something was added. Returns how many were added.
@@ -66,6 +66,7 @@ public:
 
 private:
     bool m_inTick = false;
+    bool m_noZoneShown = false;
 };
 
 }  // namespace orv

@@ -556,12 +556,13 @@ void CMainFrame::GtvAutodetectConfig() {
     initial.enabled = m_doc.networkDetect.enabled != 0;
     initial.zoneIndex = m_doc.networkDetect.targetZone ? m_doc.zones.Find(m_doc.networkDetect.targetZone) : -1;
     initial.exportToWeb = m_doc.networkDetect.exportNewToWeb != 0;
-    CNetDetectDialog dialog(ZoneNames(), initial, this);
+    CNetDetectDialog dialog(ZoneNames(), initial, m_doc.Prompter(), this);
     if (auto v = dialog.Run()) m_doc.SetNetworkDetectSettings(v->enabled, ZoneAt(v->zoneIndex), v->exportToWeb);
 }
 
 void CMainFrame::Preferences() {
-    CPreferencesDialog dialog({m_doc.sound.sound.enabled != 0, m_doc.LimitKbps()}, m_doc.Prompter(), this);
+    CPreferencesDialog dialog({m_doc.sound.sound.enabled != 0, m_doc.LimitKbps()}, m_doc.NeededRate(), m_doc.Prompter(),
+                              this);
     if (auto v = dialog.Run()) m_doc.SetPreferences(v->sound, v->limitKbps);
 }
 

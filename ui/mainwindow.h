@@ -32,6 +32,7 @@ public:
     CMainFrame(COrvaneDoc& doc, CSettings& settings, bool demo = false, QWidget* parent = nullptr);
     ~CMainFrame() override;
     void OnUpdate(int hint) override;
+    void OnModifiedChanged(bool modified) override { setWindowModified(modified); }
 
     // Opens a layout file (the document reports a failure); on success it becomes the current file and
     // heads the recent-file list.

@@ -38,14 +38,10 @@ std::optional<long long> ReadInteger(QLineEdit* field, long long lo, long long h
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> ReadUnsigned(QLineEdit* field, IPrompter& prompter) {
-    bool ok = false;
-    const unsigned long value = field->text().trimmed().toULong(&ok);
-    if (ok && value <= 0xFFFFFFFFul) return static_cast<std::uint32_t>(value);
-    prompter.Message("Please enter an unsigned integer.");
-    field->setFocus();
-    field->selectAll();
-    return std::nullopt;
+std::optional<std::uint32_t> ReadPort(QLineEdit* field, IPrompter& prompter) {
+    const auto port = ReadInteger(field, kMinPort, kMaxPort, prompter);
+    if (!port) return std::nullopt;
+    return static_cast<std::uint32_t>(*port);
 }
 
 }  // namespace orv

@@ -22,7 +22,8 @@ QComboBox* NewNamesCombo(QWidget* parent, const std::vector<std::string>& names,
 // The field's whole number when it lies in lo..hi; otherwise "Please enter an integer between %1 and %2."
 // through the prompter, the focus goes back to the field, and nothing is returned.
 std::optional<long long> ReadInteger(QLineEdit* field, long long lo, long long hi, IPrompter& prompter);
-// The field as an unsigned number ("Please enter an unsigned integer." otherwise).
-std::optional<std::uint32_t> ReadUnsigned(QLineEdit* field, IPrompter& prompter);
+// A port: 1 to 65535 ("Please enter an integer between 1 and 65535." otherwise).
+constexpr long long kMinPort = 1, kMaxPort = 65535;
+std::optional<std::uint32_t> ReadPort(QLineEdit* field, IPrompter& prompter);
 
 }  // namespace orv

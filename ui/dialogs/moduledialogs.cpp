@@ -40,12 +40,13 @@ CVuzuVedDialog::CVuzuVedDialog(const CVuzuVedValues& initial, IPrompter& prompte
 }
 
 std::optional<CVuzuVedValues> CVuzuVedDialog::Collect() {
+    bool ok = false;
+    const long long typed = interval->text().trimmed().toLongLong(&ok);
+    // A value the operator cannot type over must still be correctable: the field is enabled before the
+    // refusal puts the focus in it (a disabled field takes no focus).
+    if (!ok || typed < kMinInterval || typed > kMaxInterval) interval->setEnabled(true);
     const auto seconds = ReadInteger(interval, kMinInterval, kMaxInterval, m_prompter);
-    if (!seconds) {
-        // A value the operator cannot type over must still be correctable.
-        interval->setEnabled(true);
-        return std::nullopt;
-    }
+    if (!seconds) return std::nullopt;
     CVuzuVedValues v;
     v.enabled = enabled->isChecked();
     v.server = FromQString(server->text());
@@ -73,8 +74,8 @@ CAdminBotDialog::CAdminBotDialog(bool enabledNow, QWidget* parent) : CValuesDial
 }
 
 CNetDetectDialog::CNetDetectDialog(const std::vector<std::string>& zoneNames, const CNetDetectValues& initial,
-                                   QWidget* parent)
-    : CValuesDialog(parent) {
+                                   IPrompter& prompter, QWidget* parent)
+    : CValuesDialog(parent), m_prompter(prompter) {
     setWindowTitle(QStringLiteral("GTV network Autodetection"));
     auto* top = new QVBoxLayout(this);
     auto* text = new QLabel(QStringLiteral("The GTV proxies listed in the chains of the answering GTV proxies are "
@@ -102,12 +103,21 @@ std::optional<CNetDetectValues> CNetDetectDialog::Collect() {
     CNetDetectValues v;
     v.enabled = enabled->isChecked();
     v.zoneIndex = v.enabled ? zone->currentIndex() : -1;
+    if (v.enabled && v.zoneIndex < 0) {
+        m_prompter.Message(kNoZoneRefusal);
+        zone->setFocus();
+        return std::nullopt;
+    }
     v.exportToWeb = exportToWeb->isChecked();
     return v;
 }
 
-CPreferencesDialog::CPreferencesDialog(const CPreferencesValues& initial, IPrompter& prompter, QWidget* parent)
-    : CValuesDialog(parent), m_prompter(prompter) {
+CPreferencesDialog::CPreferencesDialog(const CPreferencesValues& initial, std::int64_t neededRate, IPrompter& prompter,
+                                       QWidget* parent)
+    : CValuesDialog(parent),
+      m_prompter(prompter),
+      m_initialLimit(QString::number(initial.limitKbps.value_or(0))),
+      m_neededRate(neededRate) {
     setWindowTitle(QStringLiteral("Preferences"));
     auto* top = new QVBoxLayout(this);
     sound = new QCheckBox(QStringLiteral("Enable &Sound when match start/stop"), this);
@@ -115,16 +125,34 @@ CPreferencesDialog::CPreferencesDialog(const CPreferencesValues& initial, IPromp
     top->addWidget(sound);
     auto* row = new QHBoxLayout;
     auto* label = new QLabel(QStringLiteral("&Limit UDP Output bandwith"), this);
-    limit = new QLineEdit(QString::number(initial.limitKbps), this);
+    limit = new QLineEdit(m_initialLimit, this);
     label->setBuddy(limit);
     row->addWidget(label);
     row->addWidget(limit);
     row->addWidget(new QLabel(QStringLiteral("kbps"), this));
     top->addLayout(row);
+    warning = new QLabel(this);
+    warning->setWordWrap(true);
+    warning->setStyleSheet(QStringLiteral("color: #c00000"));
+    top->addWidget(warning);
     AddOkCancel(this);
+    connect(limit, &QLineEdit::textChanged, this, [this] { UpdateWarning(); });
+    UpdateWarning();
+}
+
+void CPreferencesDialog::UpdateWarning() {
+    bool ok = false;
+    const long long kbps = limit->text().trimmed().toLongLong(&ok);
+    const long long neededKbps = (m_neededRate + 1023) / 1024;
+    warning->setText(
+        ok && kbps * 1024 < m_neededRate
+            ? QStringLiteral("This layout needs %1 kbps: below that, servers are polled less often.").arg(neededKbps)
+            : QString());
 }
 
 std::optional<CPreferencesValues> CPreferencesDialog::Collect() {
+    // The figure as it came (a file may hold any limit) is kept; a new one must lie in the range.
+    if (limit->text().trimmed() == m_initialLimit) return CPreferencesValues{sound->isChecked(), std::nullopt};
     const auto kbps = ReadInteger(limit, kMinKbps, kMaxKbps, m_prompter);
     if (!kbps) return std::nullopt;
     return CPreferencesValues{sound->isChecked(), static_cast<std::int32_t>(*kbps)};

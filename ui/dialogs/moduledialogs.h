@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <cstdint>
 #include <string>
@@ -56,19 +57,28 @@ struct CNetDetectValues {
 
 class CNetDetectDialog : public CValuesDialog<CNetDetectValues> {
 public:
-    CNetDetectDialog(const std::vector<std::string>& zoneNames, const CNetDetectValues& initial,
+    static constexpr const char* kNoZoneRefusal =
+        "The module adds the GTV proxies it finds to a zone: choose a zone, or leave the module disabled.";
+
+    CNetDetectDialog(const std::vector<std::string>& zoneNames, const CNetDetectValues& initial, IPrompter& prompter,
                      QWidget* parent = nullptr);
     QCheckBox* enabled;
     QComboBox* zone;
     QCheckBox* exportToWeb;
 
 protected:
+    // Refuses the module enabled without a zone: it could do nothing but complain.
     std::optional<CNetDetectValues> Collect() override;
+
+private:
+    IPrompter& m_prompter;
 };
 
 struct CPreferencesValues {
     bool sound = true;
-    std::int32_t limitKbps = 10;
+    // Nothing when the figure shown was left as it was: the limit then stays exactly as it is, even one
+    // outside the range a new figure must keep to.
+    std::optional<std::int32_t> limitKbps = 10;
 };
 
 class CPreferencesDialog : public CValuesDialog<CPreferencesValues> {
@@ -76,15 +86,22 @@ public:
     static constexpr long long kMinKbps = 2;
     static constexpr long long kMaxKbps = 100000;
 
-    CPreferencesDialog(const CPreferencesValues& initial, IPrompter& prompter, QWidget* parent = nullptr);
+    // neededRate: what the layout's polling needs, in bits per second; a lower figure is warned about.
+    CPreferencesDialog(const CPreferencesValues& initial, std::int64_t neededRate, IPrompter& prompter,
+                       QWidget* parent = nullptr);
     QCheckBox* sound;
     QLineEdit* limit;
+    QLabel* warning;  // empty while the figure is enough for the layout
 
 protected:
     std::optional<CPreferencesValues> Collect() override;
 
 private:
+    void UpdateWarning();
+
     IPrompter& m_prompter;
+    QString m_initialLimit;
+    std::int64_t m_neededRate;
 };
 
 class CAboutDialog : public QDialog {

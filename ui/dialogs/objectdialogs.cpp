@@ -22,7 +22,7 @@ void ApplyState(int state, std::initializer_list<QWidget*> widgets) {
 
 QLineEdit* NewPortEdit(QWidget* parent, std::uint32_t port) {
     auto* edit = new QLineEdit(QString::number(port), parent);
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,10}")), edit));
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,5}")), edit));
     return edit;
 }
 
@@ -66,7 +66,11 @@ void ApplyCommonStates(CObjectCommonFields& f, const CObjectFieldStates& s) {
 
 CObjectDialog::CObjectDialog(const std::vector<std::string>& groupLabels, const CObjectDialogValues& initial,
                              const CObjectFieldStates& states, bool properties, IPrompter& prompter, QWidget* parent)
-    : CValuesDialog(parent), m_prompter(prompter), m_externalState(states.external) {
+    : CValuesDialog(parent),
+      m_prompter(prompter),
+      m_externalState(states.external),
+      m_properties(properties),
+      m_initialPort(initial.port) {
     setWindowTitle(QStringLiteral("Add one object"));
     auto* form = new QFormLayout;
     address = new QLineEdit(ToQString(initial.host), this);
@@ -112,13 +116,14 @@ void CObjectDialog::UpdateExternalFields() {
 
 std::optional<CObjectDialogValues> CObjectDialog::Collect() {
     CObjectDialogValues v;
-    const auto portValue = ReadUnsigned(port, m_prompter);
+    // Properties never change the address: a port a file brought from outside the range does not stop them.
+    const auto portValue = m_properties ? std::optional(m_initialPort) : ReadPort(port, m_prompter);
     if (!portValue) return std::nullopt;
     v.host = FromQString(address->text().trimmed());
     v.port = *portValue;
     v.external = external->isChecked();
     if (v.external) {
-        const auto extPort = ReadUnsigned(externalPort, m_prompter);
+        const auto extPort = ReadPort(externalPort, m_prompter);
         if (!extPort) return std::nullopt;
         v.externalHost = FromQString(externalHost->text().trimmed());
         v.externalPort = *extPort;
@@ -161,9 +166,9 @@ CRangeDialog::CRangeDialog(const std::vector<std::string>& groupLabels, int grou
 }
 
 std::optional<CRangeDialogValues> CRangeDialog::Collect() {
-    const auto first = ReadUnsigned(portFrom, m_prompter);
+    const auto first = ReadPort(portFrom, m_prompter);
     if (!first) return std::nullopt;
-    const auto last = ReadUnsigned(portTo, m_prompter);
+    const auto last = ReadPort(portTo, m_prompter);
     if (!last) return std::nullopt;
     CRangeDialogValues v;
     v.range = CheckAddressRange(m_prompter, FromQString(addressFrom->text().trimmed()),

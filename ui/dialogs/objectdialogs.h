@@ -72,6 +72,8 @@ private:
 
     IPrompter& m_prompter;
     int m_externalState;
+    bool m_properties;
+    std::uint32_t m_initialPort;
 };
 
 struct CRangeDialogValues {
@@ -97,7 +99,7 @@ public:
     CObjectCommonFields common;
 
 protected:
-    // Closes in every case once the ports are numbers; the range says whether it may be added.
+    // Closes in every case once the ports are ports; the range says whether it may be added.
     std::optional<CRangeDialogValues> Collect() override;
 
 private:

@@ -260,18 +260,23 @@ bool CControlView::eventFilter(QObject* watched, QEvent* event) {
 
 void CControlView::KickOrFollow() {
     CCommonObject* object = Selected();
-    QTreeWidgetItem* row = players->currentItem();
-    if (!object || !row || object->state != CCommonObject::kStateRcon) return;
-    const int index = players->indexOfTopLevelItem(row);
+    // The chosen row: Qt's current row may be one that is not selected.
+    const QList<QTreeWidgetItem*> rows = players->selectedItems();
+    if (!object || rows.size() != 1 || object->state != CCommonObject::kStateRcon) return;
+    const int index = players->indexOfTopLevelItem(rows.front());
     const auto* names = object->GetPlayerNames();
     if (!names || index < 0 || index >= object->GetPlayerNameCount()) return;
     const std::string name = (*names)[static_cast<size_t>(index)];
-    if (object->IsGameServer()) {
-        if (m_doc.Platform().prompter.AskYesNo("Are you sure you want to kick " + name + " ?") && Selected() == object)
-            object->Kick(name);
-    } else if (object->IsGTV()) {
+    const bool server = object->IsGameServer();
+    if (!server && !object->IsGTV()) return;
+    const std::string question =
+        server ? "Are you sure you want to kick " + name + " ?" : "Are you sure you want to follow " + name + " ?";
+    // The object may have gone while the question was open.
+    if (!m_doc.Platform().prompter.AskYesNo(question) || Selected() != object) return;
+    if (server)
+        object->Kick(name);
+    else
         object->Follow(name);
-    }
 }
 
 void CControlView::StartRecord() {

@@ -206,13 +206,17 @@ void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style) {
 }
 
 void AppendLinkSegments(const CCommonObject& object, std::vector<CLinkSegment>& out) {
+    // An object the layout pass did not place (no group, or one that is not drawn) has no place on the
+    // picture: no line starts or ends at the place it last had.
+    auto placed = [](const CCommonObject* o) { return o && o->box.Width() > 0; };
+    if (!placed(&object)) return;
     if (const auto* hltv = dynamic_cast<const CHLTV*>(&object)) {
         const CHLTVLinkLine line = hltv->LinkLine();
-        if (line.style != CHLTVLinkStyle::None)
+        if (line.style != CHLTVLinkStyle::None && placed(line.target))
             out.push_back({QLine(line.fromX, line.fromY, line.toX, line.toY), line.style == CHLTVLinkStyle::Solid});
     } else if (const auto* gtv = dynamic_cast<const CGTV*>(&object)) {
         for (const CGTVLinkLine& line : gtv->LinkLines())
-            out.push_back({QLine(line.from.x, line.from.y, line.to.x, line.to.y), line.solid});
+            if (placed(line.target)) out.push_back({QLine(line.from.x, line.from.y, line.to.x, line.to.y), line.solid});
     }
 }
 

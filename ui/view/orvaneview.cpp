@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QImageWriter>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -35,6 +36,10 @@ void COrvaneView::OnUpdate(int hint) {
     // A changed layout (54) is painted anew; the periodic refresh and the selection (13) and plain
     // redraws (0) repaint the objects over the kept picture while the layout's geometry is unchanged.
     Rebuild(hint != kHintLayoutChanged);
+}
+
+void COrvaneView::OnLayoutDeleting() {
+    CancelDrag();
 }
 
 void COrvaneView::Rebuild(bool refresh) {
@@ -81,8 +86,32 @@ void COrvaneView::paintEvent(QPaintEvent*) {
     p.drawLine(m_lineStart, m_lineEnd);
 }
 
+bool COrvaneView::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::FocusOut:
+        case QEvent::WindowBlocked:     // a modal window opened: it takes the button's release
+        case QEvent::WindowDeactivate:  // another window took the input
+        case QEvent::UngrabMouse:
+            CancelDrag();
+            break;
+        default:
+            break;
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+void COrvaneView::keyPressEvent(QKeyEvent* event) {
+    if (m_dragged && event->key() == Qt::Key_Escape) {
+        CancelDrag();
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
 void COrvaneView::mousePressEvent(QMouseEvent* event) {
-    if (m_dragged) return;
+    // A press during a drag means its release went elsewhere: that drag is over, this press is a new one.
+    CancelDrag();
     const QPoint at = ToLayout(event->position().toPoint());
     if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) return;
     SelectAt(m_doc, at.x(), at.y());
@@ -92,11 +121,16 @@ void COrvaneView::mousePressEvent(QMouseEvent* event) {
         return;
     }
     CCommonObject* selected = m_doc.selectedObject;
-    if (!selected || !selected->RconAccepted()) return;
-    m_dragged = selected;
+    if (selected && selected->RconAccepted()) StartDrag(selected);
+}
+
+void COrvaneView::StartDrag(CCommonObject* proxy) {
+    m_dragged = proxy;
     m_target = nullptr;
-    m_lineStart = m_lineEnd = QPoint((selected->iconRect.left + selected->iconRect.right) / 2,
-                                     (selected->iconRect.top + selected->iconRect.bottom) / 2);
+    m_lineStart = m_lineEnd =
+        QPoint((proxy->iconRect.left + proxy->iconRect.right) / 2, (proxy->iconRect.top + proxy->iconRect.bottom) / 2);
+    // Escape and the loss of the focus end the drag: the view takes the keyboard for it.
+    setFocus(Qt::MouseFocusReason);
     viewport()->update();
 }
 
@@ -129,10 +163,22 @@ bool COrvaneView::StillInLayout(const CCommonObject* object) const {
 void COrvaneView::EndDrag(const QPoint& at) {
     CCommonObject* dragged = m_dragged;
     CCommonObject* target = DropTargetAt(m_doc, dragged, at.x(), at.y());
-    m_dragged = m_target = nullptr;
     const bool missedUpdate = m_updateAfterDrag;
+    m_dragged = m_target = nullptr;
     m_updateAfterDrag = false;
     if (target && StillInLayout(dragged)) dragged->OnDrop(target);
+    FinishDrag(missedUpdate);
+}
+
+void COrvaneView::CancelDrag() {
+    if (!m_dragged) return;
+    const bool missedUpdate = m_updateAfterDrag;
+    m_dragged = m_target = nullptr;
+    m_updateAfterDrag = false;
+    FinishDrag(missedUpdate);
+}
+
+void COrvaneView::FinishDrag(bool missedUpdate) {
     // An update refused during the drag is caught up with a whole new picture; otherwise the refresh
     // repaints what the drop changed (the proxy's link line).
     Rebuild(!missedUpdate);

@@ -28,6 +28,8 @@ public:
 
     // Lays out and repaints the whole picture; while a drag runs, only notes that it is due.
     void OnUpdate(int hint) override;
+    // Layout items are about to go: a drag ends without a drop and the view keeps no pointer into them.
+    void OnLayoutDeleting() override;
 
     // The off-screen picture as last painted, and the layout's size.
     const QImage& Picture() const { return m_picture.Image(); }
@@ -54,6 +56,8 @@ signals:
     void ObjectPropertiesRequested();
 
 protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -66,7 +70,14 @@ private:
     void Rebuild(bool refresh = false);
     void UpdateScrollRange();
     QPoint ToLayout(const QPoint& viewportPos) const;
+    void StartDrag(CCommonObject* proxy);
+    // The button went up: the dragged proxy acts on the object under the point, if any.
     void EndDrag(const QPoint& layoutPos);
+    // The drag ends without a drop: Escape, the focus or the window's input went elsewhere (a message box,
+    // another window), the release was lost, or the layout is being replaced.
+    void CancelDrag();
+    // Clears the drag state and catches up an update that waited for it.
+    void FinishDrag(bool missedUpdate);
     void AutoScroll(const QPoint& viewportPos);
     bool StillInLayout(const CCommonObject* object) const;
 
