@@ -234,8 +234,26 @@ void AppendLinkSegments(const CCommonObject& object, std::vector<CLinkSegment>& 
 }
 
 void PaintLinkSegment(QPainter& p, const CLinkSegment& segment) {
-    p.setPen(segment.solid ? QPen(kBlack, 4, Qt::SolidLine) : QPen(kBlack, 1, Qt::DashDotLine));
-    p.drawLine(segment.line);
+    if (segment.solid) {
+        p.setPen(QPen(kBlack, 4, Qt::SolidLine));
+        p.drawLine(segment.line);
+        return;
+    }
+    // Dash-dot, as pieces placed from the line's start: the pattern stays where it is whatever part of the
+    // line is painted (the painter's own dashes start again where a line enters the painted area).
+    static constexpr double kPattern[] = {4, 2, 1, 2};  // dash, gap, dot, gap
+    const QLineF line(segment.line);
+    const double length = line.length();
+    if (length <= 0) return;
+    std::vector<QLineF> pieces;
+    double at = 0;
+    for (size_t i = 0; at < length; i = (i + 1) % 4) {
+        const double end = std::min(length, at + kPattern[i]);
+        if (i % 2 == 0) pieces.emplace_back(line.pointAt(at / length), line.pointAt(end / length));
+        at = end;
+    }
+    p.setPen(QPen(kBlack, 1, Qt::SolidLine, Qt::FlatCap));
+    p.drawLines(pieces.data(), static_cast<int>(pieces.size()));
 }
 
 }  // namespace orv::view
