@@ -71,25 +71,50 @@ std::vector<QRect> LineArea(const QLine& line) {
     return area;
 }
 
+// What of the layout meets an area: the containers, the link lines and the objects, in painting order.
+struct CScene {
+    std::vector<const CZone*> containers;  // zones, then groups
+    std::vector<const CLinkSegment*> links;
+    std::vector<const CCommonObject*> objects;
+};
+
+CScene SceneIn(const COrvaneDoc& doc, const QRect& area, const std::vector<CLinkSegment>& links) {
+    CScene scene;
+    for (const auto& zone : doc.zones)
+        if (Meets(zone->rect, area)) scene.containers.push_back(zone.get());
+    for (const auto& group : doc.groups)
+        if (Meets(group->rect, area)) scene.containers.push_back(group.get());
+    for (const CLinkSegment& link : links)
+        if (LineBounds(link.line).intersects(area)) scene.links.push_back(&link);
+    for (const auto& object : doc.objects)
+        if (Meets(object->box, area)) scene.objects.push_back(object.get());
+    return scene;
+}
+
+// The part of a scene that meets `exposed`.
+void PaintArea(QPainter& p, const COrvaneDoc& doc, const CLayoutSize& size, const QRect& exposed, double scale,
+               const CPaintMarks& marks, const CScene& scene) {
+    p.fillRect(exposed.intersected(QRect(0, 0, size.width, size.height)), Qt::white);
+    for (const CZone* zone : scene.containers)
+        if (Meets(zone->rect, exposed)) PaintContainer(p, *zone, zone == doc.selectedZone);
+    for (const CLinkSegment* link : scene.links)
+        if (LineBounds(link->line).intersects(exposed)) PaintLinkSegment(p, *link);
+    const bool tiles = scale < kTileScale;
+    // A match of the find bar is framed in orange, at least three screen pixels wide.
+    const int frame = std::max(3, static_cast<int>(std::ceil(3 / scale)));
+    for (const CCommonObject* object : scene.objects) {
+        if (!Meets(object->box, exposed)) continue;
+        PaintObject(p, *object, StyleOf(doc, *object, marks), tiles);
+        if (marks.found.count(object)) DrawFrame(p, ToQRect(object->box), frame, QColor(255, 140, 0));
+    }
+}
+
 }  // namespace
 
 void PaintLayout(QPainter& p, const COrvaneDoc& doc, const CLayoutSize& size, const QRect& exposed, double scale,
                  const CPaintMarks& marks) {
-    p.fillRect(exposed.intersected(QRect(0, 0, size.width, size.height)), Qt::white);
-    for (const auto& zone : doc.zones)
-        if (Meets(zone->rect, exposed)) PaintContainer(p, *zone, zone.get() == doc.selectedZone);
-    for (const auto& group : doc.groups)
-        if (Meets(group->rect, exposed)) PaintContainer(p, *group, group.get() == doc.selectedZone);
-    for (const CLinkSegment& link : LinksOf(doc))
-        if (LineBounds(link.line).intersects(exposed)) PaintLinkSegment(p, link);
-    const bool tiles = scale < kTileScale;
-    // A match of the find bar is framed in orange, at least three screen pixels wide.
-    const int frame = std::max(3, static_cast<int>(std::ceil(3 / scale)));
-    for (const auto& object : doc.objects) {
-        if (!Meets(object->box, exposed)) continue;
-        PaintObject(p, *object, StyleOf(doc, *object, marks), tiles);
-        if (marks.found.count(object.get())) DrawFrame(p, ToQRect(object->box), frame, QColor(255, 140, 0));
-    }
+    const std::vector<CLinkSegment> links = LinksOf(doc);
+    PaintArea(p, doc, size, exposed, scale, marks, SceneIn(doc, exposed, links));
 }
 
 QImage RenderLayout(COrvaneDoc& doc) {
@@ -223,18 +248,25 @@ void CViewport::Apply(QPainter& p) const {
 }
 
 void CViewPainter::Paint(QPainter& p, const COrvaneDoc& doc, const CLayoutSize& size, const QRegion& region) {
-    p.save();
-    p.setClipRegion(region);
-    p.fillRect(region.boundingRect(), background);
-    viewport.Apply(p);
-    const QRect exposed = viewport.ToLayout(region.boundingRect());
-    PaintLayout(p, doc, size, exposed, viewport.scale, marks);
-    p.restore();
+    // Rectangle by rectangle: a refresh's few boxes cost their own area, not that of the box around them.
+    // The lines the last refresh saw: the next one compares with them.
+    const std::vector<CLinkSegment> fresh = m_known ? std::vector<CLinkSegment>() : LinksOf(doc);
+    const CScene scene = SceneIn(doc, viewport.ToLayout(region.boundingRect()), m_known ? m_links : fresh);
+    for (const QRect& rect : region) {
+        p.save();
+        p.setClipRect(rect);
+        p.fillRect(rect, background);
+        viewport.Apply(p);
+        PaintArea(p, doc, size, viewport.ToLayout(rect), viewport.scale, marks, scene);
+        p.restore();
+    }
     // A paint of the whole viewport is what the next refresh compares with.
-    if (region.rectCount() != 1 || !region.boundingRect().contains(QRect(QPoint(), viewport.size))) return;
+    const QRect whole(QPoint(), viewport.size);
+    if (region.rectCount() != 1 || !region.boundingRect().contains(whole)) return;
+    const QRect visible = viewport.ToLayout(whole);
     m_keys.clear();
     for (const auto& object : doc.objects)
-        if (Meets(object->box, exposed)) m_keys.emplace(object.get(), KeyOf(doc, *object, marks));
+        if (Meets(object->box, visible)) m_keys.emplace(object.get(), KeyOf(doc, *object, marks));
 }
 
 CViewPainter::Geometry CViewPainter::GeometryOf(const COrvaneDoc& doc, const CLayoutSize& size) {
