@@ -43,12 +43,14 @@ std::vector<BenchPeer> ReadPeers(const char* listFile) {
 // Five zones, one per level, each with groups on every group level; ten objects a group, the kinds in turn,
 // all answering, with names, players, gauges and (for the GTV proxies) two unfolded rooms. With peers, the
 // objects take their kinds and addresses in turn, the rcon password "secret" (every seventh a wrong one)
-// and every eleventh an address nobody answers, so that a window shows the three states.
+// and every eleventh an address nobody answers, so that a window shows the three states; the output
+// limit is high enough for all of them.
 struct BenchLayout {
     test::TestPlatform env;
     COrvaneDoc doc{env.platform};
 
     explicit BenchLayout(int objects, const std::vector<BenchPeer>& peers = {}) {
+        if (!peers.empty()) doc.SetPreferences(false, 4000);  // every query of every cycle leaves
         for (int level = 1; level <= 5; ++level) doc.AddZone("Zone " + std::to_string(level), level);
         const int groups = std::max(1, objects / 10);
         for (int g = 0; g < groups; ++g)

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 out=${1:-docs/event.png}
 bash scripts/deps.sh --test
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x900x24" bash "$0" "$out"
+  exec xvfb-run -a -s "-screen 0 1100x1150x24" bash "$0" "$out"
 fi
 B=build/perf
 cmake -S . -B $B -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_GUI=ON -DORVANE_BENCH=ON >/dev/null
