@@ -223,6 +223,7 @@ void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style, bool
 }
 
 void AppendLinkSegments(const CCommonObject& object, std::vector<CLinkSegment>& out) {
+    if (object.IsGameServer()) return;  // only proxies draw lines; one call instead of two casts
     if (const auto* hltv = dynamic_cast<const CHLTV*>(&object)) {
         const CHLTVLinkLine line = hltv->LinkLine();
         if (line.style != CHLTVLinkStyle::None)
