@@ -125,6 +125,15 @@ void SelectAt(COrvaneDoc& doc, int x, int y) {
     doc.UpdateAllViews(kHintRefresh);
 }
 
+void SelectObject(COrvaneDoc& doc, CCommonObject* object) {
+    const Time now = doc.Platform().clock.Now();
+    doc.selectedZone = nullptr;
+    if (doc.selectedObject) doc.selectedObject->viewStamp = now;
+    doc.selectedObject = object;
+    if (object) object->viewStamp = now;
+    doc.UpdateAllViews(kHintRefresh);
+}
+
 CCommonObject* DropTargetAt(const COrvaneDoc& doc, const CCommonObject* dragged, int x, int y) {
     for (const auto& o : doc.objects)
         if (o.get() != dragged && o->box.Contains(x, y)) return o.get();

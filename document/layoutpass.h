@@ -46,6 +46,10 @@ CHit HitTest(const COrvaneDoc& doc, int x, int y);
 // lies under the point, lets an object react to the click, stamps it and tells the views (hint 13).
 void SelectAt(COrvaneDoc& doc, int x, int y);
 
+// Selects one object (or none) as a click on it would, without the click: the selected zone or group is
+// cleared, the object left and the one chosen are stamped, the views told (hint 13).
+void SelectObject(COrvaneDoc& doc, CCommonObject* object);
+
 // The first object other than the dragged one whose box holds the point.
 CCommonObject* DropTargetAt(const COrvaneDoc& doc, const CCommonObject* dragged, int x, int y);
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 BUILD=(cmake ninja-build g++ pkg-config
        qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6-dev libgl-dev
-       libcurl4-openssl-dev nlohmann-json3-dev libcli11-dev)
+       libcurl4-openssl-dev nlohmann-json3-dev libcli11-dev libjpeg-dev)
 TEST=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
       python3 python3-pyftpdlib xvfb xauth x11-apps qstat)
 want=("${BUILD[@]}")

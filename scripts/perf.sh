@@ -45,21 +45,50 @@ echo "tick benchmark" >&2
 "$B/bench/bench_core" --benchmark_filter='BM_Tick' --benchmark_format=csv 2>/dev/null >"$work/tick.csv"
 tick_rows=$(awk -F, '/^"BM_Tick/ {gsub(/"/, "", $1); split($1, n, "/"); printf "| %s | %s | %.0f | %.2f |\n", n[1], n[2], $4, $4 / n[2] * 1000}' "$work/tick.csv")
 
-echo "layout benchmark" >&2
+echo "layout view benchmark" >&2
 layout_rows=""
-for b in "$B"/bench/bench_*; do
-  [ "$b" = "$B/bench/bench_core" ] && continue
-  if QT_QPA_PLATFORM=offscreen "$b" --benchmark_list_tests 2>/dev/null | grep -qE '^BM_Layout'; then
-    # One run per benchmark family: the CSV report wants the same counters on every row.
-    for family in BM_LayoutPass BM_LayoutPassAndRepaint; do
-      QT_QPA_PLATFORM=offscreen "$b" --benchmark_filter="^$family/" --benchmark_format=csv \
-        2>/dev/null >"$work/layout.csv" || true
-      layout_rows+=$(awk -F, '/^"BM_/ {gsub(/"/, "", $1); printf "| %s | %.3f %s |\n", $1, $4, $5}' "$work/layout.csv")
-      layout_rows+=$'\n'
+if [ -x "$B/bench/bench_view" ]; then
+  # One run per benchmark family: the CSV report wants the same counters on every row.
+  for family in BM_LayoutPass BM_ViewportRepaint BM_ViewportRepaintFit BM_ViewportRefresh; do
+    QT_QPA_PLATFORM=offscreen "$B/bench/bench_view" --benchmark_filter="^$family/" --benchmark_format=csv \
+      2>/dev/null >"$work/layout.csv" || true
+    layout_rows+=$(awk -F, '/^"BM_/ {gsub(/"/, "", $1); printf "| %s | %.3f %s |\n", $1, $4, $5}' "$work/layout.csv")
+    layout_rows+=$'\n'
+  done
+fi
+[ -z "$layout_rows" ] && layout_rows="| not measured: this tree has no layout view benchmark (bench_view) | |"
+
+echo "window memory and first frame" >&2
+# The benchmark's layouts (every kind, on 127.0.0.1 ports nobody answers) opened in the real window on a
+# virtual 1920 x 1200 screen, with settings of its own (zoom 100 %): the time from the start of the
+# program to the first painted frame of the layout, and the resident memory 5 s later.
+window_rows=""
+if [ -x "$B/ui/orvane" ] && [ -x "$B/bench/bench_view" ] && command -v Xvfb >/dev/null; then
+  ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+  display=":$((90 + RANDOM % 100))"
+  Xvfb "$display" -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!; pids+=("$xvfb")
+  sleep 2
+  for n in 100 1000 5000 20000; do
+    QT_QPA_PLATFORM=offscreen "$B/bench/bench_view" --write-layout $n "$work/view-$n.orv"
+    mkdir -p "$work/config-$n"
+    DISPLAY=$display XDG_CONFIG_HOME="$work/config-$n" "$B/ui/orvane" --first-frame "$work/view-$n.orv" \
+      >/dev/null 2>"$work/view-$n.err" &
+    w=$!; pids+=("$w")
+    for _ in $(seq 600); do
+      grep -q '^first frame:' "$work/view-$n.err" && break
+      kill -0 $w 2>/dev/null || break
+      sleep 0.1
     done
-  fi
-done
-[ -z "$layout_rows" ] && layout_rows="| not measured: this tree has no layout view benchmark (bench_* with a BM_Layout benchmark) | |"
+    sleep 5
+    frame=$(sed -n 's/^first frame: \([0-9]*\) ms$/\1/p' "$work/view-$n.err")
+    rss=$(rss_kib $w 2>/dev/null || echo "?")
+    stop $w
+    window_rows+="| $n | ${frame:-not reached} | $rss |"$'\n'
+  done
+  stop $xvfb
+fi
+[ -z "$window_rows" ] && window_rows="| not measured (no window, bench_view or Xvfb in this build) | | |"
 
 echo "CPU of the whole program, 500 objects" >&2
 start_sim cpu --hl 200 --hltv 100 --q3 100 --gtv 100
@@ -150,14 +179,25 @@ rcon passwords, \`BM_TickOverObjects\` a minimal polling object.
 |---|---|---|---|
 $tick_rows
 
-## Layout pass and repaint
+## Layout view
 
-The layout view's benchmark (\`bench/bench_view.cpp\`, Qt's offscreen platform): the layout pass alone, and
-the pass with a full repaint of the off-screen picture, CPU time.
+The layout view's benchmark (\`bench/bench_view.cpp\`, Qt's offscreen platform), CPU time, for layouts of
+100 to 20,000 objects of every kind (the argument): the layout pass alone; a full repaint of a 1,600 x 1,000
+viewport at 100 % in the middle of the layout (\`BM_ViewportRepaint\`) and with the whole layout fitted
+in it (\`BM_ViewportRepaintFit\`, objects as tiles below 50 %); the once-a-second refresh with 10 % of
+the objects changed (layout pass, then what changed and is visible painted again).
 
 | benchmark | time |
 |---|---|
 $layout_rows
+The window (\`orvane --first-frame\`, the same layouts saved by \`bench_view --write-layout N FILE\`,
+under Xvfb on a 1,920 x 1,200 screen): time from the start of the program to the first painted frame of
+the layout, and resident memory 5 s later. The view paints only what its viewport shows, so memory grows
+with the objects (their sockets and fields), not with the picture.
+
+| objects | first frame (ms) | resident (KiB) |
+|---|---|---|
+$window_rows
 
 ## CPU of the whole program monitoring 500 objects
 

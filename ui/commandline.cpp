@@ -14,6 +14,10 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             line.version = true;
         else if (!optionsEnded && arg == "--demo")
             line.demo = true;
+        else if (!optionsEnded && arg == "--fit")
+            line.fit = true;
+        else if (!optionsEnded && arg == "--first-frame")
+            line.firstFrame = true;
         else if (!optionsEnded && arg.size() > 1 && arg[0] == '-')
             line.error = "unknown option " + arg;
         else if (line.layoutFile.empty())
@@ -27,11 +31,14 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
-           " [--demo] [LAYOUT.orv]\n"
+           " [--demo] [--fit] [--first-frame] [LAYOUT.orv]\n"
            "Shows the layout of game servers and TV proxies, polls them every second and drives them.\n"
            "\n"
            "  LAYOUT.orv  a layout file to open (without one, a new layout)\n"
            "  --demo      say in the window title that this is a demonstration\n"
+           "  --fit       start with the whole layout in view (View > Fit Layout)\n"
+           "  --first-frame  write \"first frame: N ms\" on standard error once the layout is first painted\n"
+           "              (N counted from the start of the program)\n"
            "  --help      show this text\n"
            "  --version   show the version\n";
 }

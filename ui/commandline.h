@@ -1,4 +1,4 @@
-// The program's command line: orvane [--demo] [LAYOUT], --help, --version.
+// The program's command line: orvane [--demo] [--fit] [--first-frame] [LAYOUT], --help, --version.
 #pragma once
 
 #include <string>
@@ -10,6 +10,8 @@ struct CCommandLine {
     bool help = false;
     bool version = false;
     bool demo = false;
+    bool fit = false;         // start with the whole layout in view
+    bool firstFrame = false;  // say on standard error when the layout was first painted
     std::string layoutFile;  // empty: a new layout
     std::string error;       // not empty: the command line cannot be carried out
 };

@@ -1,7 +1,9 @@
 // Start-up: the command line, a display check, the document, the main window, the event loop.
 #include <QApplication>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QScreen>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,6 +13,23 @@
 #include "ui/settings.h"
 
 namespace {
+// Writes once how long the program took to paint the layout for the first time.
+class CFirstFrame : public QObject {
+public:
+    explicit CFirstFrame(QElapsedTimer& clock) : m_clock(clock) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !m_done) {
+            m_done = true;
+            QTimer::singleShot(0, this, [this] { std::fprintf(stderr, "first frame: %lld ms\n", m_clock.elapsed()); });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QElapsedTimer& m_clock;
+    bool m_done = false;
+};
+
 bool HasDisplay() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform && *platform) return true;  // the caller chose a platform, offscreen for instance
@@ -21,6 +40,8 @@ bool HasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    QElapsedTimer started;
+    started.start();
     const std::string program = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toStdString();
     const orv::CCommandLine line = orv::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!line.error.empty()) {
@@ -54,6 +75,8 @@ int main(int argc, char** argv) {
     int rc = 0;
     {
         orv::CMainFrame frame(doc, settings, line.demo);
+        CFirstFrame firstFrame(started);
+        if (line.firstFrame) frame.LayoutView()->viewport()->installEventFilter(&firstFrame);
         // A layout that does not open ends the start, after the message that says why.
         if (!line.layoutFile.empty() && !frame.OpenFile(QString::fromLocal8Bit(line.layoutFile.c_str()))) {
             rc = 1;
@@ -62,6 +85,7 @@ int main(int argc, char** argv) {
             // Maximised; where no window manager does that, the frame takes the screen's work area itself.
             frame.setGeometry(frame.screen()->availableGeometry());
             frame.showMaximized();
+            if (line.fit) QTimer::singleShot(0, frame.LayoutView(), &orv::COrvaneView::FitLayout);
             rc = app.exec();
             services.prompter.SetParentWindow(nullptr);
         }

@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QTimerEvent>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
@@ -21,6 +22,7 @@
 #include "ui/panel/controlview.h"
 #include "ui/qtplatform.h"
 #include "ui/settings.h"
+#include "ui/view/findbar.h"
 
 // The icons are compiled into this static library: register them before the first use.
 static void InitOrvaneResources() {
@@ -37,9 +39,20 @@ CMainFrame::CMainFrame(COrvaneDoc& doc, CSettings& settings, bool demo, QWidget*
     setAcceptDrops(true);
     m_splitter = new QSplitter(Qt::Vertical, this);
     m_splitter->setChildrenCollapsible(false);
-    m_view = new COrvaneView(m_doc, m_splitter);
+    // The top pane: the layout view with its find bar below it.
+    auto* top = new QWidget(m_splitter);
+    auto* topLayout = new QVBoxLayout(top);
+    topLayout->setContentsMargins(0, 0, 0, 0);
+    topLayout->setSpacing(0);
+    m_view = new COrvaneView(m_doc, top);
     m_view->setObjectName(QStringLiteral("layoutView"));
-    m_splitter->addWidget(m_view);
+    m_findBar = new CFindBar(m_doc, *m_view, top);
+    topLayout->addWidget(m_view, 1);
+    topLayout->addWidget(m_findBar);
+    m_splitter->addWidget(top);
+    // The zoom is a setting of the window, not of the layout file.
+    m_view->SetZoom(m_settings.Get(CSettings::kViewZoom));
+    connect(m_view, &COrvaneView::ZoomChanged, this, [this](double zoom) { m_settings.Set(CSettings::kViewZoom, zoom); });
     m_panel = new CControlView(m_doc, m_splitter);
     m_splitter->addWidget(m_panel);
     m_splitter->setStretchFactor(0, 1);
@@ -131,10 +144,15 @@ void CMainFrame::BuildMenus() {
     QAction* paste = NewAction("actionEditPaste", "&Paste", "Insert the clipboard into the command line", "paste");
     paste->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     connect(paste, &QAction::triggered, command, &QLineEdit::paste);
+    QAction* find = NewAction("actionFind", "&Find...", "Find a server by part of its name, address or map");
+    find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, m_findBar, &CFindBar::Open);
     QMenu* edit = menuBar()->addMenu("&Edit");
     edit->addAction(undo);
     edit->addSeparator();
     edit->addActions({cut, copy, paste});
+    edit->addSeparator();
+    edit->addAction(find);
 
     // Layout, objects, modules.
     QAction* addZone = NewAction("actionAddZone", "Add &Zone...", "Add a zone to the layout", "addzone");
@@ -199,8 +217,21 @@ void CMainFrame::BuildMenus() {
     showStatus->setCheckable(true);
     showStatus->setChecked(true);
     connect(showStatus, &QAction::toggled, statusBar(), &QWidget::setVisible);
+    QAction* zoomIn = NewAction("actionZoomIn", "Zoom &In", "Show the layout larger");
+    zoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    connect(zoomIn, &QAction::triggered, m_view, &COrvaneView::ZoomIn);
+    QAction* zoomOut = NewAction("actionZoomOut", "Zoom &Out", "Show the layout smaller");
+    zoomOut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    connect(zoomOut, &QAction::triggered, m_view, &COrvaneView::ZoomOut);
+    QAction* zoomReset = NewAction("actionZoomReset", "&Actual Size", "Show the layout at 100 %");
+    zoomReset->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    connect(zoomReset, &QAction::triggered, m_view, &COrvaneView::ZoomReset);
+    QAction* fit = NewAction("actionFitLayout", "&Fit Layout", "Show the whole layout");
+    connect(fit, &QAction::triggered, m_view, &COrvaneView::FitLayout);
     QMenu* view = menuBar()->addMenu("&View");
     view->addActions({showToolbar, showStatus});
+    view->addSeparator();
+    view->addActions({zoomIn, zoomOut, zoomReset, fit});
     QAction* about = NewAction("actionAbout", "&About Orvane...", "Program information and version", "about");
     connect(about, &QAction::triggered, this, &CMainFrame::About);
     menuBar()->addMenu("&Help")->addAction(about);

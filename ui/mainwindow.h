@@ -19,6 +19,7 @@ class QAction;
 namespace orv {
 
 class CControlView;
+class CFindBar;
 class CSettings;
 
 class CMainFrame : public QMainWindow, public IDocumentView {
@@ -43,6 +44,8 @@ public:
     // A menu or toolbar command by its object name ("actionFileSave", ...).
     QAction* Action(const QString& name) const;
     CControlView* ControlView() const { return m_panel; }
+    COrvaneView* LayoutView() const { return m_view; }
+    CFindBar* FindBar() const { return m_findBar; }
     // The top pane's height for a client area of height h.
     static int LayoutPaneHeight(int clientHeight) { return clientHeight >= 401 ? clientHeight - kPanelHeight : 100; }
 
@@ -100,6 +103,7 @@ private:
     QBasicTimer m_timer;
     QSplitter* m_splitter;
     COrvaneView* m_view;
+    CFindBar* m_findBar;
     CControlView* m_panel;
     QAction* m_recentSeparator = nullptr;
     std::vector<QAction*> m_recentActions;

@@ -1,4 +1,4 @@
-// The program's settings outside the layout file (the recent-file list), through
+// The program's settings outside the layout file (the recent-file list, the layout view's zoom), through
 // named keys with their defaults. Kept in the usual per-user configuration place
 // (~/.config/Orvane/Orvane.ini), or in a file of the caller's choosing.
 #pragma once
@@ -20,6 +20,7 @@ class CSettings {
 public:
     static constexpr int kRecentFiles = 4;
     static inline const CSettingKey<QStringList> kRecentFileList{"RecentFiles/List", {}};
+    static inline const CSettingKey<double> kViewZoom{"View/Zoom", 1.0};
 
     CSettings();
     explicit CSettings(const QString& iniFile);

@@ -16,11 +16,13 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <future>
 
 #include "fakes.h"
@@ -40,6 +42,7 @@
 #include "ui/panel/controlview.h"
 #include "ui/qtplatform.h"
 #include "ui/settings.h"
+#include "ui/view/findbar.h"
 #include "ui/view/layoutpainter.h"
 #include "ui/view/orvaneview.h"
 
@@ -579,23 +582,57 @@ TEST_F(ViewTest, PictureShowsGaugesStateIconsSelectedFrameAndRoomBandsAndRefresh
     tv->state = CCommonObject::kStateRcon;
     tv->linkedServer = hl;
     doc.selectedObject = tv;
-    view::CLayoutPicture picture;
-    picture.Repaint(doc);
+    const CLayoutSize size = LayOut(doc);
+    view::CViewPainter painter;
+    painter.viewport.size = QSize(size.width, size.height);
+    QImage shown(painter.viewport.size, QImage::Format_RGB32);
     auto refreshed = [&] {
-        picture.Refresh(doc);
-        return picture.Image() == view::RenderLayout(doc);
+        const QRegion changed = painter.Refresh(doc, LayOut(doc));
+        QPainter p(&shown);
+        painter.Paint(p, doc, size, changed);
+        p.end();
+        QImage whole(shown.size(), QImage::Format_RGB32);
+        QPainter w(&whole);
+        view::PaintLayout(w, doc, size, whole.rect(), 1.0, painter.marks);
+        return shown == whole;
     };
+    EXPECT_TRUE(refreshed());
     tv->linkedServer = nullptr;
     hl->playerNameCount = 9;
     gtv->clientSlots = 10;
     gtv->clients = 4;
     doc.selectedObject = hl;
+    painter.marks.found = {gtv};
     EXPECT_TRUE(refreshed());
     tv->linkedServer = hl;
     EXPECT_TRUE(refreshed());
     hl->playerNameCount = 3;  // only the server's box, with the dash-dot line across it
     tv->spectatorSlots = 8;
+    painter.marks.found.clear();
     EXPECT_TRUE(refreshed());
+
+    // At a pixel ratio of 2 the state icon is drawn from its drawing at 64 x 64, not scaled up from 32.
+    doc.selectedObject = nullptr;
+    QImage sharp(size.width * 2, size.height * 2, QImage::Format_RGB32);
+    sharp.setDevicePixelRatio(2);
+    {
+        QPainter p(&sharp);
+        view::PaintLayout(p, doc, size, QRect(0, 0, size.width, size.height));
+    }
+    QImage drawn(64, 64, QImage::Format_RGB32);
+    drawn.fill(Qt::white);  // the group's colour
+    {
+        QPainter p(&drawn);
+        p.setRenderHint(QPainter::Antialiasing);
+        QSvgRenderer(QStringLiteral(":/bitmaps/%1.svg").arg(view::StateBitmap(hl->state))).render(&p);
+    }
+    int worst = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const QColor a = sharp.pixelColor(hl->box.left * 2 + x, hl->box.top * 2 + y), b = drawn.pixelColor(x, y);
+            worst = std::max({worst, std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});
+        }
+    EXPECT_LE(worst, 3);
 }
 
 // An object the layout pass did not place (it lost its group) draws no link line, from it or to it.
@@ -676,14 +713,8 @@ TEST_F(ViewTest, DroppingAProxyInControlOnAServerConnectsItOtherDropsDoNothingAn
     }
     QTest::mousePress(view->viewport(), Qt::LeftButton, {}, {x, y});
     QTest::mouseMove(view->viewport(), {hl->box.left + 5, hl->box.top + 5});
-    // Updates wait for the end of the drag, then are caught up.
-    const qint64 before = view->Picture().cacheKey();
-    hl->serverName = "Renamed during the drag";
-    doc.UpdateAllViews(kHintRefresh);
-    EXPECT_EQ(view->Picture().cacheKey(), before);
     QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, {hl->box.left + 5, hl->box.top + 5});
-    EXPECT_EQ(std::tuple(view->Picture().cacheKey() != before, view->Dragging(), tv->linkedServer),
-              std::tuple(true, false, hl));
+    EXPECT_EQ(std::tuple(view->Dragging(), tv->linkedServer), std::tuple(false, hl));
     EXPECT_TRUE(test::WaitFor([&] { return proxy.Connects() == std::vector<std::string>{hl->AddressString()}; }));
     // Beyond the window, a drag scrolls a step at a time.
     view->resize(900, 300);
@@ -696,6 +727,122 @@ TEST_F(ViewTest, DroppingAProxyInControlOnAServerConnectsItOtherDropsDoNothingAn
     QTest::mouseMove(view->viewport(), {50, -10});
     EXPECT_EQ(bar->value(), 70);
     QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, {50, -10});
+}
+
+// Where a layout point shows in the view's viewport.
+QPoint OnScreen(const COrvaneView& view, int x, int y) {
+    return QPoint(static_cast<int>(x * view.Zoom()) - view.horizontalScrollBar()->value(),
+                  static_cast<int>(y * view.Zoom()) - view.verticalScrollBar()->value());
+}
+QPoint OnScreen(const COrvaneView& view, const CCommonObject& o) {
+    return OnScreen(view, (o.box.left + o.box.right) / 2, (o.box.top + o.box.bottom) / 2);
+}
+QImage Shown(COrvaneView& view) { return view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+// The viewport paints only what it shows, with the pixels of the whole picture there: scrolled, after a
+// refresh, with a link line and the selection.
+TEST_F(ViewTest, ViewportPixelsEqualTheWholeLayoutsAtTheSamePlace) {
+    for (int i = 0; i < 30; ++i) Add<CHLServer>(i % 3, 1 + i % 3)->serverName = "Server " + std::to_string(i);
+    auto* tv = Add<CHLTV>(1, CCommonObject::kStateRcon);
+    tv->linkedServer = doc.objects[12];
+    doc.selectedObject = doc.objects[9];
+    Show();
+    const auto same = [&] {
+        QApplication::processEvents();
+        const QImage shown = Shown(*view), whole = view::RenderLayout(doc);
+        const QPoint offset(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value());
+        const QRect area = QRect(offset, shown.size()).intersected(whole.rect());
+        return !area.isEmpty() && shown.copy(area.translated(-offset)) == whole.copy(area);
+    };
+    EXPECT_TRUE(same());
+    view->verticalScrollBar()->setValue(600);
+    EXPECT_TRUE(same());
+    doc.objects[10]->serverName = "Renamed";
+    doc.objects[12]->state = CCommonObject::kStateTimeout;
+    doc.UpdateAllViews(kHintRefresh);
+    EXPECT_TRUE(same());
+}
+
+// A click selects what lies under it at every zoom: objects (their tiles at 25 %, where the three states
+// show in three colours) and a group's margin.
+TEST_F(ViewTest, ClicksHitTheSameObjectsAndGroupsAtEveryZoom) {
+    for (int i = 0; i < 30; ++i) Add<CHLServer>(0, 1 + i % 3);
+    Show();
+    for (double zoom : {0.25, 1.0, 2.0}) {
+        view->SetZoom(zoom);
+        for (size_t i : {0u, 1u, 2u, 24u}) {
+            CCommonObject* o = doc.objects[i];
+            view->ShowObject(*o);
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, OnScreen(*view, *o));
+            EXPECT_EQ(doc.selectedObject, o) << zoom << " " << i;
+        }
+        const CRect& group = doc.groups[0]->rect;
+        view->verticalScrollBar()->setValue(0);
+        view->horizontalScrollBar()->setValue(0);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, OnScreen(*view, group.left + 6, group.top + 6));
+        EXPECT_EQ(std::tuple(doc.selectedZone, doc.selectedObject), std::tuple(doc.groups[0], nullptr)) << zoom;
+        if (zoom != 0.25) continue;
+        const QImage shown = Shown(*view);
+        std::set<QRgb> tiles;
+        for (size_t i : {3u, 4u, 5u}) tiles.insert(shown.pixel(OnScreen(*view, doc.objects[i]->box.left + 20, doc.objects[i]->box.bottom - 8)));
+        EXPECT_EQ(tiles.size(), 3u);
+    }
+}
+
+// Half size: a drag from the proxy at the top scrolls down near the edge until its target shows, and
+// drops on it.
+TEST_F(ViewTest, ADragAtHalfSizeScrollsToItsTargetAndDropsOnIt) {
+    sim::CHLTVPeer proxy;
+    auto* tv = static_cast<CHLTV*>(AddLoopback(doc, CObjectKind::HLTV, proxy.Port(), 1));
+    tv->state = CCommonObject::kStateRcon;
+    tv->challenge = 123456789;
+    for (int i = 0; i < 40; ++i) Add<CHLServer>(0, CCommonObject::kStateMonitor);
+    CCommonObject* hl = AddLoopback(doc, CObjectKind::HLServer, 9, 0);
+    Show();
+    view->resize(900, 300);
+    view->SetZoom(0.5);
+    view->verticalScrollBar()->setValue(0);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, OnScreen(*view, *tv));
+    ASSERT_TRUE(view->Dragging());
+    const int edge = view->viewport()->height() - 5;
+    for (int i = 0; i < 100 && OnScreen(*view, *hl).y() > edge - 30; ++i) QTest::mouseMove(view->viewport(), {300, edge});
+    QTest::mouseMove(view->viewport(), OnScreen(*view, *hl));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, OnScreen(*view, *hl));
+    EXPECT_EQ(std::tuple(view->verticalScrollBar()->value() > 0, tv->linkedServer), std::tuple(true, hl));
+}
+
+// Ctrl+F: typing selects the first match (a name, a map, an address) and scrolls to it, Enter and
+// Shift+Enter step through the matches, Escape closes the bar; the zoom is kept in the settings.
+TEST_F(WindowTest, FindSelectsAndScrollsToMatchesAndTheZoomIsASetting) {
+    for (int i = 0; i < 40; ++i) {
+        auto* o = static_cast<CHLServer*>(doc.objects.Append(std::make_unique<CHLServer>(platform)));
+        o->group = doc.groups[0];
+        o->serverName = "Server " + std::to_string(i);
+    }
+    static_cast<CHLServer*>(doc.objects[30])->serverName = "Grand Final";
+    static_cast<CHLServer*>(doc.objects[35])->map = "de_final";
+    doc.objects[5]->host = "10.1.2.3";
+    doc.UpdateAllViews(kHintLayoutChanged);
+    frame.show();
+    COrvaneView& view = *frame.LayoutView();
+    CFindBar& bar = *frame.FindBar();
+    const auto shown = [&](CCommonObject* o) { return view.viewport()->rect().contains(OnScreen(view, *o)); };
+    frame.Action("actionFind")->trigger();
+    QTest::keyClicks(bar.Edit(), "FINAL");
+    EXPECT_EQ(std::tuple(bar.isVisible(), doc.selectedObject, bar.Matches().size(), shown(doc.objects[30])),
+              std::tuple(true, doc.objects[30], 2u, true));
+    for (auto [modifier, expected] : {std::pair{Qt::NoModifier, 35}, {Qt::ShiftModifier, 30}, {Qt::ShiftModifier, 35}}) {
+        QTest::keyClick(bar.Edit(), Qt::Key_Return, modifier);
+        EXPECT_EQ(std::tuple(doc.selectedObject, shown(doc.objects[static_cast<size_t>(expected)])),
+                  std::tuple(doc.objects[static_cast<size_t>(expected)], true));
+    }
+    bar.Edit()->clear();
+    QTest::keyClicks(bar.Edit(), "10.1.2");
+    EXPECT_EQ(doc.selectedObject, doc.objects[5]);
+    QTest::keyClick(bar.Edit(), Qt::Key_Escape);
+    EXPECT_EQ(std::tuple(bar.isVisible(), bar.Matches().size()), std::tuple(false, 0u));
+    frame.Action("actionZoomOut")->trigger();
+    EXPECT_EQ(std::tuple(view.Zoom(), settings.Get(CSettings::kViewZoom)), std::tuple(0.9, 0.9));
 }
 
 // A screenshot is a whole JPEG of the layout or nothing; printing puts the picture on the page.

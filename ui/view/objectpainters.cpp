@@ -45,17 +45,44 @@ void PaintCommon(QPainter& p, const CCommonObject& o) {
                    Qt::AlignHCenter | Qt::AlignBottom);
 }
 
-// The Half-Life and Quake 3 servers: gauge out of the maximum, name, state icon, match mark.
-void PaintGameServer(QPainter& p, const CCommonObject& o, int players, int maximum, bool matchMark) {
-    if (o.state != CCommonObject::kStateTimeout) {
-        if (maximum > 0) {
-            const int height = o.iconRect.Height();
-            PaintGauge(p, GaugeAt(o, 2), height * std::min(players, maximum) / maximum, kPlayers);
-        }
-        PaintServerName(p, o);
-    }
+// The Half-Life and Quake 3 servers: name, state icon, match mark (the gauge is PaintGauges').
+void PaintGameServer(QPainter& p, const CCommonObject& o, bool matchMark) {
+    if (o.state != CCommonObject::kStateTimeout) PaintServerName(p, o);
     DrawBitmap(p, StateBitmap(o.state), o.box.left, o.box.top);
     if (matchMark) DrawBitmap(p, CHLServer::kMatchBitmap, o.box.left, o.box.top + kMatchBelowState);
+}
+
+void PaintPlayerGauge(QPainter& p, const CCommonObject& o, int players, int maximum) {
+    if (maximum > 0) PaintGauge(p, GaugeAt(o, 2), o.iconRect.Height() * std::min(players, maximum) / maximum, kPlayers);
+}
+
+// Every kind's gauges (players, spectators, bandwidth, clients), the same in the box and on the tile.
+void PaintGauges(QPainter& p, const CCommonObject& o) {
+    if (o.state == CCommonObject::kStateTimeout) return;
+    const int height = o.iconRect.Height();
+    if (const auto* hltv = dynamic_cast<const CHLTV*>(&o)) {
+        PaintGauge(p, GaugeAt(o, 2), hltv->PlayerGaugeFill(height), kPlayers);
+        if (hltv->ShowsSpectatorGauge()) PaintGauge(p, GaugeAt(o, 11), hltv->SpectatorGaugeFill(height), kSpectators);
+        PaintGauge(p, GaugeAt(o, 20), hltv->BandwidthGaugeFill(height), kBandwidth);
+    } else if (const auto* hl = dynamic_cast<const CHLServer*>(&o)) {
+        PaintPlayerGauge(p, o, hl->GaugePlayers(), CHLServer::kGaugeMaximum);
+    } else if (const auto* q3 = dynamic_cast<const CQ3Server*>(&o)) {
+        PaintPlayerGauge(p, o, q3->playerNameCount, q3->maxPlayers);
+    } else if (const auto* gtv = dynamic_cast<const CGTV*>(&o); gtv && gtv->clientSlots != 0) {
+        const int fill = static_cast<int>(std::clamp<long long>(
+            static_cast<long long>(height) * gtv->clients / gtv->clientSlots, 0, height));
+        PaintGauge(p, GaugeAt(o, 11), fill, kSpectators);
+    }
+}
+
+// The object at a small scale: a tile in its state's colour with its gauges.
+void PaintTile(QPainter& p, const CCommonObject& o, CBoxStyle style) {
+    static const QColor kTimeout(220, 70, 60), kMonitor(245, 190, 50), kRcon(70, 170, 80);
+    const QRect box = ToQRect(o.box);
+    p.fillRect(box, o.state == CCommonObject::kStateTimeout ? kTimeout
+                    : o.state == CCommonObject::kStateMonitor ? kMonitor : kRcon);
+    PaintGauges(p, o);
+    if (style == CBoxStyle::Highlighted) DrawFrame(p, box, 8, kBlack);
 }
 
 // A server or proxy that answers the binary queries carries a small badge in the corner of its icon.
@@ -67,22 +94,16 @@ void PaintDialectMark(QPainter& p, const CHLServer& o) {
 }
 
 void PaintHLServer(QPainter& p, const CHLServer& o) {
-    PaintGameServer(p, o, o.GaugePlayers(), CHLServer::kGaugeMaximum, o.ShowsMatchMark());
+    PaintGameServer(p, o, o.ShowsMatchMark());
     PaintDialectMark(p, o);
 }
 
 void PaintQ3Server(QPainter& p, const CQ3Server& o) {
-    PaintGameServer(p, o, o.playerNameCount, o.maxPlayers, o.state >= CCommonObject::kStateRcon && o.matchRunning == 1);
+    PaintGameServer(p, o, o.state >= CCommonObject::kStateRcon && o.matchRunning == 1);
 }
 
 void PaintHLTV(QPainter& p, const CHLTV& o) {
-    if (o.state != CCommonObject::kStateTimeout) {
-        const int height = o.iconRect.Height();
-        PaintGauge(p, GaugeAt(o, 2), o.PlayerGaugeFill(height), kPlayers);
-        if (o.ShowsSpectatorGauge()) PaintGauge(p, GaugeAt(o, 11), o.SpectatorGaugeFill(height), kSpectators);
-        PaintGauge(p, GaugeAt(o, 20), o.BandwidthGaugeFill(height), kBandwidth);
-        PaintServerName(p, o);
-    }
+    if (o.state != CCommonObject::kStateTimeout) PaintServerName(p, o);
     DrawBitmap(p, StateBitmap(o.state), o.box.left, o.box.top, 16);
     if (const std::uint32_t mark = o.RecordingMark()) DrawBitmap(p, mark, o.box.left + 18, o.box.top + 3);
     PaintDialectMark(p, o);
@@ -112,12 +133,6 @@ void PaintRoom(QPainter& p, const CGTV& gtv, const CGTVRoom& room) {
 void PaintGTV(QPainter& p, const CGTV& o) {
     const QRect hostBand(o.box.left, o.box.bottom - 30, o.box.Width(), 15);
     DrawTextInRect(p, hostBand, ToQString(o.serverName), ArialPx(12), kBlack, Qt::AlignHCenter | Qt::AlignVCenter);
-    if (o.state != CCommonObject::kStateTimeout && o.clientSlots != 0) {
-        const int height = o.iconRect.Height();
-        const int fill = static_cast<int>(std::clamp<long long>(
-            static_cast<long long>(height) * o.clients / o.clientSlots, 0, height));
-        PaintGauge(p, GaugeAt(o, 11), fill, kSpectators);
-    }
     DrawBitmap(p, StateBitmap(o.state), o.box.left, o.box.top);
     if (o.state >= CCommonObject::kStateMonitor && o.expandBox.Width() > 0) {
         const QRect box = ToQRect(o.expandBox);
@@ -191,14 +206,16 @@ std::uint32_t StateBitmap(std::int32_t state) {
     }
 }
 
-void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style) {
+void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style, bool tile) {
     const QRect box = ToQRect(object.box);
     if (box.isEmpty()) return;
+    if (tile) return PaintTile(p, object, style);
     if (style == CBoxStyle::Highlighted) {
         p.fillRect(box, kHighlight);
         DrawFrame(p, box, 1, kBlack);
     }
     PaintCommon(p, object);
+    PaintGauges(p, object);
     if (const auto* hltv = dynamic_cast<const CHLTV*>(&object)) PaintHLTV(p, *hltv);
     else if (const auto* hl = dynamic_cast<const CHLServer*>(&object)) PaintHLServer(p, *hl);
     else if (const auto* q3 = dynamic_cast<const CQ3Server*>(&object)) PaintQ3Server(p, *q3);
@@ -206,6 +223,7 @@ void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style) {
 }
 
 void AppendLinkSegments(const CCommonObject& object, std::vector<CLinkSegment>& out) {
+    if (object.IsGameServer()) return;  // only proxies draw lines; one call instead of two casts
     // An object the layout pass did not place (no group, or one that is not drawn) has no place on the
     // picture: no line starts or ends at the place it last had.
     auto placed = [](const CCommonObject* o) { return o && o->box.Width() > 0; };
@@ -221,8 +239,26 @@ void AppendLinkSegments(const CCommonObject& object, std::vector<CLinkSegment>& 
 }
 
 void PaintLinkSegment(QPainter& p, const CLinkSegment& segment) {
-    p.setPen(segment.solid ? QPen(kBlack, 4, Qt::SolidLine) : QPen(kBlack, 1, Qt::DashDotLine));
-    p.drawLine(segment.line);
+    if (segment.solid) {
+        p.setPen(QPen(kBlack, 4, Qt::SolidLine));
+        p.drawLine(segment.line);
+        return;
+    }
+    // Dash-dot, as pieces placed from the line's start: the pattern stays where it is whatever part of the
+    // line is painted (the painter's own dashes start again where a line enters the painted area).
+    static constexpr double kPattern[] = {4, 2, 1, 2};  // dash, gap, dot, gap
+    const QLineF line(segment.line);
+    const double length = line.length();
+    if (length <= 0) return;
+    std::vector<QLineF> pieces;
+    double at = 0;
+    for (size_t i = 0; at < length; i = (i + 1) % 4) {
+        const double end = std::min(length, at + kPattern[i]);
+        if (i % 2 == 0) pieces.emplace_back(line.pointAt(at / length), line.pointAt(end / length));
+        at = end;
+    }
+    p.setPen(QPen(kBlack, 1, Qt::SolidLine, Qt::FlatCap));
+    p.drawLines(pieces.data(), static_cast<int>(pieces.size()));
 }
 
 }  // namespace orv::view

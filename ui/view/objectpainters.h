@@ -16,7 +16,8 @@ enum class CBoxStyle {
     Highlighted,  // grey inside a black frame: the selected object, a drop target
 };
 
-void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style);
+// tile: the small-scale drawing, a tile in the colour of the object's state with its gauges.
+void PaintObject(QPainter& p, const CCommonObject& object, CBoxStyle style, bool tile = false);
 // Everything PaintObject reads of the object, as bytes: objects with equal keys paint the same pixels, so
 // a refresh leaves an object alone while its key stays. Each kind's painter and its part of the key are
 // kept side by side below.

@@ -1,7 +1,6 @@
 #include "ui/view/orvaneview.h"
 
 #include <QAction>
-#include <QImageWriter>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -11,17 +10,21 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <array>
+#include <cmath>
 
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
 #include "ui/view/layoutpainter.h"
 #include "ui/view/objectpainters.h"
+#include "ui/view/paintkit.h"
 
 namespace orv {
 
 COrvaneView::COrvaneView(COrvaneDoc& doc, QWidget* parent) : QAbstractScrollArea(parent), m_doc(doc) {
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    m_painter.background = palette().window().color();
     m_doc.AddView(this);
     Rebuild();
 }
@@ -33,55 +36,80 @@ void COrvaneView::OnUpdate(int hint) {
         m_updateAfterDrag = true;
         return;
     }
-    // A changed layout (54) is painted anew; the periodic refresh and the selection (13) and plain
-    // redraws (0) repaint the objects over the kept picture while the layout's geometry is unchanged.
-    Rebuild(hint != kHintLayoutChanged);
+    if (hint == kHintLayoutChanged && (m_layoutReplaced || !m_painter.marks.found.empty())) {
+        m_layoutReplaced = false;
+        // The matches may point at objects that have gone.
+        m_painter.marks.found.clear();
+        m_size = LayOut(m_doc);
+        emit LayoutChanged();
+    }
+    Rebuild();
 }
 
 void COrvaneView::OnLayoutDeleting() {
     CancelDrag();
+    // Nothing that names an object of the old layout outlives it: the find bar's matches and the painter's
+    // record of what it last drew.
+    m_painter.marks.found.clear();
+    m_painter.Forget();
+    m_layoutReplaced = true;  // the find bar searches the new layout at the next layout change
 }
 
-void COrvaneView::Rebuild(bool refresh) {
-    if (refresh) m_picture.Refresh(m_doc);
-    else m_picture.Repaint(m_doc);
+void COrvaneView::Rebuild() {
+    // The layout pass places everything; the painter compares with what the viewport shows.
+    m_size = LayOut(m_doc);
     UpdateScrollRange();
-    viewport()->update();
+    SyncViewport();
+    viewport()->update(m_painter.Refresh(m_doc, m_size));
+}
+
+void COrvaneView::SyncViewport() {
+    m_painter.viewport = {QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()), m_zoom,
+                          viewport()->size()};
 }
 
 void COrvaneView::UpdateScrollRange() {
     const QSize page = viewport()->size();
-    horizontalScrollBar()->setRange(0, std::max(0, LayoutSize().width - page.width()));
+    const int width = static_cast<int>(std::ceil(m_size.width * m_zoom));
+    const int height = static_cast<int>(std::ceil(m_size.height * m_zoom));
+    horizontalScrollBar()->setRange(0, std::max(0, width - page.width()));
     horizontalScrollBar()->setPageStep(page.width());
-    verticalScrollBar()->setRange(0, std::max(0, LayoutSize().height - page.height()));
+    horizontalScrollBar()->setSingleStep(20);
+    verticalScrollBar()->setRange(0, std::max(0, height - page.height()));
     verticalScrollBar()->setPageStep(page.height());
+    verticalScrollBar()->setSingleStep(20);
 }
 
 void COrvaneView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     UpdateScrollRange();
+    SyncViewport();
 }
 
-void COrvaneView::scrollContentsBy(int, int) { viewport()->update(); }
+void COrvaneView::scrollContentsBy(int dx, int dy) {
+    SyncViewport();
+    // The pixels already painted move; only the uncovered strip is painted (the rubber line moves with
+    // the pointer, so a drag paints it all).
+    if (m_dragged) viewport()->update();
+    else viewport()->scroll(dx, dy);
+}
 
 QPoint COrvaneView::ToLayout(const QPoint& viewportPos) const {
-    return viewportPos + QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    view::CViewport at = m_painter.viewport;
+    at.offset = QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    at.scale = m_zoom;
+    return at.ToLayout(viewportPos);
 }
 
-void COrvaneView::paintEvent(QPaintEvent*) {
+void COrvaneView::paintEvent(QPaintEvent* event) {
     QPainter p(viewport());
-    const QPoint offset(horizontalScrollBar()->value(), verticalScrollBar()->value());
-    // Where the picture does not reach, the window's own background.
-    const QRect picture(-offset, Picture().size());
-    const QRegion outside = QRegion(viewport()->rect()).subtracted(picture);
-    for (const QRect& r : outside) p.fillRect(r, palette().window());
-    p.drawImage(picture.topLeft(), Picture());
+    SyncViewport();
+    m_painter.marks.dragged = m_dragged;
+    m_painter.marks.target = m_target;
+    m_painter.Paint(p, m_doc, m_size, event->region());
     if (!m_dragged) return;
-    // The drag is drawn over the picture of its start: the dragged proxy and the target highlighted, and
-    // the rubber line from the dragged proxy's icon to the pointer.
-    p.translate(-offset);
-    view::PaintObject(p, *m_dragged, view::CBoxStyle::Highlighted);
-    if (m_target) view::PaintObject(p, *m_target, view::CBoxStyle::Highlighted);
+    // The rubber line from the dragged proxy's icon to the pointer, over the layout.
+    m_painter.viewport.Apply(p);
     p.setPen(QPen(QColor(100, 100, 100), 4));
     p.drawLine(m_lineStart, m_lineEnd);
 }
@@ -107,6 +135,77 @@ void COrvaneView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QAbstractScrollArea::keyPressEvent(event);
+}
+
+void COrvaneView::SetZoom(double zoom, std::optional<QPoint> anchor) {
+    zoom = std::clamp(zoom, kFitMinimum, kMaxZoom);
+    if (std::abs(zoom - m_zoom) < 1e-9) return;
+    const QPoint at = anchor.value_or(viewport()->rect().center());
+    const QPointF layoutPoint = (QPointF(at) + QPointF(horizontalScrollBar()->value(), verticalScrollBar()->value())) / m_zoom;
+    m_zoom = zoom;
+    UpdateScrollRange();
+    horizontalScrollBar()->setValue(static_cast<int>(std::lround(layoutPoint.x() * zoom - at.x())));
+    verticalScrollBar()->setValue(static_cast<int>(std::lround(layoutPoint.y() * zoom - at.y())));
+    SyncViewport();
+    viewport()->update();
+    emit ZoomChanged(m_zoom);
+}
+
+namespace {
+constexpr double kZoomSteps[] = {0.25, 1.0 / 3, 0.5, 2.0 / 3, 0.75, 0.9, 1.0, 1.25, 1.5, 1.75, 2.0};
+
+// The next step of the zoom in (up) or out; none beyond the ends.
+std::optional<double> ZoomStep(double zoom, bool up) {
+    if (up) {
+        for (double step : kZoomSteps)
+            if (step > zoom * 1.001) return step;
+    } else {
+        for (auto it = std::rbegin(kZoomSteps); it != std::rend(kZoomSteps); ++it)
+            if (*it < zoom * 0.999) return *it;
+    }
+    return std::nullopt;
+}
+}  // namespace
+
+void COrvaneView::ZoomIn() {
+    if (auto step = ZoomStep(m_zoom, true)) SetZoom(*step);
+}
+
+void COrvaneView::ZoomOut() {
+    if (auto step = ZoomStep(m_zoom, false)) SetZoom(*step);
+}
+
+void COrvaneView::ZoomReset() { SetZoom(1.0); }
+
+void COrvaneView::FitLayout() {
+    const QSize room = maximumViewportSize();
+    const double fit = std::min({1.0, room.width() / std::max(1.0, double(m_size.width)),
+                                 room.height() / std::max(1.0, double(m_size.height))});
+    SetZoom(fit);
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
+}
+
+void COrvaneView::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) return QAbstractScrollArea::wheelEvent(event);
+    const int delta = event->angleDelta().y();
+    if (delta == 0) return;
+    if (auto step = ZoomStep(m_zoom, delta > 0)) SetZoom(*step, event->position().toPoint());
+    event->accept();
+}
+
+void COrvaneView::SetFound(const std::vector<const CCommonObject*>& found) {
+    m_painter.marks.found = {found.begin(), found.end()};
+    SyncViewport();
+    viewport()->update(m_painter.Refresh(m_doc, m_size));
+}
+
+void COrvaneView::ShowObject(const CCommonObject& object) {
+    SyncViewport();
+    const QRect box = m_painter.viewport.ToView(view::ToQRect(object.box));
+    if (viewport()->rect().contains(box)) return;
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() + box.center().x() - viewport()->width() / 2);
+    verticalScrollBar()->setValue(verticalScrollBar()->value() + box.center().y() - viewport()->height() / 2);
 }
 
 void COrvaneView::mousePressEvent(QMouseEvent* event) {
@@ -137,18 +236,21 @@ void COrvaneView::StartDrag(CCommonObject* proxy) {
 void COrvaneView::mouseMoveEvent(QMouseEvent* event) {
     if (!m_dragged) return;
     const QPoint pos = event->position().toPoint();
+    AutoScroll(pos);
     m_lineEnd = ToLayout(pos);
     m_target = DropTargetAt(m_doc, m_dragged, m_lineEnd.x(), m_lineEnd.y());
-    AutoScroll(pos);
     viewport()->update();
 }
 
 void COrvaneView::AutoScroll(const QPoint& viewportPos) {
-    // Only when the layout is taller than the window: a step up or down while the pointer is beyond it.
-    if (LayoutSize().height <= viewport()->height()) return;
-    QScrollBar* bar = verticalScrollBar();
-    if (viewportPos.y() < 0) bar->setValue(bar->value() - kAutoScrollStep);
-    else if (viewportPos.y() >= viewport()->height()) bar->setValue(bar->value() + kAutoScrollStep);
+    // Only where the layout reaches past the window: a step while the pointer is near or beyond that edge.
+    const auto step = [](QScrollBar* bar, int pos, int extent) {
+        if (bar->maximum() <= 0) return;
+        if (pos < kAutoScrollEdge) bar->setValue(bar->value() - kAutoScrollStep);
+        else if (pos >= extent - kAutoScrollEdge) bar->setValue(bar->value() + kAutoScrollStep);
+    };
+    step(verticalScrollBar(), viewportPos.y(), viewport()->height());
+    step(horizontalScrollBar(), viewportPos.x(), viewport()->width());
 }
 
 void COrvaneView::mouseReleaseEvent(QMouseEvent* event) {
@@ -165,6 +267,7 @@ void COrvaneView::EndDrag(const QPoint& at) {
     CCommonObject* target = DropTargetAt(m_doc, dragged, at.x(), at.y());
     const bool missedUpdate = m_updateAfterDrag;
     m_dragged = m_target = nullptr;
+    m_painter.marks.dragged = m_painter.marks.target = nullptr;
     m_updateAfterDrag = false;
     if (target && StillInLayout(dragged)) dragged->OnDrop(target);
     FinishDrag(missedUpdate);
@@ -174,14 +277,16 @@ void COrvaneView::CancelDrag() {
     if (!m_dragged) return;
     const bool missedUpdate = m_updateAfterDrag;
     m_dragged = m_target = nullptr;
+    m_painter.marks.dragged = m_painter.marks.target = nullptr;
     m_updateAfterDrag = false;
     FinishDrag(missedUpdate);
 }
 
 void COrvaneView::FinishDrag(bool missedUpdate) {
-    // An update refused during the drag is caught up with a whole new picture; otherwise the refresh
-    // repaints what the drop changed (the proxy's link line).
-    Rebuild(!missedUpdate);
+    // The drag's drawing goes with the line; an update refused during the drag is caught up.
+    if (missedUpdate) m_painter.Forget();
+    viewport()->update();
+    Rebuild();
 }
 
 QMenu* COrvaneView::CreateContextMenu() {
@@ -259,13 +364,11 @@ QString COrvaneView::ScreenshotFileName() const {
 bool COrvaneView::TakeScreenshot() { return SaveScreenshot(ScreenshotFileName()); }
 
 bool COrvaneView::SaveScreenshot(const QString& path) {
-    if (!m_dragged) Rebuild();
     // Written under a temporary name and renamed when complete: a failed save leaves nothing behind,
     // and an earlier screenshot of the same minute is replaced only by a whole one.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
-    QImageWriter writer(&file, "jpg");
-    if (!writer.write(Picture())) {
+    if (!view::WriteLayoutJpeg(m_doc, file)) {
         file.cancelWriting();
         return false;
     }
@@ -274,12 +377,13 @@ bool COrvaneView::SaveScreenshot(const QString& path) {
 
 void COrvaneView::PrintTo(QPrinter* printer) {
     QPainter p(printer);
-    if (!p.isActive() || Picture().isNull()) return;
+    if (!p.isActive()) return;
+    const CLayoutSize size = LayOut(m_doc);
     const QRect page = p.viewport();
-    const QSize fitted = Picture().size().scaled(page.size(), Qt::KeepAspectRatio);
+    const QSize fitted = QSize(std::max(size.width, 1), std::max(size.height, 1)).scaled(page.size(), Qt::KeepAspectRatio);
     p.setViewport(page.x(), page.y(), fitted.width(), fitted.height());
-    p.setWindow(Picture().rect());
-    p.drawImage(0, 0, Picture());
+    p.setWindow(0, 0, std::max(size.width, 1), std::max(size.height, 1));
+    view::PaintLayout(p, m_doc, size, QRect(0, 0, size.width, size.height));
 }
 
 void COrvaneView::Print() {

@@ -137,17 +137,20 @@ const QImage& Bitmap(std::uint32_t id) {
 void DrawBitmap(QPainter& p, std::uint32_t id, int x, int y, int size) {
     const QImage& image = Bitmap(id);
     if (image.isNull()) return;
-    if (size == 0 || size == image.width()) {
+    if (size == 0) size = image.width();
+    // Drawn at the pixels the bitmap takes on the device (the screen's pixel ratio times the zoom or the
+    // printer's scale), rendered from the drawing and kept, so that it stays sharp at every density.
+    const qreal ratio = std::abs(p.combinedTransform().m11());  // holds the device's pixel ratio too
+    const int pixels = std::clamp(qRound(size * ratio), 1, 512);
+    if (pixels == size && size == image.width()) {
         p.drawImage(x, y, image);
         return;
     }
-    // Other sizes (the HLTV proxy's 16 × 16 state icon) are rendered from the drawing, and kept too.
-    static QHash<quint64, QImage> scaled;
-    const quint64 key = (static_cast<quint64>(id) << 32) | static_cast<quint32>(size);
-    auto it = scaled.find(key);
-    if (it == scaled.end())
-        it = scaled.insert(key, RenderBitmap(id, size));
-    p.drawImage(x, y, *it);
+    static QHash<quint64, QImage> rendered;
+    const quint64 key = (static_cast<quint64>(id) << 32) | static_cast<quint32>(pixels);
+    auto it = rendered.find(key);
+    if (it == rendered.end()) it = rendered.insert(key, RenderBitmap(id, pixels));
+    p.drawImage(QRect(x, y, size, size), *it);
 }
 
 }  // namespace orv::view

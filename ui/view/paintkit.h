@@ -38,7 +38,8 @@ void DrawFrame(QPainter& p, const QRect& rect, int width, const QColor& colour);
 // The bitmap with the given resource number at its own size (a null image for an unknown number); the
 // parts that stand for the transparent colour are transparent.
 const QImage& Bitmap(std::uint32_t id);
-// Draws the bitmap with its top-left corner at (x, y), scaled to size × size when size is not 0.
+// Draws the bitmap with its top-left corner at (x, y), scaled to size × size when size is not 0; rendered at
+// the device's resolution (pixel ratio, zoom, printer), never scaled up from a smaller picture.
 void DrawBitmap(QPainter& p, std::uint32_t id, int x, int y, int size = 0);
 
 }  // namespace orv::view
