@@ -27,7 +27,9 @@ install(FILES demo/demo.json demo/demo.orv demo/demo-status-page.orv demo/web_te
         DESTINATION ${CMAKE_INSTALL_DATADIR}/orvane)
 install(FILES ${_gen}/org.example.orvane.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${_gen}/orvane-headless@.service DESTINATION ${ORVANE_SYSTEMD_UNITDIR})
-install(FILES README.md ${_pkg}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Debian looks for the copyright under the package name, whatever the project is called.
+set(_docdir ${CMAKE_INSTALL_DATADIR}/doc/orvane)
+install(FILES README.md ${_pkg}/copyright DESTINATION ${_docdir})
 if(TARGET orvane)
   install(PROGRAMS ${_gen}/orvane-demo DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
@@ -67,7 +69,7 @@ if(ORVANE_MANPAGES)
   endwhile()
 endif()
 add_custom_target(orvane_package_docs ALL DEPENDS ${_docs})
-install(FILES ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${_gen}/changelog.gz DESTINATION ${_docdir})
 
 # The Debian package: its dependencies are worked out from the binaries by dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
