@@ -3,6 +3,7 @@
 // prompter, from the worker thread, which waits until the message has been closed.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -36,6 +37,9 @@ struct FtpTimeouts {
     // Data connection: given up when fewer than lowSpeedBytes per second go through for lowSpeedSeconds.
     long lowSpeedBytes = 100;
     long lowSpeedSeconds = 60;
+    // The whole job, connection to last reply: a server that trickles just above the low-speed rule
+    // would otherwise hold the single worker for hours.
+    long transferSeconds = 300;
 };
 
 class CFtpEngine {
@@ -43,7 +47,7 @@ public:
     static constexpr std::size_t kFileBlock = 4096;  // local files are read in blocks of this size
 
     explicit CFtpEngine(IPrompter& prompter, FtpTimeouts timeouts = {});
-    // Stops the worker after it has emptied the queue.
+    // Shutdown(): the program is closing, a transfer must not hold it.
     virtual ~CFtpEngine();
     CFtpEngine(const CFtpEngine&) = delete;
     CFtpEngine& operator=(const CFtpEngine&) = delete;
@@ -62,6 +66,9 @@ public:
     // transfer in progress. Jobs still queued afterwards (added once the worker has ended) are deleted
     // without upload.
     void Stop();
+    // Ends the engine at once: the transfer in progress is given up within about a second, without a
+    // message, and the waiting jobs are dropped unsent. Then as Stop. Start clears it.
+    void Shutdown();
 
     // Uploads one job on the calling thread and shows its failure, if any. Returns whether the server
     // accepted the login. The worker calls it for every job; tests may call it directly.
@@ -90,6 +97,7 @@ private:
     bool m_busy = false;
     bool m_stopRequested = false;
     std::uint64_t m_wakeUps = 0;
+    std::atomic<bool> m_shutdown{false};  // read by the transfer's progress callback, without the lock
     std::thread m_worker;
 };
 
