@@ -84,7 +84,8 @@ void SetNames(orv::fuzz::ModuleHost& host, const std::vector<std::string>& field
     auto* tv = static_cast<orv::CHLTV*>(host.objects[1]);
     auto* gtv = static_cast<orv::CGTV*>(host.objects[2]);
     static_cast<orv::CHLServer*>(host.objects[0])->teamAName = field(0);
-    std::tie(tv->serverName, tv->map, tv->teamTags, gtv->serverName) = std::tuple(field(1), field(2), field(3), field(4));
+    std::tie(tv->serverName, tv->map, tv->teamTags, gtv->serverName) =
+        std::tuple(field(1), field(2), field(3), field(4));
     for (auto& room : gtv->rooms) room.description = field(5);
     gtv->rooms[2].playerNames[0] = field(6);
 }

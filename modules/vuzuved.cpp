@@ -29,7 +29,8 @@ using Tag = std::pair<std::string_view, std::string_view>;
 void Substitute(std::string& out, std::string_view row, std::initializer_list<Tag> tags) {
     size_t from = 0;
     for (size_t at = row.find('['); at != std::string_view::npos; at = row.find('[', at)) {
-        const auto hit = std::find_if(tags.begin(), tags.end(), [&](const Tag& t) { return row.substr(at).starts_with(t.first); });
+        const auto hit =
+            std::find_if(tags.begin(), tags.end(), [&](const Tag& t) { return row.substr(at).starts_with(t.first); });
         if (hit == tags.end()) {
             ++at;
             continue;
@@ -243,9 +244,12 @@ std::optional<std::string> CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost&
             }
         }
         Substitute(hltvBlock, hltvRow,
-                   {{"[#HOSTNAME]", HtmlEscape(tv->serverName)}, {"[#IP]", HtmlEscape(tv->ExternalAddressString())},
-                    {"[#NBSPEC]", Decimal(tv->spectators)}, {"[#NBSPECMAX]", Decimal(tv->spectatorSlots)},
-                    {"[#CLANS]", clans}, {"[#INFO]", info}});
+                   {{"[#HOSTNAME]", HtmlEscape(tv->serverName)},
+                    {"[#IP]", HtmlEscape(tv->ExternalAddressString())},
+                    {"[#NBSPEC]", Decimal(tv->spectators)},
+                    {"[#NBSPECMAX]", Decimal(tv->spectatorSlots)},
+                    {"[#CLANS]", clans},
+                    {"[#INFO]", info}});
         if (page.size() + hltvBlock.size() > limit) return std::nullopt;
         hlSpectators += tv->spectators;
         hlSlots += tv->spectatorSlots;
@@ -276,8 +280,10 @@ std::optional<std::string> CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost&
                     ", POV : " + HtmlEscape(gtv->FollowedPlayerName(room)) + "<br>";
         }
         Substitute(gtvBlock, gtvRow,
-                   {{"[#HOSTNAME]", HtmlEscape(gtv->serverName)}, {"[#IP]", HtmlEscape(gtv->ExternalAddressString())},
-                    {"[#NBSPEC]", Decimal(gtv->clients)}, {"[#NBSPECMAX]", Decimal(gtv->clientSlots)},
+                   {{"[#HOSTNAME]", HtmlEscape(gtv->serverName)},
+                    {"[#IP]", HtmlEscape(gtv->ExternalAddressString())},
+                    {"[#NBSPEC]", Decimal(gtv->clients)},
+                    {"[#NBSPECMAX]", Decimal(gtv->clientSlots)},
                     {"[#INFO]", info}});
         if (page.size() + gtvBlock.size() > limit) return std::nullopt;
         gtvClients += gtv->clients;

@@ -155,12 +155,15 @@ TEST_F(PageTest, TagsInNetworkTextAreNeverReplaced) {
     for (auto& room : gtv->rooms) room.description = "[#HOSTNAME][#NBSPEC]";
     CHLTV* tv = Proxy(3);
     std::tie(tv->serverName, tv->map, tv->teamTags, tv->serverAddress) = std::tuple(name, "[#CLANS]", "[#INFO]", "x:1");
-    const std::string page = Generate(kHltvRow + "[SECTION_GTV][SECTION_GTV_LOOP][#HOSTNAME]|[#INFO][/SECTION_GTV_LOOP][/SECTION_GTV]");
+    const std::string page =
+        Generate(kHltvRow + "[SECTION_GTV][SECTION_GTV_LOOP][#HOSTNAME]|[#INFO][/SECTION_GTV_LOOP][/SECTION_GTV]");
     size_t rooms = 0;
     for (size_t at = 0; (at = page.find("Room #", at)) != std::string::npos; ++at) ++rooms;
     EXPECT_EQ(rooms, 32u);
-    EXPECT_TRUE(page.starts_with("<tr>" + name + "|:0|3/10|[#INFO]|0 players on [#CLANS]</tr>")) << page.substr(0, 1200);
-    EXPECT_NE(page.find("|[#INFO]|0 players on [#CLANS]</tr>" + name + "|Room #0 : [#HOSTNAME][#NBSPEC], POV"), std::string::npos);
+    EXPECT_TRUE(page.starts_with("<tr>" + name + "|:0|3/10|[#INFO]|0 players on [#CLANS]</tr>"))
+        << page.substr(0, 1200);
+    EXPECT_NE(page.find("|[#INFO]|0 players on [#CLANS]</tr>" + name + "|Room #0 : [#HOSTNAME][#NBSPEC], POV"),
+              std::string::npos);
 }
 
 // A page above the limit is neither made nor uploaded; the operator is told once, until a page fits again.
@@ -170,12 +173,15 @@ TEST_F(PageTest, PageAboveTheSizeLimitIsNotUploadedAndToldOnce) {
                                                   "[#INFO][/SECTION_GTV_LOOP][/SECTION_GTV]");
     page.local.templateFolder = dir.path.string();
     for (int i = 0; i < 28; ++i) Gtv(0, 1);  // 28 rows of 150 kB: 4.2 MB, above 4 MiB
-    const std::string told = "The status page would be larger than 4194304 bytes: it is not uploaded until it is smaller again.";
+    const std::string told =
+        "The status page would be larger than 4194304 bytes: it is not uploaded until it is smaller again.";
     using Row = std::tuple<size_t, int, bool, size_t>;  // limit, exported proxies, job made, messages shown
-    for (auto [limit, exported, job, shown] : {Row{0, 28, false, 1}, Row{0, 28, false, 1}, Row{0, 27, true, 1},
-                                               Row{0, 28, false, 2}, Row{149999, 1, false, 2}, Row{150000, 1, true, 2}}) {
+    for (auto [limit, exported, job, shown] :
+         {Row{0, 28, false, 1}, Row{0, 28, false, 1}, Row{0, 27, true, 1}, Row{0, 28, false, 2},
+          Row{149999, 1, false, 2}, Row{150000, 1, true, 2}}) {
         page.local.pageLimit = limit ? limit : CModuleVuzuVed::kMaxPageBytes;
-        for (int i = 0; i < 28; ++i) static_cast<CGTV*>(doc.objects[static_cast<size_t>(i)])->exportToWeb = i < exported;
+        for (int i = 0; i < 28; ++i)
+            static_cast<CGTV*>(doc.objects[static_cast<size_t>(i)])->exportToWeb = i < exported;
         EXPECT_EQ(page.MakeJob(doc) != nullptr, job) << limit << " " << exported;
         EXPECT_EQ(tp.prompter.messages.size(), shown) << limit << " " << exported;
     }

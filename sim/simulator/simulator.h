@@ -4,9 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <memory>
-#include <fstream>
 #include <string>
 #include <vector>
 
