@@ -169,6 +169,7 @@ void CFtpEngine::Start() {
     {
         std::lock_guard lk(m_lock);
         m_stopRequested = false;
+        m_workerRunning = true;
     }
     m_shutdown = false;
     m_worker = std::thread(&CFtpEngine::WorkerLoop, this);
@@ -193,7 +194,7 @@ int CFtpEngine::Enqueue(std::unique_ptr<FtpJob> job, bool replaceWaiting) {
         }
         m_queue.push_back(std::move(job));
     }
-    m_wake.notify_one();
+    m_wake.notify_all();
     return 1;
 }
 
@@ -212,7 +213,7 @@ void CFtpEngine::Stop() {
         std::lock_guard lk(m_lock);
         m_stopRequested = true;
     }
-    m_wake.notify_one();
+    m_wake.notify_all();
     if (m_worker.joinable() && m_worker.get_id() != std::this_thread::get_id()) m_worker.join();
     std::deque<std::unique_ptr<FtpJob>> left;
     {
@@ -225,7 +226,10 @@ void CFtpEngine::Stop() {
 void CFtpEngine::Shutdown() {
     std::deque<std::unique_ptr<FtpJob>> dropped;
     {
-        std::lock_guard lk(m_lock);
+        std::unique_lock lk(m_lock);
+        m_stopRequested = true;
+        m_wake.notify_all();
+        m_wake.wait_for(lk, kShutdownGrace, [this] { return !m_workerRunning; });
         m_shutdown = true;
         dropped.swap(m_queue);
     }
@@ -237,7 +241,11 @@ void CFtpEngine::WorkerLoop() {
     for (;;) {
         m_wake.wait(lk, [this] { return !m_queue.empty() || m_stopRequested; });
         // Queued work comes before a stop request: a stop takes effect once the queue is empty.
-        if (m_queue.empty()) return;
+        if (m_queue.empty()) {
+            m_workerRunning = false;
+            m_wake.notify_all();  // Shutdown may be waiting for this
+            return;
+        }
         ++m_wakeUps;
         while (!m_queue.empty()) {
             m_busy = true;
