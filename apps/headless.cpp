@@ -71,6 +71,35 @@ bool ParsePort(std::string_view text, std::uint32_t& port) {
     return true;
 }
 
+// The description as typed, each password setting's value (rcon, proxypw) shown as ***: a message never
+// repeats a password. A key is read as SplitSettings reads it, backslashes taken.
+std::string MaskPasswords(std::string_view text) {
+    std::string out, key;
+    bool inKey = false, masked = false;  // the address comes first: no key
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool escaped = text[i] == '\\' && i + 1 < text.size();
+        const std::string_view raw = text.substr(i, escaped ? 2 : 1);
+        const char c = raw.back();
+        if (escaped) ++i;
+        if (!escaped && c == ',') {
+            inKey = true;
+            masked = false;
+            key.clear();
+        } else if (inKey && !escaped && c == '=') {
+            inKey = false;
+            if (key == "rcon" || key == "proxypw") {
+                out += "=***";
+                masked = true;
+                continue;
+            }
+        } else if (inKey) {
+            key += c;
+        }
+        if (!masked) out += raw;
+    }
+    return out;
+}
+
 std::string AcceptedKeys(const KindEntry& kind) {
     std::string s;
     for (auto& [key, what] : kind.keys) s += (s.empty() ? "" : ", ") + key;
@@ -80,7 +109,7 @@ std::string AcceptedKeys(const KindEntry& kind) {
 }  // namespace
 
 std::optional<ObjectSpec> ParseObjectSpec(const KindEntry& kind, std::string_view text, std::string& error) {
-    const std::string head = kind.option + " '" + std::string(text) + "': ";
+    const std::string head = kind.option + " '" + MaskPasswords(text) + "': ";
     std::vector<std::string> pieces;
     if (!SplitSettings(text, pieces)) {
         error = head + "ends in a lone backslash";
@@ -88,7 +117,7 @@ std::optional<ObjectSpec> ParseObjectSpec(const KindEntry& kind, std::string_vie
     }
     ObjectSpec spec;
     spec.option = kind.option;
-    spec.text = std::string(text);
+    spec.text = MaskPasswords(text);
 
     const std::string& address = pieces.front();
     const size_t colon = address.rfind(':');

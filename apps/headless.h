@@ -41,7 +41,7 @@ inline constexpr int kExitUsage = 2;
 // One object as named on the command line: "HOST[:PORT][,KEY=VALUE]...".
 struct ObjectSpec {
     std::string option;  // the kind's option, for instance "--hl"
-    std::string text;    // the description as given
+    std::string text;    // the description as given, password values shown as *** (for messages)
     std::string host;
     std::uint32_t port = 0;
     // KEY=VALUE settings in the order given; every key at most once.

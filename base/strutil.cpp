@@ -144,6 +144,8 @@ std::string CleanFileName(std::string_view text) {
     return out;
 }
 
+bool SafeInCommand(std::string_view text) { return text.find_first_of("\";\r\n") == std::string_view::npos; }
+
 std::string_view After(std::string_view text, std::string_view marker) {
     const auto pos = text.find(marker);
     if (pos == std::string_view::npos) return text;

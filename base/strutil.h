@@ -49,6 +49,10 @@ std::string_view UpTo(std::string_view text, std::string_view marker);
 // A recording name as the proxies accept it: only ASCII letters, digits and ( ) - _ = { } [ ] ! + @ stay.
 std::string CleanFileName(std::string_view text);
 
+// True when the text can be pasted into a console command as it is: no double quote (it would end a
+// quoted argument), no semicolon (it starts another command) and no line break.
+bool SafeInCommand(std::string_view text);
+
 // Bytes for display: kept when valid UTF-8, otherwise read as Latin-1.
 std::string ToDisplayUtf8(std::string_view bytes);
 

@@ -189,9 +189,10 @@ bool COrvaneDoc::Save(const std::string& path) {
     if (!err && ::fsync(fd) != 0) err = errno;
     if (::close(fd) != 0 && !err) err = errno;
     if (!err) {
-        // Keep the permissions of the file it replaces, or the usual ones for a new file.
+        // Keep the permissions of the file it replaces; a new file is the owner's alone, as mkstemp made
+        // it: a layout holds rcon, proxy and FTP passwords.
         struct stat st {};
-        const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+        const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
         ::chmod(tmp.c_str(), mode);
         if (::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
     }

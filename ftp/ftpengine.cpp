@@ -124,6 +124,11 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     return 0;
 }
 
+// Called by libcurl about once a second even while nothing moves: a non-zero answer ends the transfer.
+int OnProgress(void* shutdown, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool>*>(shutdown)->load() ? 1 : 0;
+}
+
 class LocalFile {
 public:
     explicit LocalFile(int fd) : m_fd(fd) {}
@@ -157,14 +162,16 @@ CFtpEngine::CFtpEngine(IPrompter& prompter, FtpTimeouts timeouts) : m_prompter(p
     std::call_once(g_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-CFtpEngine::~CFtpEngine() { Stop(); }
+CFtpEngine::~CFtpEngine() { Shutdown(); }
 
 void CFtpEngine::Start() {
     if (m_worker.joinable()) return;
     {
         std::lock_guard lk(m_lock);
         m_stopRequested = false;
+        m_workerRunning = true;
     }
+    m_shutdown = false;
     m_worker = std::thread(&CFtpEngine::WorkerLoop, this);
 }
 
@@ -187,7 +194,7 @@ int CFtpEngine::Enqueue(std::unique_ptr<FtpJob> job, bool replaceWaiting) {
         }
         m_queue.push_back(std::move(job));
     }
-    m_wake.notify_one();
+    m_wake.notify_all();
     return 1;
 }
 
@@ -206,7 +213,7 @@ void CFtpEngine::Stop() {
         std::lock_guard lk(m_lock);
         m_stopRequested = true;
     }
-    m_wake.notify_one();
+    m_wake.notify_all();
     if (m_worker.joinable() && m_worker.get_id() != std::this_thread::get_id()) m_worker.join();
     std::deque<std::unique_ptr<FtpJob>> left;
     {
@@ -216,12 +223,29 @@ void CFtpEngine::Stop() {
     // The jobs are freed here, outside the lock.
 }
 
+void CFtpEngine::Shutdown() {
+    std::deque<std::unique_ptr<FtpJob>> dropped;
+    {
+        std::unique_lock lk(m_lock);
+        m_stopRequested = true;
+        m_wake.notify_all();
+        m_wake.wait_for(lk, kShutdownGrace, [this] { return !m_workerRunning; });
+        m_shutdown = true;
+        dropped.swap(m_queue);
+    }
+    Stop();
+}
+
 void CFtpEngine::WorkerLoop() {
     std::unique_lock lk(m_lock);
     for (;;) {
         m_wake.wait(lk, [this] { return !m_queue.empty() || m_stopRequested; });
         // Queued work comes before a stop request: a stop takes effect once the queue is empty.
-        if (m_queue.empty()) return;
+        if (m_queue.empty()) {
+            m_workerRunning = false;
+            m_wake.notify_all();  // Shutdown may be waiting for this
+            return;
+        }
         ++m_wakeUps;
         while (!m_queue.empty()) {
             m_busy = true;
@@ -236,7 +260,9 @@ void CFtpEngine::WorkerLoop() {
     }
 }
 
-void CFtpEngine::Show(const std::string& text) { m_prompter.Message(text); }
+void CFtpEngine::Show(const std::string& text) {
+    if (!m_shutdown) m_prompter.Message(text);  // nobody is there to read it any more
+}
 
 std::string CFtpEngine::JobUrl(const FtpJob& job) {
     const std::string host = UrlHost(job.server);
@@ -318,6 +344,10 @@ bool CFtpEngine::ProcessJob(const FtpJob& job) {
     curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, m_timeouts.responseSeconds);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, m_timeouts.lowSpeedBytes);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, m_timeouts.lowSpeedSeconds);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, m_timeouts.transferSeconds);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &m_shutdown);
 
     const CURLcode rc = curl_easy_perform(h);
     if (rc == CURLE_OK) return true;

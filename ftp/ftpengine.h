@@ -3,6 +3,8 @@
 // prompter, from the worker thread, which waits until the message has been closed.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -36,6 +38,9 @@ struct FtpTimeouts {
     // Data connection: given up when fewer than lowSpeedBytes per second go through for lowSpeedSeconds.
     long lowSpeedBytes = 100;
     long lowSpeedSeconds = 60;
+    // The whole job, connection to last reply: a server that trickles just above the low-speed rule
+    // would otherwise hold the single worker for hours.
+    long transferSeconds = 300;
 };
 
 class CFtpEngine {
@@ -43,7 +48,7 @@ public:
     static constexpr std::size_t kFileBlock = 4096;  // local files are read in blocks of this size
 
     explicit CFtpEngine(IPrompter& prompter, FtpTimeouts timeouts = {});
-    // Stops the worker after it has emptied the queue.
+    // Shutdown(): the program is closing, a transfer must not hold it.
     virtual ~CFtpEngine();
     CFtpEngine(const CFtpEngine&) = delete;
     CFtpEngine& operator=(const CFtpEngine&) = delete;
@@ -62,6 +67,12 @@ public:
     // transfer in progress. Jobs still queued afterwards (added once the worker has ended) are deleted
     // without upload.
     void Stop();
+    // Ends the engine within a few seconds: the worker goes on with its jobs for at most kShutdownGrace
+    // (the last page of a closing program still leaves when its server answers), then the transfer in
+    // progress is given up within about a second, without a message, and the waiting jobs are dropped
+    // unsent. Then as Stop. Start clears it.
+    void Shutdown();
+    static constexpr std::chrono::milliseconds kShutdownGrace{2000};
 
     // Uploads one job on the calling thread and shows its failure, if any. Returns whether the server
     // accepted the login. The worker calls it for every job; tests may call it directly.
@@ -84,12 +95,14 @@ private:
     IPrompter& m_prompter;
     const FtpTimeouts m_timeouts;
 
-    mutable std::mutex m_lock;  // guards the queue, busy, the stop request and the wake-up count
+    mutable std::mutex m_lock;  // guards the queue, busy, the stop request, the running flag and the wake-ups
     std::condition_variable m_wake;
     std::deque<std::unique_ptr<FtpJob>> m_queue;
     bool m_busy = false;
     bool m_stopRequested = false;
+    bool m_workerRunning = false;  // from Start until the worker leaves its loop
     std::uint64_t m_wakeUps = 0;
+    std::atomic<bool> m_shutdown{false};  // read by the transfer's progress callback, without the lock
     std::thread m_worker;
 };
 

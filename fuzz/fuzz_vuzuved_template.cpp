@@ -1,8 +1,13 @@
 // Feeds arbitrary template text to the VuzuVed page generator, over a layout holding exported HLTV
 // proxies (one relaying a game server with an AdminBot match, one relaying a proxy chain that ends at a
-// GTV proxy) and an exported GTV proxy with rooms. The first byte chooses the AdminBot switch and the
-// match state; the rest is the template, in a buffer of its own exact size. The peaks start from zero
-// on every run.
+// GTV proxy) and an exported GTV proxy with 32 rooms. The first byte chooses the AdminBot switch and the
+// match state; the rest, cut at zero bytes, is the template (in a buffer of its own exact size), then the
+// hostile texts: the proxies' names, the map, team tags and clan name, every room's description and the
+// followed player's name. The peaks start from zero on every run. Asserted: the size limit holds, and
+// tags in those texts are never replaced (the page is as long with every '[' in them made '(').
+#include <algorithm>
+#include <tuple>
+
 #include "fuzz/fuzz_env.h"
 #include "modules/vuzuved.h"
 #include "monitors/halflife/hlserver.h"
@@ -42,7 +47,7 @@ orv::fuzz::ModuleHost& Layout() {
         gtv->exportToWeb = 1;
         gtv->clients = 5;
         gtv->clientSlots = 64;
-        gtv->roomCount = 3;
+        gtv->roomCount = orv::CGTV::kMaxRooms;
         gtv->rooms[0].hubNumber = 3;
         gtv->rooms[0].description = "[#HOSTNAME]";
         gtv->rooms[1].roomState = 2;
@@ -65,19 +70,56 @@ orv::fuzz::ModuleHost& Layout() {
 
 }  // namespace
 
+namespace {
+
+constexpr size_t kLimit = 1 << 16;
+
+// The texts a server chooses, all set to the input's fields; with brackets made '(' when tame.
+void SetNames(orv::fuzz::ModuleHost& host, const std::vector<std::string>& fields, bool tame) {
+    auto field = [&](size_t i) {
+        std::string s = i < fields.size() ? fields[i] : std::string();
+        if (tame) std::replace(s.begin(), s.end(), '[', '(');
+        return s;
+    };
+    auto* tv = static_cast<orv::CHLTV*>(host.objects[1]);
+    auto* gtv = static_cast<orv::CGTV*>(host.objects[2]);
+    static_cast<orv::CHLServer*>(host.objects[0])->teamAName = field(0);
+    std::tie(tv->serverName, tv->map, tv->teamTags, gtv->serverName) =
+        std::tuple(field(1), field(2), field(3), field(4));
+    for (auto& room : gtv->rooms) room.description = field(5);
+    gtv->rooms[2].playerNames[0] = field(6);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     orv::fuzz::ModuleHost& host = Layout();
     const std::uint8_t control = size > 0 ? data[0] : 0;
     host.adminBot = (control & 1) != 0;
     static_cast<orv::CHLServer*>(host.objects[0])->matchState = static_cast<std::int32_t>(control >> 1) - 8;
 
-    const std::vector<char> exact(data + (size > 0), data + size);
+    const std::uint8_t* end = data + size;
+    const std::uint8_t* cut = std::find(data + (size > 0), end, 0);
+    const std::vector<char> exact(data + (size > 0), cut);
     const std::string_view text(exact.data(), exact.size());
+    std::vector<std::string> fields;
+    for (const std::uint8_t* p = cut; p < end;) {
+        const std::uint8_t* next = std::find(p + 1, end, 0);
+        fields.emplace_back(p + 1, next);
+        p = next;
+    }
 
-    orv::CModuleVuzuVed module;
-    const std::string page = module.GeneratePageFromTemplate(host, text);
+    orv::CModuleVuzuVed module, tame;
+    module.local.pageLimit = tame.local.pageLimit = kLimit;
+    SetNames(host, fields, true);
+    const auto tamePage = tame.GeneratePageFromTemplate(host, text);
+    SetNames(host, fields, false);
+    const auto page = module.GeneratePageFromTemplate(host, text);
+    if (page.has_value() != tamePage.has_value() || (page && page->size() != tamePage->size())) __builtin_trap();
+    if (!page) return 0;
+    if (page->size() > kLimit) __builtin_trap();
     // Without a marker of its own, a template gives nothing.
-    if (text.find("SECTION_") == std::string_view::npos && !page.empty()) __builtin_trap();
+    if (text.find("SECTION_") == std::string_view::npos && !page->empty()) __builtin_trap();
     // The totals of the layout, whatever the template.
     if (module.peakHlSpectators != 12 || module.peakGtvSpectators != 5) __builtin_trap();
     return 0;

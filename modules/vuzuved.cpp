@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <iomanip>
 #include <limits>
 #include <locale>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 #include "base/archive.h"
 #include "base/strutil.h"
@@ -19,19 +21,25 @@ namespace orv {
 
 namespace {
 
-// Replaces every occurrence of tag, from left to right; the text put in is not searched again.
-void ReplaceAll(std::string& text, std::string_view tag, std::string_view value) {
-    if (tag.empty()) return;
-    std::string out;
+using Tag = std::pair<std::string_view, std::string_view>;
+
+// Appends row to out with each tag replaced by its value, in one pass from left to right: a value put in
+// is never searched for tags, so text from the network cannot name one. Every tag ends in ']' and holds no
+// other, so at most one matches at a place.
+void Substitute(std::string& out, std::string_view row, std::initializer_list<Tag> tags) {
     size_t from = 0;
-    for (size_t hit = text.find(tag); hit != std::string::npos; hit = text.find(tag, from)) {
-        out.append(text, from, hit - from);
-        out.append(value);
-        from = hit + tag.size();
+    for (size_t at = row.find('['); at != std::string_view::npos; at = row.find('[', at)) {
+        const auto hit =
+            std::find_if(tags.begin(), tags.end(), [&](const Tag& t) { return row.substr(at).starts_with(t.first); });
+        if (hit == tags.end()) {
+            ++at;
+            continue;
+        }
+        out.append(row, from, at - from);
+        out.append(hit->second);
+        from = at += hit->first.size();
     }
-    if (from == 0) return;
-    out.append(text, from, std::string::npos);
-    text.swap(out);
+    out.append(row, from);
 }
 
 // The template is consumed from its start: the text before the first tag is returned and the tag
@@ -174,7 +182,11 @@ std::optional<std::string> CModuleVuzuVed::GeneratePage(IModuleHost& host) {
         return std::nullopt;
     }
     templateMissingShown = false;
-    return GeneratePageFromTemplate(host, *text);
+    auto page = GeneratePageFromTemplate(host, *text);
+    // Told once, until a page fits again.
+    if (!page && !pageTooLargeShown) host.Prompter().Message(Format(kPageTooLargeMessage, local.pageLimit));
+    pageTooLargeShown = !page;
+    return page;
 }
 
 std::string CModuleVuzuVed::HtmlEscape(std::string_view text) {
@@ -193,8 +205,9 @@ std::string CModuleVuzuVed::HtmlEscape(std::string_view text) {
     return out;
 }
 
-std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::string_view templateText) {
+std::optional<std::string> CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::string_view templateText) {
     std::string rest(templateText);
+    const std::size_t limit = local.pageLimit;
 
     Cut(rest, "[SECTION_ALWAYS]");
     std::string page = Cut(rest, "[/SECTION_ALWAYS]");
@@ -212,11 +225,6 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
         const auto* tv = dynamic_cast<const CHLTV*>(host.ObjectList()[i]);
         if (!tv || tv->exportToWeb == 0 || tv->state < CCommonObject::kStateRcon) continue;
         ++hlExported;
-        std::string row = hltvRow;
-        ReplaceAll(row, "[#HOSTNAME]", HtmlEscape(tv->serverName));
-        ReplaceAll(row, "[#IP]", HtmlEscape(tv->ExternalAddressString()));
-        ReplaceAll(row, "[#NBSPEC]", Decimal(tv->spectators));
-        ReplaceAll(row, "[#NBSPECMAX]", Decimal(tv->spectatorSlots));
         std::string clans, info;
         if (tv->serverAddress.empty()) {
             clans = info = "&nbsp;";
@@ -235,9 +243,14 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
                 info = players + " players on " + HtmlEscape(tv->map);
             }
         }
-        ReplaceAll(row, "[#CLANS]", clans);
-        ReplaceAll(row, "[#INFO]", info);
-        hltvBlock += row;
+        Substitute(hltvBlock, hltvRow,
+                   {{"[#HOSTNAME]", HtmlEscape(tv->serverName)},
+                    {"[#IP]", HtmlEscape(tv->ExternalAddressString())},
+                    {"[#NBSPEC]", Decimal(tv->spectators)},
+                    {"[#NBSPECMAX]", Decimal(tv->spectatorSlots)},
+                    {"[#CLANS]", clans},
+                    {"[#INFO]", info}});
+        if (page.size() + hltvBlock.size() > limit) return std::nullopt;
         hlSpectators += tv->spectators;
         hlSlots += tv->spectatorSlots;
         hlBandwidth += static_cast<double>(tv->outgoingBandwidth);
@@ -257,11 +270,6 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
         const auto* gtv = dynamic_cast<const CGTV*>(host.ObjectList()[i]);
         if (!gtv || gtv->exportToWeb == 0 || gtv->state < CCommonObject::kStateMonitor) continue;
         ++gtvExported;
-        std::string row = gtvRow;
-        ReplaceAll(row, "[#HOSTNAME]", HtmlEscape(gtv->serverName));
-        ReplaceAll(row, "[#IP]", HtmlEscape(gtv->ExternalAddressString()));
-        ReplaceAll(row, "[#NBSPEC]", Decimal(gtv->clients));
-        ReplaceAll(row, "[#NBSPECMAX]", Decimal(gtv->clientSlots));
         std::string info;
         const int rooms = std::clamp<std::int32_t>(gtv->roomCount, 0, CGTV::kMaxRooms);
         for (int r = 0; r < rooms; ++r) {
@@ -271,8 +279,13 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
             info += "Room #" + Decimal(number) + " : " + HtmlEscape(room.description) +
                     ", POV : " + HtmlEscape(gtv->FollowedPlayerName(room)) + "<br>";
         }
-        ReplaceAll(row, "[#INFO]", info);
-        gtvBlock += row;
+        Substitute(gtvBlock, gtvRow,
+                   {{"[#HOSTNAME]", HtmlEscape(gtv->serverName)},
+                    {"[#IP]", HtmlEscape(gtv->ExternalAddressString())},
+                    {"[#NBSPEC]", Decimal(gtv->clients)},
+                    {"[#NBSPECMAX]", Decimal(gtv->clientSlots)},
+                    {"[#INFO]", info}});
+        if (page.size() + gtvBlock.size() > limit) return std::nullopt;
         gtvClients += gtv->clients;
         gtvSlots += gtv->clientSlots;
     }
@@ -283,24 +296,26 @@ std::string CModuleVuzuVed::GeneratePageFromTemplate(IModuleHost& host, std::str
 
     // Statistics, always.
     Cut(rest, "[SECTION_STATS]");
-    std::string stats = Cut(rest, "[/SECTION_STATS]");
-    ReplaceAll(stats, "[#TOTAL_HL_SLOTS]", Decimal(hlSpectators));
-    ReplaceAll(stats, "[#TOTAL_HL_SLOTS_MAX]", Decimal(hlSlots));
-    ReplaceAll(stats, "[#TOTAL_HL_SLOTS_PEAK]", Decimal(peakHlSpectators));
-    ReplaceAll(stats, "[#TOTAL_HL_SLOTS_PEAK_PERCENT]", Percent(peakHlSpectators, hlSlots));
-    ReplaceAll(stats, "[#TOTAL_HL_BANDWIDTH]", Format("%0.3f", hlBandwidth * 0.008));
-    ReplaceAll(stats, "[#TOTAL_HL_BANDWIDTH_PEAK]", Format("%0.3f", peakHlBandwidth * 0.008));
-    ReplaceAll(stats, "[#TOTAL_GTV_SLOTS]", Decimal(gtvClients));
-    ReplaceAll(stats, "[#TOTAL_GTV_SLOTS_MAX]", Decimal(gtvSlots));
-    ReplaceAll(stats, "[#TOTAL_GTV_SLOTS_PEAK]", Decimal(peakGtvSpectators));
-    ReplaceAll(stats, "[#TOTAL_GTV_SLOTS_PEAK_PERCENT]", Percent(peakGtvSpectators, gtvSlots));
-    page += stats;
+    Substitute(page, Cut(rest, "[/SECTION_STATS]"),
+               {{"[#TOTAL_HL_SLOTS]", Decimal(hlSpectators)},
+                {"[#TOTAL_HL_SLOTS_MAX]", Decimal(hlSlots)},
+                {"[#TOTAL_HL_SLOTS_PEAK]", Decimal(peakHlSpectators)},
+                {"[#TOTAL_HL_SLOTS_PEAK_PERCENT]", Percent(peakHlSpectators, hlSlots)},
+                {"[#TOTAL_HL_BANDWIDTH]", Format("%0.3f", hlBandwidth * 0.008)},
+                {"[#TOTAL_HL_BANDWIDTH_PEAK]", Format("%0.3f", peakHlBandwidth * 0.008)},
+                {"[#TOTAL_GTV_SLOTS]", Decimal(gtvClients)},
+                {"[#TOTAL_GTV_SLOTS_MAX]", Decimal(gtvSlots)},
+                {"[#TOTAL_GTV_SLOTS_PEAK]", Decimal(peakGtvSpectators)},
+                {"[#TOTAL_GTV_SLOTS_PEAK_PERCENT]", Percent(peakGtvSpectators, gtvSlots)}});
 
     // The closing always-section with the signature; what follows it is ignored.
     Cut(rest, "[SECTION_ALWAYS]");
-    std::string tail = Cut(rest, "[/SECTION_ALWAYS]");
-    if (tail.find("[#SIGN]") != std::string::npos) ReplaceAll(tail, "[#SIGN]", Signature(host));
-    page += tail;
+    const std::string tail = Cut(rest, "[/SECTION_ALWAYS]");
+    if (tail.find("[#SIGN]") != std::string::npos)
+        Substitute(page, tail, {{"[#SIGN]", Signature(host)}});
+    else
+        page += tail;
+    if (page.size() > limit) return std::nullopt;
     return page;
 }
 

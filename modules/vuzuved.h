@@ -2,6 +2,7 @@
 // uploaded by FTP at a fixed interval.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,6 +29,11 @@ public:
     // The web site the page's signature links to.
     static constexpr const char* kSiteAddress = "https://www.example.org/orvane/";
     static constexpr const char* kDateFormat = "%A, %B %d, %Y at %H:%M:%S";
+    // The largest page made and uploaded: names and descriptions chosen by servers must not turn it into
+    // hundreds of megabytes built on the main thread at every interval.
+    static constexpr std::size_t kMaxPageBytes = 4 * 1024 * 1024;
+    static constexpr const char* kPageTooLargeMessage =
+        "The status page would be larger than %zu bytes: it is not uploaded until it is smaller again.";
 
     // Where this running program finds the template and which port it uploads to. They are not layout
     // settings: they are neither saved nor reset, and copying the settings of another module (as
@@ -35,6 +41,7 @@ public:
     struct LocalSetup {
         std::string templateFolder;  // empty: the current directory
         std::int32_t ftpPort = kFtpPort;
+        std::size_t pageLimit = kMaxPageBytes;  // a page larger than this is neither made nor uploaded
 
         LocalSetup() = default;
         LocalSetup(const LocalSetup&) = default;
@@ -58,11 +65,14 @@ public:
     // none when no page could be made.
     std::unique_ptr<FtpJob> MakeJob(IModuleHost& host);
     // Fills web_template.html (read from the template folder). Without it: nothing, and the
-    // missing-template message, once until the template can be read again. Updates the peaks.
+    // missing-template message, once until the template can be read again. A page above the size limit:
+    // nothing, and the page-too-large message, once until a page fits again. Updates the peaks.
     std::optional<std::string> GeneratePage(IModuleHost& host);
     // The same from the template's text (its lines already joined). The template is used as written;
-    // every value that servers, proxies and players choose is HTML-escaped where it is put in.
-    std::string GeneratePageFromTemplate(IModuleHost& host, std::string_view templateText);
+    // every value that servers, proxies and players choose is HTML-escaped where it is put in, and each
+    // row's tags are replaced in one pass, so a value is never read as a tag. Nothing once the page
+    // grows past local.pageLimit (the peaks are then those of the rows made so far).
+    std::optional<std::string> GeneratePageFromTemplate(IModuleHost& host, std::string_view templateText);
     // & < > " ' as character references.
     static std::string HtmlEscape(std::string_view text);
     // The words of an AdminBot match state; empty for an unknown state.
@@ -89,6 +99,7 @@ public:
 
     LocalSetup local;
     bool templateMissingShown = false;  // the missing-template message was shown; not again until it is read
+    bool pageTooLargeShown = false;     // the page-too-large message was shown; not again until a page fits
 };
 
 }  // namespace orv

@@ -145,6 +145,11 @@ std::string CHLPeer::RunCommand(const std::string& command) {
     if (BeginsWith(command, "kick ")) {
         std::string name = command.substr(5);
         if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+        // "#ID": the user id of the status answer, the player's place in the list from 1.
+        std::int32_t id = 0;
+        if (name.size() > 1 && name[0] == '#' && ScanInt(name.substr(1), id) && id >= 1 &&
+            static_cast<size_t>(id) <= m_players.size())
+            name = m_players[static_cast<size_t>(id - 1)].name;
         std::erase_if(m_players, [&](const HLPeerPlayer& p) { return p.name == name; });
         return {};
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """A throw-away FTP server for the tests on 127.0.0.1, on a free port. Arguments: home folder, command log,
-user, password, and "anonymous" to let anonymous log in too (with write rights). Every command is logged,
+user, password, then "anonymous" to let anonymous log in too (with write rights) and "trickle" to take
+uploads at 100 bytes a second. Every command is logged,
 the password masked. Prints "PORT PID" once it listens; leaves after 60 seconds or when its parent ends."""
 import ctypes
 import os
@@ -9,7 +10,7 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 home, log_path, user, password = sys.argv[1:5]
@@ -31,8 +32,11 @@ class Handler(FTPHandler):
 
 Handler.authorizer = DummyAuthorizer()
 Handler.authorizer.add_user(user, password, home, perm="elradfmwMT")
-if sys.argv[5:] == ["anonymous"]:
+if "anonymous" in sys.argv[5:]:
     Handler.authorizer.add_anonymous(home, perm="elradfmwMT")
+if "trickle" in sys.argv[5:]:
+    ThrottledDTPHandler.read_limit = 100
+    Handler.dtp_handler = ThrottledDTPHandler
 server = FTPServer(("127.0.0.1", 0), Handler)
 print(server.socket.getsockname()[1], os.getpid(), flush=True)
 server.serve_forever(handle_exit=False)

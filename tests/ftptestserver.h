@@ -22,13 +22,15 @@ public:
     static constexpr const char* kPassword = "s3cret";
 
     // port stays 0 when the server does not start (its errors go to root/server.err).
-    explicit FtpServer(const std::filesystem::path& root, bool anonymous = false)
+    // trickle: uploads are taken at 100 bytes a second.
+    explicit FtpServer(const std::filesystem::path& root, bool anonymous = false, bool trickle = false)
         : home(root / "home"), log(root / "commands.log") {
         std::filesystem::create_directories(home);
         auto quoted = [](const std::filesystem::path& p) { return " '" + p.string() + "'"; };
         const std::string command = "exec /usr/bin/python3" + quoted(ORVANE_SOURCE_DIR "/tests/ftpserver.py") +
                                     quoted(home) + quoted(log) + " " + kUser + " " + kPassword +
-                                    (anonymous ? " anonymous" : "") + " 2>" + quoted(root / "server.err");
+                                    (anonymous ? " anonymous" : "") + (trickle ? " trickle" : "") + " 2>" +
+                                    quoted(root / "server.err");
         m_out = ::popen(command.c_str(), "re");  // exec: the server is this process's child
         if (m_out && std::fscanf(m_out, "%d %d", &port, &m_pid) != 2) port = 0;
     }

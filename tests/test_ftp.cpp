@@ -161,7 +161,7 @@ TEST_F(FtpTest, ContentAndLocalFilesAreStoredByteForByteInBinaryPassiveMode) {
 
 // The worker counts the job in transfer and takes the jobs added meanwhile in the same wake-up. Stop waits
 // for the transfer and uploads the queued jobs first; a job added once the worker has ended is dropped
-// unsent; the destructor stops the same way.
+// unsent; the destructor lets the queued jobs leave while the server answers (a trickling one: FtpTrickle).
 TEST_F(FtpTest, WorkerQueueStopAndTheDestructor) {
     auto engine = std::make_unique<CFtpEngine>(prompter);
     engine->Start();
@@ -197,6 +197,32 @@ TEST_F(FtpTest, WorkerQueueStopAndTheDestructor) {
     EXPECT_EQ(server.Stores(), (std::vector<std::string>{"first.bin", "second.bin", "third.bin", "fourth.bin",
                                                          "fifth.bin", "d0", "d1", "d2"}));
     EXPECT_TRUE(prompter.Messages().empty());
+}
+
+// A server that takes uploads at 100 bytes a second: a transfer is given up at its deadline, and an engine
+// destroyed during one (the program closing) returns within seconds of its grace, drops the waiting jobs and
+// says nothing.
+TEST(FtpTrickle, TransferDeadlineAndClosingDuringATransfer) {
+    test::TempDir tmp{"orvane-ftp"};
+    test::FtpServer server{tmp.path, false, true};
+    ASSERT_GT(server.port, 0);
+    test::RecordingPrompter prompter;
+    const std::string big(16 << 20, 'x');  // more than the socket buffers hold
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(CFtpEngine(prompter, {.transferSeconds = 2}).ProcessJob(Job(server.port, "slow.bin", big)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    ASSERT_EQ(prompter.Messages().size(), 1u);
+    EXPECT_NE(prompter.Messages()[0].find("(writting remote file):\nOperation timed out"), std::string::npos)
+        << prompter.Messages()[0];
+    auto engine = std::make_unique<CFtpEngine>(prompter);
+    engine->Start();
+    engine->AddJob(std::make_unique<FtpJob>(Job(server.port, "closing.bin", big)));
+    engine->AddJob(std::make_unique<FtpJob>(Job(server.port, "after.txt", "after")));
+    ASSERT_TRUE(WaitFor([&] { return server.Stores().size() == 2; }));
+    start = std::chrono::steady_clock::now();
+    engine.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, CFtpEngine::kShutdownGrace + 5s);
+    EXPECT_EQ(std::tuple(server.Stores().size(), prompter.Messages().size()), std::tuple(2u, 1u));
 }
 
 // Keeps the worker inside Message until the test lets it go, as a modal box would.

@@ -1,6 +1,8 @@
 // Layout files: the byte format of a new layout and of the archive's strings and class tags, the round
 // trip of every kind and setting, and refusals that leave the open layout and the saved file untouched.
 // Whole files are hex dumps under tests/data/ (file_*), compared whole.
+#include <sys/stat.h>
+
 #include "base/archive.h"
 #include "monitor_fixture.h"
 
@@ -153,6 +155,21 @@ TEST_F(FileTest, AFailedSaveKeepsThePreviousFile) {
     EXPECT_EQ(ReadFile(dir.path / "taken" / "file"), "x");
     const auto entries = std::distance(std::filesystem::directory_iterator(dir.path), {});
     EXPECT_EQ(std::tuple(entries, ReadFile(path)), std::tuple(2, saved));
+}
+
+// A layout holds passwords: a new file is its owner's alone whatever the umask; a file saved over keeps its mode.
+TEST_F(FileTest, NewFilesAreTheOwnersAloneSavedOverKeepTheirMode) {
+    const mode_t umask = ::umask(0);
+    for (auto [before, after] : {std::pair(0, 0600), std::pair(0644, 0644), std::pair(0640, 0640)}) {
+        const auto path = dir.path / ("mode" + std::to_string(before) + ".orv");
+        if (before) {
+            WriteFile(path, "");
+            std::filesystem::permissions(path, std::filesystem::perms(before));
+        }
+        ASSERT_TRUE(doc.Save(path.string()));
+        EXPECT_EQ(static_cast<int>(std::filesystem::status(path).permissions()), after) << before;
+    }
+    ::umask(umask);
 }
 
 }  // namespace

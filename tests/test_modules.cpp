@@ -41,7 +41,7 @@ struct PageTest : test::DocFixture {
             std::tuple(CCommonObject::kStateMonitor, 1, clients, slots, name);
         return gtv;
     }
-    std::string Generate(const std::string& t) { return page.GeneratePageFromTemplate(doc, t); }
+    std::string Generate(const std::string& t) { return page.GeneratePageFromTemplate(doc, t).value_or("(too large)"); }
 };
 
 const std::string kStats =
@@ -143,6 +143,49 @@ TEST_F(PageTest, GtvRowsWithTheirShownRooms) {
     gtv->exportToWeb = 0;
     bare->exportToWeb = 0;
     EXPECT_EQ(Generate(t), "");
+}
+
+// Names, descriptions and team names holding tags stay text: each row is filled in one pass. (Replaced one
+// tag after the other, a proxy named "[#INFO]" 150 times copied its 32 room lines 150 times.)
+TEST_F(PageTest, TagsInNetworkTextAreNeverReplaced) {
+    std::string name;
+    for (int i = 0; i < 150; ++i) name += "[#INFO]";
+    CGTV* gtv = Gtv(1, 8, name);
+    gtv->roomCount = CGTV::kMaxRooms;
+    for (auto& room : gtv->rooms) room.description = "[#HOSTNAME][#NBSPEC]";
+    CHLTV* tv = Proxy(3);
+    std::tie(tv->serverName, tv->map, tv->teamTags, tv->serverAddress) = std::tuple(name, "[#CLANS]", "[#INFO]", "x:1");
+    const std::string page =
+        Generate(kHltvRow + "[SECTION_GTV][SECTION_GTV_LOOP][#HOSTNAME]|[#INFO][/SECTION_GTV_LOOP][/SECTION_GTV]");
+    size_t rooms = 0;
+    for (size_t at = 0; (at = page.find("Room #", at)) != std::string::npos; ++at) ++rooms;
+    EXPECT_EQ(rooms, 32u);
+    EXPECT_TRUE(page.starts_with("<tr>" + name + "|:0|3/10|[#INFO]|0 players on [#CLANS]</tr>"))
+        << page.substr(0, 1200);
+    EXPECT_NE(page.find("|[#INFO]|0 players on [#CLANS]</tr>" + name + "|Room #0 : [#HOSTNAME][#NBSPEC], POV"),
+              std::string::npos);
+}
+
+// A page above the limit is neither made nor uploaded; the operator is told once, until a page fits again.
+TEST_F(PageTest, PageAboveTheSizeLimitIsNotUploadedAndToldOnce) {
+    test::TempDir dir{"orvane-modules"};
+    WriteFile(dir.path / "web_template.html", "[SECTION_GTV][SECTION_GTV_LOOP]" + std::string(150000, 'x') +
+                                                  "[#INFO][/SECTION_GTV_LOOP][/SECTION_GTV]");
+    page.local.templateFolder = dir.path.string();
+    for (int i = 0; i < 28; ++i) Gtv(0, 1);  // 28 rows of 150 kB: 4.2 MB, above 4 MiB
+    const std::string told =
+        "The status page would be larger than 4194304 bytes: it is not uploaded until it is smaller again.";
+    using Row = std::tuple<size_t, int, bool, size_t>;  // limit, exported proxies, job made, messages shown
+    for (auto [limit, exported, job, shown] :
+         {Row{0, 28, false, 1}, Row{0, 28, false, 1}, Row{0, 27, true, 1}, Row{0, 28, false, 2},
+          Row{149999, 1, false, 2}, Row{150000, 1, true, 2}}) {
+        page.local.pageLimit = limit ? limit : CModuleVuzuVed::kMaxPageBytes;
+        for (int i = 0; i < 28; ++i)
+            static_cast<CGTV*>(doc.objects[static_cast<size_t>(i)])->exportToWeb = i < exported;
+        EXPECT_EQ(page.MakeJob(doc) != nullptr, job) << limit << " " << exported;
+        EXPECT_EQ(tp.prompter.messages.size(), shown) << limit << " " << exported;
+    }
+    EXPECT_EQ(tp.prompter.messages[0], told);
 }
 
 // The template file's lines are joined; the job goes to port 21 (what reaches the FTP server, and the missing

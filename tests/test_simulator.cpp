@@ -1,6 +1,7 @@
 // The simulator: scenario files read or refused with a message naming the place, and the broadcast it
 // plays on loopback peers as time goes on (matches, clocks, silences, relays, chains, the log).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "sim/simulator/scenario.h"
 #include "sim/simulator/simulator.h"
@@ -63,6 +64,26 @@ TEST(Simulator, PlaysMatchesClocksSilencesRelaysAndChainsAsTimeGoesOn) {
         const auto answer = client.Receive(5000ms);
         EXPECT_NE(answer ? answer->bytes.find(has) : std::string::npos, std::string::npos) << row["ask"] << ": " << has;
     }
+}
+
+// The log holds the rcon passwords received: a new one is its owner's alone, an existing one keeps its mode.
+TEST(Simulator, LogIsTheOwnersAlone) {
+    test::TempDir dir{"orvane-sim"};
+    const mode_t umask = ::umask(0);
+    for (auto [before, after] : {std::pair(0, 0600), std::pair(0644, 0644)}) {
+        const auto path = dir.path / ("log" + std::to_string(before));
+        if (before) {
+            test::WriteFile(path, "old\n");
+            std::filesystem::permissions(path, std::filesystem::perms(before));
+        }
+        std::ofstream log;
+        ASSERT_TRUE(OpenLog(path.string(), log));
+        log << "new\n";
+        log.close();
+        EXPECT_EQ(std::tuple(static_cast<int>(std::filesystem::status(path).permissions()), test::ReadFile(path)),
+                  std::tuple(after, std::string(before ? "old\nnew\n" : "new\n")));
+    }
+    ::umask(umask);
 }
 
 }  // namespace

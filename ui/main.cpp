@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
 
     orv::CQtPlatformServices services;
     orv::COrvaneDoc doc(services.platform);
+    // From the moment the event loop ends, a worker's call can no longer be served on the main thread.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&services] { services.prompter.Detach(); });
     orv::CSettings settings;
     doc.New();
     int rc = 0;
@@ -90,7 +92,8 @@ int main(int argc, char** argv) {
             services.prompter.SetParentWindow(nullptr);
         }
     }
-    // The document drains the FTP queue as it goes: its worker must not wait for the ended event loop.
+    // Also when the loop never ran: the document stops the FTP worker as it goes, and that worker must
+    // not wait for a loop that has ended.
     services.prompter.Detach();
     return rc;
 }

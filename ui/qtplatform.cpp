@@ -22,9 +22,47 @@ bool CQtPrompter::OnMainThread(F f) {
         f();
         return true;
     }
-    if (m_detached) return false;
-    QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
-    return true;
+    // Posted, not blocking: the worker waits until the main thread has run f, or until Detach when the
+    // main thread never will. A call given up is marked so, and does nothing if it is ever served.
+    struct Call {
+        bool running = false, done = false, abandoned = false;
+    };
+    auto call = std::make_shared<Call>();
+    {
+        std::lock_guard lk(m_lock);
+        if (m_detached) return false;
+        ++m_waiting;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, call, &f] {
+            {
+                std::lock_guard lk(m_lock);
+                if (call->abandoned) return;
+                call->running = true;
+            }
+            f();
+            std::lock_guard lk(m_lock);
+            call->done = true;
+            m_callEnded.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lk(m_lock);
+    m_callEnded.wait(lk, [&] { return call->done || (m_detached && !call->running); });
+    --m_waiting;
+    call->abandoned = !call->done;
+    return call->done;
+}
+
+void CQtPrompter::Detach() {
+    std::lock_guard lk(m_lock);
+    m_detached = true;
+    m_callEnded.notify_all();
+}
+
+int CQtPrompter::WaitingCalls() const {
+    std::lock_guard lk(m_lock);
+    return m_waiting;
 }
 
 void CQtPrompter::Message(const std::string& text) {

@@ -5,9 +5,10 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QSoundEffect>
-#include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "base/platform.h"
 #include "base/pollloop.h"
@@ -23,8 +24,10 @@ public:
     void SetParentWindow(QWidget* w) { m_parent = w; }
     // Once the event loop has ended, a worker's message cannot be shown on the main thread (which may be
     // waiting for that very worker): from then on workers' messages go to standard error and their
-    // questions are answered No, instead of waiting for ever.
-    void Detach() { m_detached = true; }
+    // questions are answered No, instead of waiting for ever; a call already waiting returns at once.
+    void Detach();
+    // Workers' calls waiting for the main thread.
+    int WaitingCalls() const;
     void Message(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     std::optional<std::string> InputText(const std::string& prompt, const std::string& initial) override;
@@ -35,7 +38,10 @@ private:
     bool OnMainThread(F f);
 
     QWidget* m_parent;
-    std::atomic<bool> m_detached{false};
+    mutable std::mutex m_lock;  // guards the calls' states, the count and the detached flag
+    std::condition_variable m_callEnded;
+    bool m_detached = false;
+    int m_waiting = 0;
 };
 
 class CQtSoundPlayer : public ISoundPlayer {

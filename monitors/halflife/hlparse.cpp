@@ -87,6 +87,24 @@ std::optional<std::string> ParseServerPasswordLine(std::string_view line) {
     return std::string(rest.substr(0, close));
 }
 
+std::optional<HLStatusPlayer> ParseStatusPlayerLine(std::string_view line) {
+    if (!BeginsWith(line, "#")) return std::nullopt;
+    size_t at = line.find_first_not_of(' ', 1);
+    const size_t digits = at == std::string_view::npos ? at : line.find_first_not_of("0123456789", at);
+    if (digits == at || digits == std::string_view::npos || line[digits] != ' ') return std::nullopt;
+    const size_t open = line.find_first_not_of(' ', digits);
+    const size_t close = line.rfind('"');
+    if (open == std::string_view::npos || line[open] != '"' || close <= open) return std::nullopt;
+    std::string_view rest = line.substr(close + 1);
+    const size_t id = rest.find_first_not_of(' ');
+    if (id == 0 || id == std::string_view::npos) return std::nullopt;
+    rest.remove_prefix(id);
+    HLStatusPlayer player{std::string(line.substr(open + 1, close - open - 1)), 0};
+    const size_t end = rest.find_first_not_of("0123456789");
+    if (end == 0 || !ScanInt(rest.substr(0, end), player.userId) || player.userId < 0) return std::nullopt;
+    return player;
+}
+
 std::optional<std::int32_t> ParseDecimal(std::string_view text) {
     std::int32_t value = 0;
     if (!ScanInt(text, value)) return std::nullopt;

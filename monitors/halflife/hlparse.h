@@ -67,6 +67,15 @@ std::vector<std::string> CutConsoleLines(std::string_view text);
 // Empty when an opening or closing quote is missing. Nothing when the line does not begin that way.
 std::optional<std::string> ParseServerPasswordLine(std::string_view line);
 
+// A player line of the rcon "status" answer, `#%2d "NAME" USERID UNIQUEID ...`: the name runs to the
+// line's last double quote (the fields after it hold none), the user id follows it. Nothing for any
+// other line (the column heading included).
+struct HLStatusPlayer {
+    std::string name;
+    std::int32_t userId = 0;
+};
+std::optional<HLStatusPlayer> ParseStatusPlayerLine(std::string_view line);
+
 // An AdminBot line "nxn_match_report = \"F1;...;F10;F11\"". A field whose terminator is missing is
 // empty; a number field that holds no decimal number is nothing.
 struct HLMatchReport {

@@ -12,6 +12,7 @@ namespace {
 constexpr std::string_view kMatchReportLine = "nxn_match_report = ";
 constexpr std::string_view kNoMatchLine = "[AMX] No match running.";
 constexpr std::string_view kBadChallengeLine = "Bad challenge.";
+constexpr std::string_view kStatusPlayersLine = "players :";
 }  // namespace
 
 CHLServer::CHLServer(CPlatform& platform) : CCommonObject(platform) {
@@ -101,8 +102,19 @@ std::int64_t CHLServer::CycleBytes() const {
 }
 
 void CHLServer::Kick(const std::string& playerName) {
-    SendRcon("say Kicking " + playerName);
-    SendRcon("kick \"" + playerName + "\"");
+    std::string who = playerName;
+    if (!SafeInCommand(playerName)) {
+        // Pasted, the name would end the quoted argument or run commands of its own on the server.
+        const auto known = std::find_if(statusPlayers.begin(), statusPlayers.end(),
+                                        [&](const HLStatusPlayer& p) { return p.name == playerName; });
+        if (known == statusPlayers.end()) {
+            AppendConsole(kKickRefusedLine, 0);
+            return;
+        }
+        who = "#" + std::to_string(known->userId);
+    }
+    SendRcon("say Kicking " + who);
+    SendRcon(who == playerName ? "kick \"" + who + "\"" : "kick " + who);
 }
 
 void CHLServer::RestartRound(std::int32_t count) { SendRcon(Format("sv_restartround %d", count)); }
@@ -241,6 +253,9 @@ void CHLServer::OnPrintLine(const std::string& line) {
     if (BeginsWith(line, kNoMatchLine)) OnNoMatchRunning();
     if (BeginsWith(line, kHLBadRcon)) OnBadRconPassword();
     if (BeginsWith(line, kBadChallengeLine)) OnBadChallenge();
+    if (BeginsWith(line, kStatusPlayersLine)) statusPlayers.clear();
+    if (auto player = ParseStatusPlayerLine(line); player && statusPlayers.size() < kMaxStatusPlayers)
+        statusPlayers.push_back(std::move(*player));
 }
 
 void CHLServer::OnBadChallenge() {

@@ -46,8 +46,13 @@ public:
     void SendRcon(const std::string& command) override;
     // details, players and, with an rcon password, the three rcon queries of phase 3.
     std::int64_t CycleBytes() const override;
-    // "say Kicking <name>", then "kick \"<name>\"".
+    // "say Kicking <name>", then "kick \"<name>\"". A name that cannot be pasted into a command
+    // (SafeInCommand) goes by its user id from the last status answer, "say Kicking #<id>" and
+    // "kick #<id>"; without one nothing is sent and the console says why.
     void Kick(const std::string& playerName) override;
+    static constexpr const char* kKickRefusedLine =
+        "Kick not sent: the name holds a quote, a semicolon or a line break, and the last status answer "
+        "gave no user id for it";
 
     // The server's command set.
     virtual void RestartRound(std::int32_t count);          // "sv_restartround %d"
@@ -94,6 +99,9 @@ public:
     Time challengeRetried = 0;  // when a "Bad challenge." answer last asked for a fresh challenge
     // After a new rcon password, until the fresh challenge arrives: refusals answer the old password.
     bool oldPasswordInFlight = false;
+    // The players of the last rcon status answer with their user ids (cleared by its "players :" line).
+    std::vector<HLStatusPlayer> statusPlayers;
+    static constexpr size_t kMaxStatusPlayers = 64;
     static constexpr Time kChallengeRetrySeconds = 6;
 
     // The queries this object speaks, decided by the first answer that tells (hlserver_a2s.cpp).

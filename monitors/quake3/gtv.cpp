@@ -312,10 +312,12 @@ void CGTV::SendCloseRoom(const CGTVRoom& room) {
 }
 
 void CGTV::SendDescription(const CGTVRoom& room, const std::string& text) {
+    if (!SafeInCommand(text)) return AppendConsole(kDescriptionRefusedLine, 0);
     SendRcon(Format("gtv_description %d \"%s\"", room.hubNumber, text.c_str()));
 }
 
 void CGTV::SendStartRecord(const CGTVRoom& room, const std::string& fileName) {
+    if (!SafeInCommand(fileName)) return AppendConsole(kRecordRefusedLine, 0);
     SendRcon(Format("gtv_record %s %d", fileName.c_str(), room.hubNumber));
 }
 

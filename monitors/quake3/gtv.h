@@ -126,8 +126,14 @@ public:
 
     // Room commands (the document's and the control panel's), each one rcon command for the room's hub.
     void SendCloseRoom(const CGTVRoom& room);                                 // gtv_disconnect %d
+    // Texts the operator types are refused, with a console line saying why, when they cannot be pasted
+    // into a command (SafeInCommand).
     void SendDescription(const CGTVRoom& room, const std::string& text);      // gtv_description %d "%s"
     void SendStartRecord(const CGTVRoom& room, const std::string& fileName);  // gtv_record %s %d
+    static constexpr const char* kDescriptionRefusedLine =
+        "Description not sent: it holds a quote, a semicolon or a line break";
+    static constexpr const char* kRecordRefusedLine =
+        "Record not sent: the file name holds a quote, a semicolon or a line break";
     void SendStopRecord(const CGTVRoom& room);                                // gtv_stoprecord %d
 
     // What drawing writes: the expand box (empty below state 2), each shown room's band and anchor

@@ -43,6 +43,8 @@ std::int64_t CQ3Server::CycleBytes() const {
 }
 
 void CQ3Server::Kick(const std::string& playerName) {
+    // Pasted, such a name would end the quoted argument or run commands of its own on the server.
+    if (!SafeInCommand(playerName)) return AppendConsole(kKickRefusedLine, 0);
     SendRcon("kick \"" + playerName + "\"");
 }
 

@@ -40,7 +40,11 @@ public:
     // rcon "<rcon password>" <command>; nothing while the rcon password is empty.
     void SendRcon(const std::string& command) override;
     // rcon kick "<name>".
+    // kick "<name>"; a name that cannot be pasted into a command (SafeInCommand): nothing sent, and a
+    // console line that says why.
     void Kick(const std::string& playerName) override;
+    static constexpr const char* kKickRefusedLine =
+        "Kick not sent: the name holds a quote, a semicolon or a line break";
 
     // 1 while the server's OSP score clock says a match is being played.
     std::int32_t matchRunning = 0;

@@ -123,8 +123,7 @@ int main(int argc, char** argv) {
     if (logPath == "-") {
         log = &std::cout;
     } else if (!logPath.empty()) {
-        logFile.open(logPath, std::ios::binary | std::ios::app);
-        if (!logFile) {
+        if (!OpenLog(logPath, logFile)) {
             std::cerr << "orvane-sim: cannot write the log " << logPath << "\n";
             return 1;
         }

@@ -1,5 +1,8 @@
 #include "sim/simulator/simulator.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -241,6 +244,14 @@ void CSimulator::Drain(const Sink& sink) {
         if (sink)
             for (const auto& bytes : got) sink(p->spec.kind, p->spec.name, p->Port(), bytes);
     }
+}
+
+bool OpenLog(const std::string& path, std::ofstream& out) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
+    out.open(path, std::ios::binary | std::ios::app);
+    return out.is_open();
 }
 
 std::string Printable(const std::string& bytes) {

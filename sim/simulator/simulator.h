@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,5 +49,9 @@ private:
 
 // The text of a datagram for a log line: printable ASCII as it is, every other byte as \xNN.
 std::string Printable(const std::string& bytes);
+
+// Opens the datagram log for appending. The log holds the rcon passwords the peers receive: a new file is
+// created readable by its owner alone (0600); an existing one keeps its permissions.
+bool OpenLog(const std::string& path, std::ofstream& out);
 
 }  // namespace orv::sim

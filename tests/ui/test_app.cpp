@@ -908,6 +908,15 @@ TEST(QtSeam, WorkerMessagesAreShownOnTheMainThreadUntilDetached) {
         return prompter.AskYesNo("Late question");
     });
     EXPECT_FALSE(late.get());
+    // A call posted while no loop runs any more returns when the loop's end is known; served after all, it
+    // does nothing.
+    CQtPrompter ending;
+    auto waiting = std::async(std::launch::async, [&] { return ending.AskYesNo("Posted as the loop ended"); });
+    ASSERT_TRUE(test::WaitFor([&] { return ending.WaitingCalls() == 1; }));
+    ending.Detach();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(std::tuple(waiting.get(), ending.WaitingCalls()), std::tuple(false, 0));
+    QApplication::processEvents();
 }
 
 }  // namespace
