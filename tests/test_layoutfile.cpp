@@ -143,6 +143,17 @@ TEST_F(FileTest, OddFilesLoadMendedOrAreRefused) {
     }
 }
 
+// Beyond the loader's bounds: refused by their size or object count before anything in them is read.
+TEST_F(FileTest, FilesBeyondTheBoundsAreRefused) {
+    const std::string many = std::string("\0\0\0\0\xFF\xFF\x01\x00\x01\x00", 10) + std::string(65537, '\0');
+    const std::string huge(COrvaneDoc::kMaxLayoutBytes + 1, '\0');
+    for (const auto& [bytes, refusal] : {std::pair{&many, "65537 monitored objects"},
+                                         std::pair{&huge, "a file of 67108865 bytes"}}) {
+        std::string reason;
+        EXPECT_EQ(std::tuple(doc.LoadFromBytes(Bytes(*bytes), &reason), reason), std::tuple(false, refusal));
+    }
+}
+
 TEST_F(FileTest, AFailedSaveKeepsThePreviousFile) {
     const std::string path = (dir.path / "keep.orv").string();
     ASSERT_TRUE(doc.Save(path));
