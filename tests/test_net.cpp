@@ -228,13 +228,13 @@ TEST_F(ObjectTest, AddressesAndFailedSockets) {
     const rlimit low{256, saved.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
     std::vector<std::unique_ptr<ProbeObject>> starved;
-    for (int i = 0; i < 4; ++i) {
+    for (const char* host : {"127.0.0.1", "127.0.0.1", "127.0.0.1", "example.invalid"}) {
         starved.push_back(std::make_unique<ProbeObject>(tp.platform));
-        std::tie(starved[i]->host, starved[i]->port) = std::tuple(i < 3 ? "127.0.0.1" : "example.invalid", 27015);
+        std::tie(starved.back()->host, starved.back()->port) = std::tuple(host, 27015);
     }
     std::vector<int> filler;
     for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
-    for (int i = 0; i < 3; ++i) starved[i]->CreateSocket();
+    for (size_t i = 0; i < 3; ++i) starved[i]->CreateSocket();
     // One descriptor free: the socket takes it, the name's lookup gets none and fails without a lookup.
     ::close(filler.back());
     filler.pop_back();
