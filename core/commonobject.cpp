@@ -1,6 +1,7 @@
 #include "core/commonobject.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +30,11 @@ void CObjectSocket::OnReadable() {
         const Recv r = Receive(m_buffer.data(), kMaxDatagram, length);
         if (r == Recv::WouldBlock || r == Recv::Error) return;
         if (r == Recv::Oversized) continue;  // longer than 2048 bytes: dropped
+        if (r == Recv::Unsolicited) {
+            // Not from the object's address, or before the socket was connected to it: never an answer.
+            ++m_owner.strayDatagrams;
+            continue;
+        }
         m_buffer[length] = 0;
         if (length >= 4 && m_buffer[0] == 0xFF && m_buffer[1] == 0xFF && m_buffer[2] == 0xFF && m_buffer[3] == 0xFF) {
             m_owner.OnPacket(std::span<const std::uint8_t>(m_buffer.data(), length));
@@ -56,12 +62,22 @@ void CCommonObject::DestroySocket() {
     m_socket.reset();
 }
 
+namespace {
+// Set by a socket that could not be created, cleared by the next one that could: when descriptors run out,
+// the operator is told once, not once for every object of a layout.
+std::atomic<bool> g_socketsExhausted{false};
+}  // namespace
+
 void CCommonObject::CreateSocket() {
     DestroySocket();
     m_socket = std::make_unique<CObjectSocket>(*this, m_platform.sockets);
     m_sendsSeen = 0;  // the new socket counts its sends from zero
-    // A socket that could not be created is reported, and the connect below fails on it as well.
-    if (!m_socket->Create()) m_platform.prompter.Message("Create failed");
+    if (!m_socket->Create()) {
+        // No socket, so no connect either: the object stays silent in state 1.
+        if (!g_socketsExhausted.exchange(true)) m_platform.prompter.Message(kCreateFailedMessage);
+        return;
+    }
+    g_socketsExhausted = false;
     m_socket->StartWatching();
     if (CUdpSocket::IsDottedAddress(host)) {
         ConnectTo(host);
@@ -98,8 +114,19 @@ void CCommonObject::SendOutOfBand(std::string_view text, CPacketKind kind) {
 }
 
 void CCommonObject::QueueDatagram(std::string_view bytes, CPacketKind kind) {
-    if (output && m_socket && !m_lookup)
+    if (!output) return;
+    if (m_socket && m_socket->IsConnected()) {
         output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), m_socket.get(), kind);
+        return;
+    }
+    // The cycle asks again on its own; a command is not dropped without a word.
+    if (kind != CPacketKind::Action) return;
+    if (m_lookup)
+        AppendConsole(Format(kNotSentLookupLine, host.c_str()));
+    else if (m_socket && m_socket->IsOpen())
+        AppendConsole(Format(kNotSentConnectLine, host.c_str(), static_cast<int>(port)));
+    else
+        AppendConsole(kNotSentSocketLine);
 }
 
 void CCommonObject::SendRconQuery(const std::string& command) {
@@ -165,7 +192,6 @@ void CCommonObject::Serialize(CArchive& ar) {
     }
     ar.String(rconPassword);
     ar.String(password);
-    if (ar.IsLoading() && !ar.Failed()) CreateSocket();
 }
 
 }  // namespace orv

@@ -58,6 +58,12 @@ public:
     static constexpr const char* kBadRconLine1 =
         "Orvane : Bad rcon_password detected. Internal rcon has been disabled to prevent being banned.";
     static constexpr const char* kBadRconLine2 = "Orvane : Please re-enter the good rcon_password";
+    // Console lines of a command that could not leave.
+    static constexpr const char* kNotSentLookupLine = "Orvane : Command not sent: %s is still being looked up";
+    static constexpr const char* kNotSentConnectLine = "Orvane : Command not sent: Connect failed for %s:%d";
+    static constexpr const char* kNotSentSocketLine = "Orvane : Command not sent: the object has no socket";
+    // Told once when sockets cannot be made (descriptors exhausted), until one can be made again.
+    static constexpr const char* kCreateFailedMessage = "Create failed";
 
     explicit CCommonObject(CPlatform& platform);
     virtual ~CCommonObject();
@@ -67,7 +73,8 @@ public:
     // The class record of the layout file.
     virtual const char* ClassName() const = 0;
     virtual std::uint16_t Schema() const = 0;
-    // The shared fields: host, port, group id, rcon password, password. Loading creates the socket.
+    // The shared fields: host, port, group id, rcon password, password. Loading makes no socket: whoever
+    // loads calls CreateSocket once the whole layout has been read and found sound.
     virtual void Serialize(CArchive& ar);
 
     // True when the address string equals the argument exactly.
@@ -106,14 +113,18 @@ public:
     // (Re)creates the socket, connects it and reads the peer's address back into resolved address. A
     // dotted address connects at once; a host name is looked up in the background and the socket
     // connects when the answer arrives on the main thread (until then the object sends nothing and
-    // stays in state 1). A name that does not resolve gives "Connect failed for %s:%d".
+    // stays in state 1). A name that does not resolve, or whose lookup cannot start, gives "Connect
+    // failed for %s:%d". Nothing the socket receives is read before it is connected, nor from anyone
+    // but the connected address (those are strays). A socket that cannot be made is told once
+    // (kCreateFailedMessage) for any number of objects in a row.
     void CreateSocket();
     // A host name whose lookup has not ended yet.
     bool LookupPending() const { return m_lookup != nullptr; }
     // Frames FF FF FF FF + text + 00 and hands it to the output queue.
     void SendOutOfBand(std::string_view text, CPacketKind kind = CPacketKind::Action);
-    // Hands a whole datagram (prefix included) to the output queue; nothing leaves while the address is
-    // still being looked up.
+    // Hands a whole datagram (prefix included) to the output queue; nothing leaves while the socket is not
+    // connected (address being looked up, connect failed, no socket): an action then leaves a console line
+    // saying why it was not sent, a poll is dropped silently.
     void QueueDatagram(std::string_view bytes, CPacketKind kind);
     // A query of the monitoring cycle: merged with an identical one still waiting, dropped when stale.
     void SendQuery(std::string_view text) { SendOutOfBand(text, CPacketKind::Poll); }

@@ -164,6 +164,14 @@ public:
     bool Save(const std::string& path);
     std::string SaveToBytes();
     bool LoadFromBytes(std::span<const std::uint8_t> bytes, std::string* reason = nullptr);
+    // What a layout file may hold. The whole file is read and checked before any object makes its socket
+    // or starts a name lookup; one beyond these bounds is refused like a malformed one. The limit's range
+    // is the Preferences dialog's (2 to 100000 kbps), widened down to one byte a window (80 bits per
+    // second): a limit of 0 or below could never send anything.
+    static constexpr size_t kMaxLayoutBytes = 64u << 20;
+    static constexpr std::uint32_t kMaxLayoutObjects = 65536;
+    static constexpr std::int32_t kMinLayoutLimit = 80;
+    static constexpr std::int32_t kMaxLayoutLimit = 100000 * 1024;
     // The schema of a class of the layout file, -1 for a class the program does not know.
     static int SchemaOfClass(const std::string& className);
     std::unique_ptr<CCommonObject> CreateObjectOfClass(const std::string& className);

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "base/archive.h"
 #include "document/document.h"
@@ -65,9 +64,14 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
     LoadedSettings s;
     s.networkDetect.exportNewToWeb = networkDetect.exportNewToWeb;  // not saved: keeps its value
 
+    if (bytes.size() > kMaxLayoutBytes) {
+        if (reason) *reason = "a file of " + std::to_string(bytes.size()) + " bytes";
+        return false;
+    }
     newZones.Serialize(ar);
     newGroups.Serialize(ar);
     const std::uint32_t count = ar.ReadCount();
+    if (count > kMaxLayoutObjects) ar.Fail(std::to_string(count) + " monitored objects");
     for (std::uint32_t i = 0; i < count && !ar.Failed(); ++i) {
         const std::string cls = ar.ReadClassTag(SchemaOfClass);
         if (ar.Failed()) break;
@@ -76,7 +80,7 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
             ar.Fail("a " + cls + " where a monitored object belongs");
             break;
         }
-        object->Serialize(ar);  // creates its socket
+        object->Serialize(ar);  // no socket yet: the file may still turn out unsound
         if (ar.Failed()) break;
         newObjects.Append(std::move(object));
     }
@@ -85,9 +89,11 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
     s.networkDetect.Serialize(ar);
     ar.Int32(s.limit);
     ar.Int32(s.soundEnabled);
+    if (!ar.Failed() && (s.limit < kMinLayoutLimit || s.limit > kMaxLayoutLimit))
+        ar.Fail("a bandwidth limit of " + std::to_string(s.limit));
     if (ar.Failed()) {
         if (reason) *reason = ar.Reason();
-        return false;  // the new objects go with their sockets; the open layout is untouched
+        return false;  // the new objects go, never having made a socket; the open layout is untouched
     }
 
     // The file is whole: replace the layout.
@@ -109,6 +115,7 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
     networkDetect.enabled = s.networkDetect.enabled;
     networkDetect.savedZoneId = s.networkDetect.savedZoneId;
     networkDetect.targetZone = nullptr;
+    networkDetect.detectedCount = 0;  // a layout of its own: the detection cap counts again
     output.SetLimit(s.limit);
     sound.sound.enabled = s.soundEnabled;
 
@@ -124,9 +131,10 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
         for (auto& o : objects)
             if (o->groupId == g->id) o->group = g.get();
     for (auto& o : objects) {
-        if (!o->group) m_platform.prompter.Message("Omg, cannot restore the correct group for " + o->AddressString());
         o->output = &output;
         o->sound = &sound;
+        o->CreateSocket();
+        if (!o->group) m_platform.prompter.Message("Omg, cannot restore the correct group for " + o->AddressString());
     }
     SetModifiedFlag(false);
     UpdateAllViews(kHintLayoutChanged);
@@ -153,7 +161,11 @@ bool COrvaneDoc::Open(const std::string& path) {
         m_platform.prompter.Message("Unable to open " + path + ": " + std::strerror(errno));
         return false;
     }
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Never more than one byte past the cap is read: a larger file is refused below without being held whole.
+    std::string data;
+    char chunk[65536];
+    while (data.size() <= kMaxLayoutBytes && in.read(chunk, sizeof chunk).gcount() > 0)
+        data.append(chunk, static_cast<size_t>(in.gcount()));
     if (in.bad()) {
         m_platform.prompter.Message("Unable to read " + path);
         return false;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/archive.h"
+#include "base/strutil.h"
 #include "modules/modulehost.h"
 #include "monitors/quake3/gtv.h"
 #include "net/udpsocket.h"
@@ -73,6 +74,7 @@ void CModuleNetworkDetect::Reset() {
     exportNewToWeb = 0;
     targetZone = nullptr;
     tickCounter = 0;
+    detectedCount = 0;
     m_noZoneShown = false;
 }
 
@@ -156,6 +158,13 @@ int CModuleNetworkDetect::DetectionPass(IModuleHost& host) {
             for (auto& o : host.ObjectList())
                 known = known || (o->host == entry.host && o->port == entry.port);
             if (known) continue;
+            if (detectedCount >= kMaxDetected) {
+                if (detectedCount == kMaxDetected) {
+                    ++detectedCount;  // told once
+                    host.Prompter().Message(Format(kCapMessage, kMaxDetected));
+                }
+                break;
+            }
 
             CDetectedGTV values;
             values.host = entry.host;
@@ -168,6 +177,7 @@ int CModuleNetworkDetect::DetectionPass(IModuleHost& host) {
             if (CCommonObject* created = host.AddDetectedGTV(values)) {
                 if (auto* gtv = dynamic_cast<CGTV*>(created)) gtv->expanded = 0;
                 ++added;
+                ++detectedCount;
             }
         }
     }

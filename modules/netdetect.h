@@ -40,12 +40,16 @@ public:
     static constexpr std::int32_t kPassTick = 5;   // position of the pass in the cycle
     static constexpr const char* kAutoGroupName = "Auto";
     static constexpr const char* kNoZoneMessage = "Networt Detection Module error: No target zone\n";
+    // Chain lists come from the network: they may add at most this many proxies to one layout in all.
+    static constexpr std::int32_t kMaxDetected = 256;
+    static constexpr const char* kCapMessage =
+        "Network Detection Module: %d GTV proxies were added, no more will be added to this layout";
 
     CModuleNetworkDetect() { CModuleNetworkDetect::Reset(); }
     // enabled, then the target zone's id (0 when disabled or without a zone). Loading keeps the id in
     // savedZoneId until the document links the zone.
     void Serialize(CArchive& ar) override;
-    // Clears the zone, the export choice and the cycle; enabled stays as it is.
+    // Clears the zone, the export choice, the cycle and the count of proxies added; enabled stays as it is.
     void Reset() override;
 
     // Once a second, before the status page and the objects. While enabled: without a target zone the
@@ -53,7 +57,8 @@ public:
     // tick of every ten. A tick that arrives while one is running (from a message box opened inside it) does nothing.
     void Tick(IModuleHost& host);
     // Adds every proxy named in the chain list of an answering GTV proxy and not yet in the layout, to
-    // the target zone. Views update with hint 0 when something was added. Returns how many were added.
+    // the target zone, until kMaxDetected were added since the layout was made or opened (then kCapMessage,
+    // once). Views update with hint 0 when something was added. Returns how many were added.
     int DetectionPass(IModuleHost& host);
     // The group a proxy found in reporter's chain list goes into; a new "Auto" group when the target
     // zone has none of the wanted level.
@@ -63,6 +68,7 @@ public:
     std::int32_t exportNewToWeb = 0;
     CZone* targetZone = nullptr;
     std::int32_t tickCounter = 0;
+    std::int32_t detectedCount = 0;  // proxies added to this layout by the passes
 
 private:
     bool m_inTick = false;

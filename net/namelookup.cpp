@@ -3,6 +3,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <deque>
 #include <thread>
 #include <tuple>
@@ -30,28 +31,15 @@ LookupQueue& Lookups() {
     return *queue;
 }
 
+// The next this many lookup threads fail to start, as they would without resources (tests).
+std::atomic<int> g_failThreadStarts{0};
+
 }  // namespace
 
-CNameLookup::CNameLookup() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-
-CNameLookup::~CNameLookup() {
-    if (m_fd >= 0) ::close(m_fd);
-}
-
-std::shared_ptr<CNameLookup> CNameLookup::Start(const std::string& host) {
-    std::shared_ptr<CNameLookup> lookup(new CNameLookup());
-    // What needs no name server is answered at once; the answer is still picked up through the descriptor.
-    if (lookup->m_fd < 0 || !CUdpSocket::NeedsNameServer(host)) {
-        lookup->Finish(CUdpSocket::ResolveHost(host));
-        return lookup;
-    }
-    // The queue keeps the lookup alive: whoever asked may give up on it (an object deleted meanwhile).
-    LookupQueue& queue = Lookups();
-    {
-        std::lock_guard lk(queue.lock);
-        queue.waiting.emplace_back(lookup, host);
-        if (queue.threads >= kMaxLookupThreads) return lookup;  // a running thread takes it in turn
-        ++queue.threads;
+bool CNameLookup::StartThread() {
+    if (g_failThreadStarts > 0) {
+        --g_failThreadStarts;
+        return false;
     }
     try {
         std::thread([] {
@@ -73,9 +61,51 @@ std::shared_ptr<CNameLookup> CNameLookup::Start(const std::string& host) {
             }
         }).detach();
     } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+void CNameLookup::FailThreadStartsForTest(int count) { g_failThreadStarts = count; }
+
+CNameLookup::CNameLookup() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+CNameLookup::~CNameLookup() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+std::shared_ptr<CNameLookup> CNameLookup::Start(const std::string& host) {
+    std::shared_ptr<CNameLookup> lookup(new CNameLookup());
+    // What needs no name server is answered at once; the answer is still picked up through the descriptor.
+    if (!CUdpSocket::NeedsNameServer(host)) {
+        lookup->Finish(CUdpSocket::ResolveHost(host));
+        return lookup;
+    }
+    // Without a descriptor to signal the end there is no lookup in the background, and the name server is
+    // never asked on the calling thread: the name fails as one that does not resolve.
+    if (lookup->m_fd < 0) {
+        lookup->Finish({});
+        return lookup;
+    }
+    // The queue keeps the lookup alive: whoever asked may give up on it (an object deleted meanwhile).
+    LookupQueue& queue = Lookups();
+    {
         std::lock_guard lk(queue.lock);
-        --queue.threads;
-        throw;
+        queue.waiting.emplace_back(lookup, host);
+        if (queue.threads >= kMaxLookupThreads) return lookup;  // a running thread takes it in turn
+        ++queue.threads;
+    }
+    if (!StartThread()) {
+        // No thread: a running one takes it in turn; with none running the name fails like one that does
+        // not resolve.
+        bool failed = false;
+        {
+            std::lock_guard lk(queue.lock);
+            --queue.threads;
+            if (queue.threads == 0)
+                failed = std::erase_if(queue.waiting, [&](const auto& w) { return w.first == lookup; }) > 0;
+        }
+        if (failed) lookup->Finish({});
     }
     return lookup;
 }

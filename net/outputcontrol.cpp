@@ -66,10 +66,10 @@ int COutputSocketControl::RunWindow() {
         // The datagram waits for the next window, unless it could never fit in one and this window is empty.
         if (cost + sent >= budget && !(sent == 0 && cost >= budget)) break;
         // Sent under the queue lock: once CancelSocket has returned, the socket is never used again.
-        head->socket->Send(head->data.data(), head->data.size());
+        // A datagram the system refused still spends the window; only accepted ones count as sent.
+        if (head->socket->Send(head->data.data(), head->data.size()) >= 0) ++m_datagramsSent;
         sent += cost;
         ++count;
-        ++m_datagramsSent;
         if (head->kind == CPacketKind::Action) {  // polls and handshakes wait in their socket's lane
             m_queue.pop_front();
         } else {

@@ -79,7 +79,7 @@ public:
     // Returns the number of datagrams sent. The worker calls it every 100 ms; tests may call it directly.
     int RunWindow();
 
-    // Figures since construction.
+    // Figures since construction (DatagramsSent: those the system accepted).
     std::uint64_t WindowsRun() const { return m_windows.load(); }
     std::uint64_t DatagramsSent() const { return m_datagramsSent.load(); }
     // Polls dropped because they waited too long, and polls not queued because an identical one waited.

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -86,6 +87,11 @@ bool CUdpSocket::Connect(const std::string& host, std::uint32_t port) {
     if (address.empty() || ::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1) return false;
     if (::connect(m_fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) return false;
     m_connected = true;
+    // The peer as the kernel holds it (0.0.0.0 becomes a local address): replies come from there.
+    socklen_t peerLength = sizeof peer;
+    ::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+    m_peerAddress = peer.sin_addr.s_addr;
+    m_peerPort = peer.sin_port;
     return true;
 }
 
@@ -110,17 +116,35 @@ int CUdpSocket::LocalPort() const {
 CUdpSocket::Recv CUdpSocket::Receive(std::uint8_t* buffer, size_t capacity, size_t& length) {
     length = 0;
     if (m_fd < 0) return Recv::Error;
-    const ssize_t n = ::recv(m_fd, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t n =
+        ::recvfrom(m_fd, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? Recv::WouldBlock : Recv::Error;
+    // What was queued before the connect is still read after it: the kernel filters only what comes later.
+    if (!m_connected || fromLength < sizeof from || from.sin_family != AF_INET ||
+        from.sin_addr.s_addr != m_peerAddress || from.sin_port != m_peerPort)
+        return Recv::Unsolicited;
     if (static_cast<size_t>(n) > capacity) return Recv::Oversized;
     length = static_cast<size_t>(n);
     return Recv::Datagram;
 }
 
 long CUdpSocket::Send(const std::uint8_t* data, size_t length) {
-    m_sendCount.fetch_add(1, std::memory_order_relaxed);
     if (m_fd < 0) return -1;
-    return ::send(m_fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+    const long n = ::send(m_fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n >= 0) m_sendCount.fetch_add(1, std::memory_order_relaxed);
+    return n;
+}
+
+std::uint64_t CUdpSocket::RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised{limit.rlim_max, limit.rlim_max};
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 void CUdpSocket::Shutdown() {
@@ -131,6 +155,8 @@ void CUdpSocket::Close() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     m_connected = false;
+    m_peerAddress = 0;
+    m_peerPort = 0;
 }
 
 }  // namespace orv

@@ -34,14 +34,21 @@ public:
     int LocalPort() const;
     int Fd() const { return m_fd; }
     bool IsOpen() const { return m_fd >= 0; }
+    bool IsConnected() const { return m_fd >= 0 && m_connected; }
 
-    enum class Recv { Datagram, Oversized, WouldBlock, Error };
+    // Datagram: one from the connected peer. Unsolicited: one that came while the socket was not connected
+    // yet (or never got connected), or from another address or port than the peer's: consumed, never to be
+    // read as an answer.
+    enum class Recv { Datagram, Oversized, WouldBlock, Error, Unsolicited };
     // Receives one datagram of at most capacity bytes. A longer one is consumed and reported as Oversized.
     Recv Receive(std::uint8_t* buffer, size_t capacity, size_t& length);
     // Sends one datagram to the connected peer; the result is the system's.
     long Send(const std::uint8_t* data, size_t length);
-    // How many datagrams were handed to Send (by the output worker), failed ones included.
+    // How many datagrams the system accepted from Send (by the output worker); failed sends do not count.
     std::uint64_t SendCount() const { return m_sendCount.load(std::memory_order_relaxed); }
+    // Raises this process's soft limit of open descriptors to its hard limit (every object holds one
+    // socket). Returns the soft limit in force afterwards.
+    static std::uint64_t RaiseDescriptorLimit();
     void Shutdown();
     void Close();
 
@@ -58,6 +65,8 @@ public:
 private:
     int m_fd = -1;
     bool m_connected = false;
+    std::uint32_t m_peerAddress = 0;  // network byte order, once connected
+    std::uint16_t m_peerPort = 0;     // network byte order, once connected
     std::atomic<std::uint64_t> m_sendCount{0};
 };
 

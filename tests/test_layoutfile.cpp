@@ -132,13 +132,27 @@ TEST_F(FileTest, AFailedLoadLeavesTheOpenLayoutUntouched) {
 TEST_F(FileTest, OddFilesLoadMendedOrAreRefused) {
     for (auto& row : Rows("file_loads.txt")) {
         const std::string before = doc.SaveToBytes();
+        const size_t watched = tp.loop.WatchedCount();
         std::string reason;
         tp.prompter.messages.clear();
         const bool loaded = doc.LoadFromBytes(Bytes(FromHex(row["hex"])), &reason);
         EXPECT_EQ(loaded ? Left() : "refused: " + reason, row["loads"]) << row["name"];
-        if (!loaded) {
-            EXPECT_EQ(Hex(doc.SaveToBytes()), Hex(before)) << row["name"];
+        if (!loaded) {  // refused before any object made a socket: nothing said, nothing watched
+            EXPECT_EQ(std::tuple(Hex(doc.SaveToBytes()), tp.prompter.messages.size(), tp.loop.WatchedCount()),
+                      std::tuple(Hex(before), 0u, watched))
+                << row["name"];
         }
+    }
+}
+
+// Beyond the loader's bounds: refused by their size or object count before anything in them is read.
+TEST_F(FileTest, FilesBeyondTheBoundsAreRefused) {
+    const std::string many = std::string("\0\0\0\0\xFF\xFF\x01\x00\x01\x00", 10) + std::string(65537, '\0');
+    const std::string huge(COrvaneDoc::kMaxLayoutBytes + 1, '\0');
+    for (const auto& [bytes, refusal] : {std::pair{&many, "65537 monitored objects"},
+                                         std::pair{&huge, "a file of 67108865 bytes"}}) {
+        std::string reason;
+        EXPECT_EQ(std::tuple(doc.LoadFromBytes(Bytes(*bytes), &reason), reason), std::tuple(false, refusal));
     }
 }
 

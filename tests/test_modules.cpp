@@ -1,6 +1,8 @@
 // The document modules: the VuzuVed status page (template cutting, rows, totals, peaks, signature, the
 // upload schedule) as golden rows of template, layout and page, and the GTV network detection (chain
 // lists, group choice, the ten-tick schedule, the no-zone message and its re-entry).
+#include <set>
+
 #include "modules/netdetect.h"
 #include "modules/vuzuved.h"
 #include "monitor_fixture.h"
@@ -289,6 +291,29 @@ TEST_F(DetectTest, PassesAddTheReportedProxiesIntoTheirGroups) {
         for (int hint : view.hints) out += "[" + std::to_string(hint) + "]";
         return out + " messages " + test::Joined(tp.prompter.messages) + " last " + doc.lastAddress;
     });
+}
+
+// Lists of 300 new proxies: 256 are added in all, into one "Auto" group one level beyond the highest (a
+// target zone without groups), and the operator is told once.
+TEST_F(DetectTest, AtMostTheCapIsAddedAndTheCapIsToldOnce) {
+    doc.networkDetect.targetZone = doc.AddZone("Bare", 1);
+    for (int r = 0; r < 3; ++r) {
+        std::string list;
+        for (int k = 100 * r; k < 100 * r + 100; ++k) list += "127.0.1.1:" + std::to_string(30000 + k) + " ";
+        AddObject("gtv|127.0.0.2:" + std::to_string(27970 + r) + "|Internet TV|2|" + list);
+    }
+    const size_t before = doc.objects.size();
+    tp.prompter.messages.clear();
+    EXPECT_EQ(doc.networkDetect.DetectionPass(doc), 256);
+    std::set<std::string> groups;
+    for (size_t i = before; i < doc.objects.size(); ++i) {
+        const CGroup* g = doc.objects[i]->group;
+        groups.insert(Format("%s %d %s", g->name.c_str(), g->level, g->zone->name.c_str()));
+    }
+    EXPECT_EQ(std::tuple(doc.networkDetect.DetectionPass(doc), groups, tp.prompter.messages),
+              std::tuple(0, std::set<std::string>{"Auto 3 Bare"},
+                         std::vector<std::string>{
+                             "Network Detection Module: 256 GTV proxies were added, no more will be added to this layout"}));
 }
 
 TEST_F(DetectTest, PassOnTheSixthEnabledTickThenEveryTenAndBeforeTheObjects) {

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "core/commonobject.h"
+#include "monitors/halflife/hlserver.h"
+#include "net/namelookup.h"
 #include "monitor_fixture.h"
 #include "net/outputcontrol.h"
 #include "sim/udppeer.h"
@@ -181,12 +183,16 @@ TEST_F(ObjectTest, DatagramsBothWays) {
 }
 
 TEST_F(ObjectTest, AddressesAndFailedSockets) {
+    const auto lastLine = [](const CCommonObject& o) {
+        return o.consoleLog.count > 0 ? o.consoleLog.text[static_cast<size_t>(o.consoleLog.count) - 1] : "";
+    };
     // A name is looked up in the background, never on this thread: until its answer is delivered here the
-    // object has no address and sends nothing.
+    // object has no address and sends nothing; a command says why it did not leave.
     auto byName = Make("localhost", 27015);
     EXPECT_EQ(std::tuple(byName->LookupPending(), byName->AddressString()), std::tuple(true, ":27015"));
     byName->SendOutOfBand("details");
-    EXPECT_EQ(output.Count(), 0);
+    EXPECT_EQ(std::tuple(output.Count(), lastLine(*byName)),
+              std::tuple(0, "Orvane : Command not sent: localhost is still being looked up"));
     ASSERT_TRUE(tp.loop.RunUntil([&] { return !byName->LookupPending(); }, 2s));
     EXPECT_EQ(
         std::tuple(byName->AddressString(), byName->Matches("127.0.0.1:27015"), byName->Matches("localhost:27015")),
@@ -195,32 +201,82 @@ TEST_F(ObjectTest, AddressesAndFailedSockets) {
         std::tuple(CUdpSocket::IsLoopbackName("LocalHost."), CUdpSocket::IsLoopbackName("tv.localhost"),
                    CUdpSocket::IsLoopbackName("notlocalhost"), CUdpSocket::IsLoopbackName("localhost.example.org")),
         std::tuple(true, true, false, false));
-    // A host that cannot be resolved: reported once, the object stays silent in state 1 (a dotted address
-    // is reported at once, needing no lookup: test_kinds.cpp).
-    auto bad = Make("no such host", 27015);
-    ASSERT_TRUE(tp.loop.RunUntil([&] { return !bad->LookupPending(); }, 2s));
-    bad->SendOutOfBand("details");
-    output.RunWindow();
-    EXPECT_EQ(std::tuple(tp.prompter.messages, bad->state, bad->resolvedAddress),
-              std::tuple(std::vector<std::string>{"Connect failed for no such host:27015"}, 1, ""));
-    // No descriptor left for a socket: "Create failed", and the connect is still tried.
-    auto o = std::make_unique<ProbeObject>(tp.platform);
-    o->host = "127.0.0.1";
-    o->port = PeerPort();
-    o->output = &output;
+    // A host that cannot be resolved, a lookup thread that cannot start, a connect that the system refuses
+    // (broadcast): each reported once, the object silent in state 1, a command refused on its console.
+    CNameLookup::FailThreadStartsForTest(1);
+    for (const std::string host : {"no such host", "example.invalid", "255.255.255.255"}) {
+        tp.prompter.messages.clear();
+        auto bad = Make(host, 27015);
+        ASSERT_TRUE(tp.loop.RunUntil([&] { return !bad->LookupPending(); }, 5s));
+        bad->SendOutOfBand("details");
+        bad->SendQuery("players");
+        EXPECT_EQ(std::tuple(tp.prompter.messages, bad->state, bad->resolvedAddress, output.Count(), lastLine(*bad)),
+                  std::tuple(std::vector<std::string>{"Connect failed for " + host + ":27015"}, 1, "", 0,
+                             "Orvane : Command not sent: Connect failed for " + host + ":27015"));
+    }
+    CNameLookup::FailThreadStartsForTest(0);
+    // A send the system refuses is not counted as sent.
+    CUdpSocket unconnected;
+    ASSERT_TRUE(unconnected.Create());
+    EXPECT_EQ(std::tuple(unconnected.Send(reinterpret_cast<const std::uint8_t*>("x"), 1) < 0, unconnected.SendCount()),
+              std::tuple(true, 0u));
+    // No descriptor left for sockets: "Create failed" once for any number of objects, no connect tried; the
+    // start raises the soft limit to the hard one.
     tp.prompter.messages.clear();
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     const rlimit low{256, saved.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<std::unique_ptr<ProbeObject>> starved;
+    for (const char* host : {"127.0.0.1", "127.0.0.1", "127.0.0.1", "example.invalid"}) {
+        starved.push_back(std::make_unique<ProbeObject>(tp.platform));
+        std::tie(starved.back()->host, starved.back()->port) = std::tuple(host, 27015);
+    }
     std::vector<int> filler;
     for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
-    o->CreateSocket();
+    for (size_t i = 0; i < 3; ++i) starved[i]->CreateSocket();
+    // One descriptor free: the socket takes it, the name's lookup gets none and fails without a lookup.
+    ::close(filler.back());
+    filler.pop_back();
+    starved[3]->CreateSocket();
     for (int fd : filler) ::close(fd);
+    EXPECT_EQ(std::tuple(CUdpSocket::RaiseDescriptorLimit(), starved[3]->LookupPending()),
+              std::tuple(static_cast<std::uint64_t>(saved.rlim_max), false));
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-    EXPECT_EQ(tp.prompter.messages, (std::vector<std::string>{"Create failed", "Connect failed for 127.0.0.1:" +
-                                                                                   std::to_string(peer.Port())}));
-    EXPECT_EQ(std::tuple(o->state, o->resolvedAddress), std::tuple(1, ""));
+    EXPECT_EQ(tp.prompter.messages,
+              (std::vector<std::string>{"Create failed", "Connect failed for example.invalid:27015"}));
+    EXPECT_EQ(std::tuple(starved[2]->state, starved[2]->resolvedAddress), std::tuple(1, ""));
+}
+
+// Datagrams from another port than the server's change nothing: before the socket is connected (the name
+// still being looked up), after it, and on a socket whose name did not resolve. They are strays.
+TEST_F(ObjectTest, ForgedAnswersChangeNothing) {
+    sim::CUdpPeer forger;
+    using namespace std::string_literals;
+    const std::string details = "\xFF\xFF\xFF\xFFm6.6.6.6:666\0forged\0map\0dir\0desc\0\x01\x02"s;
+    const std::string refusal = "\xFF\xFF\xFF\xFFlBad rcon_password.\n\0"s;
+    const auto make = [&](const std::string& host) {
+        auto o = std::make_unique<CHLServer>(tp.platform);
+        std::tie(o->host, o->port, o->rconPassword, o->output) = std::tuple(host, PeerPort(), "pw", &output);
+        o->CreateSocket();
+        return o;
+    };
+    auto failed = make("no such host");
+    auto pending = make("localhost");
+    for (auto* o : {failed.get(), pending.get()})
+        for (auto* bytes : {&details, &refusal}) ASSERT_TRUE(forger.SendTo(o->Socket()->LocalPort(), *bytes));
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return !failed->LookupPending() && !pending->LookupPending(); }, 5s));
+    for (auto* bytes : {&details, &refusal}) ASSERT_TRUE(forger.SendTo(pending->Socket()->LocalPort(), *bytes));
+    // The server itself is heard: its name is taken.
+    ASSERT_TRUE(peer.SendTo(pending->Socket()->LocalPort(),
+                            "\xFF\xFF\xFF\xFFm127.0.0.1:"s + std::to_string(PeerPort()) + "\0real\0map\0dir\0desc\0"s));
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return !pending->serverName.empty(); }, 2s));
+    tp.loop.RunOnce(50ms);
+    const auto seen = [](const CHLServer& o) {
+        return std::tuple(o.serverName, o.host, o.port, o.rconPassword, o.strayDatagrams);
+    };
+    EXPECT_EQ(seen(*failed), std::tuple("", "no such host", PeerPort(), "pw", 2u));
+    EXPECT_EQ(seen(*pending), std::tuple("real", "127.0.0.1", PeerPort(), "pw", 2u));
 }
 
 TEST_F(ObjectTest, DeletedOrRecreatedSocketsDropTheirQueuedDatagramsUnsent) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "net/udpsocket.h"
 #include "ui/commandline.h"
 #include "ui/mainwindow.h"
 #include "ui/qtplatform.h"
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 2;
     }
+    orv::CUdpSocket::RaiseDescriptorLimit();  // every object holds a socket: a large layout needs many
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));

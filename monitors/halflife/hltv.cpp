@@ -100,7 +100,6 @@ void CHLTV::Serialize(CArchive& ar) {
     ar.Int32(externalPort);
     ar.String(proxyPassword);
     ar.Int32(autoRecord);
-    if (ar.IsLoading() && !ar.Failed()) CreateSocket();
 }
 
 // ---- polling -------------------------------------------------------------------------------------

@@ -29,7 +29,6 @@ void CGTV::Serialize(CArchive& ar) {
     ar.String(externalHost);
     ar.UInt32(externalPort);
     ar.UInt32(autoRecord);
-    if (ar.IsLoading() && !ar.Failed()) CreateSocket();
 }
 
 std::string CGTV::ExternalAddressString() const {
