@@ -19,12 +19,15 @@ CHLServer::CHLServer(CPlatform& platform) : CCommonObject(platform) {
     pollPhase = 0;
 }
 
+CHLServer::~CHLServer() = default;
+
 void CHLServer::Serialize(CArchive& ar) { CCommonObject::Serialize(ar); }
 
 // ---- polling -------------------------------------------------------------------------------------
 
 void CHLServer::Tick() {
     CheckTimeout();
+    if (m_tcp) m_tcp->Tick();
     switch (pollPhase) {
         case 0:
             PollInfo();
@@ -36,6 +39,7 @@ void CHLServer::Tick() {
             PollPlayers();
             break;
         case 3:
+            if (m_tcp) m_tcp->CutUnfinished();
             QueryMatchReport();
             QueryStatus();
             QueryServerPassword();
@@ -50,7 +54,7 @@ void CHLServer::Tick() {
 }
 
 void CHLServer::SetState(std::int32_t value) {
-    if (value == kStateMonitor && !rconPassword.empty()) RequestChallenge();
+    if (value == kStateMonitor && !rconPassword.empty() && !RconOverTcp()) RequestChallenge();
     state = value;
 }
 
@@ -90,17 +94,27 @@ std::string CHLServer::RconText(const std::string& command) const {
 
 void CHLServer::SendRcon(const std::string& command) {
     if (rconPassword.empty()) return;
+    if (m_tcp && m_tcp->TakesCommands()) {
+        m_tcp->Command(command, InQueryScope());
+        return;
+    }
     SendOutOfBand(RconText(command));
 }
 
 std::int64_t CHLServer::CycleBytes() const {
     std::int64_t bytes = WireCost("details") + WireCost("players");
-    if (!rconPassword.empty())
+    if (!rconPassword.empty() && m_tcp && m_tcp->UsesTcp())
+        bytes += CHLRconTcp::WireCost("nxn_match_report") + CHLRconTcp::WireCost("status") + CHLRconTcp::WireCost("sv_password");
+    else if (!rconPassword.empty())
         bytes += WireCost(RconText("nxn_match_report")) + WireCost(RconText("status")) + WireCost(RconText("sv_password"));
     return bytes;
 }
 
 void CHLServer::Kick(const std::string& playerName) {
+    if (m_tcp && m_tcp->TakesCommands()) {
+        KickById(playerName);
+        return;
+    }
     SendRcon("say Kicking " + playerName);
     SendRcon("kick \"" + playerName + "\"");
 }
@@ -114,6 +128,7 @@ void CHLServer::ChangeLevel(const std::string& mapName) {
 void CHLServer::RestartRcon() {
     challenge = 0;
     oldPasswordInFlight = true;
+    if (m_tcp) m_tcp->Restart();
     if (state >= kStateMonitor) SetState(kStateMonitor);
 }
 
