@@ -16,7 +16,9 @@ namespace orv {
 CTcpSession::CTcpSession(ISocketWatcher& watcher, IClock& clock, Events events)
     : m_watcher(watcher), m_clock(clock), m_events(std::move(events)) {}
 
-CTcpSession::~CTcpSession() { Close(); }
+CTcpSession::~CTcpSession() {
+    Close();
+}
 
 bool CTcpSession::Connect(const std::string& dottedAddress, std::uint32_t port) {
     Close();
@@ -101,8 +103,10 @@ void CTcpSession::Flush() {
     const bool want = !m_outbox.empty();
     if (want == m_watchingWrite) return;
     m_watchingWrite = want;
-    if (want) m_watcher.WatchWritable(m_fd, [this] { OnWritable(); });
-    else m_watcher.UnwatchWritable(m_fd);
+    if (want)
+        m_watcher.WatchWritable(m_fd, [this] { OnWritable(); });
+    else
+        m_watcher.UnwatchWritable(m_fd);
 }
 
 void CTcpSession::OnReadable() {
@@ -111,7 +115,8 @@ void CTcpSession::OnReadable() {
     for (int round = 0; round < 16 && m_state == State::Open; ++round) {
         const ssize_t n = ::recv(m_fd, buffer.data(), buffer.size(), 0);
         if (n > 0) {
-            if (m_events.received) m_events.received(std::span<const std::uint8_t>(buffer.data(), static_cast<size_t>(n)));
+            if (m_events.received)
+                m_events.received(std::span<const std::uint8_t>(buffer.data(), static_cast<size_t>(n)));
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;

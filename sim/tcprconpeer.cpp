@@ -116,7 +116,8 @@ bool CTcpRconPeer::Serve(Client& c) {
                 m_commands.push_back(p.body);
             }
             const std::string output = m_handler.execute(p.body);
-            for (size_t at = 0; at < output.size(); at += 4096) reply += EncodeRconPacket(p.id, 0, output.substr(at, 4096));
+            for (size_t at = 0; at < output.size(); at += 4096)
+                reply += EncodeRconPacket(p.id, 0, output.substr(at, 4096));
             if (output.empty()) reply = EncodeRconPacket(p.id, 0, "");
         } else if (p.type == rconpacket::kResponse) {
             // The mirror: an empty response, then the odd packet real servers add after it.

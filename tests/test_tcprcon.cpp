@@ -20,7 +20,9 @@ using namespace std::string_literals;
 using test::Console;
 using test::Has;
 
-std::span<const std::uint8_t> Span(const std::string& s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
+std::span<const std::uint8_t> Span(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
 
 TEST(RconFrame, GoldenBytesAndAStreamCutAtEveryByte) {
     EXPECT_EQ(EncodeRconPacket(7, 3, "secret"), "\x10\0\0\0\x07\0\0\0\x03\0\0\0secret\0\0"s);
@@ -86,7 +88,8 @@ struct TcpRcon : test::DocFixture {
             tp.loop.RunOnce(5ms);
         }
     }
-    bool Tick(const std::function<bool()>& until = [] { return false; }, std::chrono::milliseconds limit = 20ms) {
+    bool Tick(
+        const std::function<bool()>& until = [] { return false; }, std::chrono::milliseconds limit = 20ms) {
         tp.clock.Advance(1);
         o->Tick();
         return Pump(until, limit);
@@ -181,9 +184,9 @@ INSTANTIATE_TEST_SUITE_P(RefusedOrSilent, TcpRconFallback, ::testing::Bool());
 // that breaks the framing is closed with a console line.
 TEST(TcpRconSession, LongOutputWholeAndInOrderAndABadPacketClosesTheConnection) {
     test::TestPlatform tp;
-    sim::CTcpRconPeer peer(0, {[] { return "pw"s; }, [](const std::string& c) {
-                                   return c == "cvarlist" ? sim::CA2SPeer::LongOutput() : "one\n"s;
-                               }});
+    sim::CTcpRconPeer peer(
+        0, {[] { return "pw"s; },
+            [](const std::string& c) { return c == "cvarlist" ? sim::CA2SPeer::LongOutput() : "one\n"s; }});
     std::vector<std::string> seen;
     CHLRconTcp::Owner owner;
     owner.password = [] { return "pw"s; };
@@ -200,7 +203,8 @@ TEST(TcpRconSession, LongOutputWholeAndInOrderAndABadPacketClosesTheConnection) 
     rcon.Command("echo", false);
     ASSERT_TRUE(tp.loop.RunUntil([&] { return seen.size() == 3; }, 5000ms));
     ASSERT_GT(sim::CA2SPeer::LongOutput().size(), 10'000u);
-    EXPECT_EQ(seen, (std::vector<std::string>{"authenticated", "cvarlist=" + sim::CA2SPeer::LongOutput(), "echo=one\n"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"authenticated", "cvarlist=" + sim::CA2SPeer::LongOutput(), "echo=one\n"}));
     EXPECT_EQ(packets, 5u);  // the password, then each command with its end marker
 
     // A server that answers the password with a packet of size 5: closed, said, tried again later.

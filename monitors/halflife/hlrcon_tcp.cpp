@@ -94,7 +94,8 @@ void CHLRconTcp::Tick() {
     const Time now = m_platform.clock.Now();
     if (m_transport != Transport::Tcp) return;
     const auto state = m_session.GetState();
-    if (state == CTcpSession::State::Closed && now >= m_nextAttempt && !m_owner.password().empty()) Connect();
+    if (state == CTcpSession::State::Closed && now >= m_nextAttempt && !m_owner.password().empty())
+        Connect();
     else if (state == CTcpSession::State::Open && !m_authenticated && now - m_authSent > kAuthTimeout)
         Drop("Orvane : rcon connection dropped (no answer to the password)");
 }

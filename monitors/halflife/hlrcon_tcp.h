@@ -22,12 +22,12 @@ namespace orv {
 class CHLRconTcp {
 public:
     enum class Transport { Undecided, Probing, Udp, Tcp };
-    static constexpr Time kConnectTimeout = 3;    // seconds; a connect still pending then counts as refused
-    static constexpr Time kAuthTimeout = 10;      // no answer to the password: the connection is dropped
-    static constexpr Time kCutAfter = 6;          // output still not ended after a whole cycle is cut
+    static constexpr Time kConnectTimeout = 3;  // seconds; a connect still pending then counts as refused
+    static constexpr Time kAuthTimeout = 10;    // no answer to the password: the connection is dropped
+    static constexpr Time kCutAfter = 6;        // output still not ended after a whole cycle is cut
     static constexpr Time kFirstRetry = 1, kLastRetry = 60;
     static constexpr size_t kMaxOutput = 64 * 1024;
-    static constexpr size_t kMaxWaiting = 64;     // commands held while not authenticated
+    static constexpr size_t kMaxWaiting = 64;         // commands held while not authenticated
     static constexpr std::int64_t kTcpOverhead = 40;  // IPv4 and TCP headers, per packet
 
     struct Owner {

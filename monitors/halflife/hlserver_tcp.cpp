@@ -56,7 +56,9 @@ bool CHLServer::RconOverTcp() {
     return m_tcp->TakesCommands();
 }
 
-const char* CHLServer::RconTransport() const { return m_tcp && m_tcp->UsesTcp() ? "tcp" : "udp"; }
+const char* CHLServer::RconTransport() const {
+    return m_tcp && m_tcp->UsesTcp() ? "tcp" : "udp";
+}
 
 void CHLServer::OnTcpOutput(const std::string& command, const std::string& text) {
     OnPrintLines(OutputLines(text));

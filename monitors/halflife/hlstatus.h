@@ -20,7 +20,7 @@ struct HLStatusPlayer {
 };
 
 struct HLModernStatus {
-    bool header = false;  // the "# userid name ..." header was there: this is present-day output
+    bool header = false;                  // the "# userid name ..." header was there: this is present-day output
     std::vector<HLStatusPlayer> players;  // at most kMaxPlayers, in the order listed
     std::optional<std::int32_t> humans, bots, maxPlayers;
     static constexpr size_t kMaxPlayers = 256;
