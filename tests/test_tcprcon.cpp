@@ -180,9 +180,9 @@ TEST_P(TcpRconFallback, NoTcpConsoleKeepsTheDatagramRconByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(RefusedOrSilent, TcpRconFallback, ::testing::Bool());
 
-// A command's long output (over 10 KB, several packets) reaches the owner whole and in order; a stream
-// that breaks the framing is closed with a console line.
-TEST(TcpRconSession, LongOutputWholeAndInOrderAndABadPacketClosesTheConnection) {
+// A command's long output (over 10 KB, several packets) reaches the owner whole and in order; output
+// that never ends is cut after a cycle; a stream that breaks the framing is closed with a console line.
+TEST(TcpRconSession, LongOutputWholeAndInOrderEndlessOutputCutAndABadPacketClosing) {
     test::TestPlatform tp;
     sim::CTcpRconPeer peer(
         0, {[] { return "pw"s; },
@@ -207,7 +207,8 @@ TEST(TcpRconSession, LongOutputWholeAndInOrderAndABadPacketClosesTheConnection) 
               (std::vector<std::string>{"authenticated", "cvarlist=" + sim::CA2SPeer::LongOutput(), "echo=one\n"}));
     EXPECT_EQ(packets, 5u);  // the password, then each command with its end marker
 
-    // A server that answers the password with a packet of size 5: closed, said, tried again later.
+    // A server of our own: the password accepted, a command's output that never ends (cut a cycle later,
+    // as it is), then a packet of size 5 (closed, said, tried again later).
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -221,10 +222,21 @@ TEST(TcpRconSession, LongOutputWholeAndInOrderAndABadPacketClosesTheConnection) 
     bad.Probe("127.0.0.1", ntohs(a.sin_port));
     ASSERT_TRUE(tp.loop.RunUntil([&] { return bad.UsesTcp(); }, 3000ms));
     const int server = ::accept(listener, nullptr, nullptr);
-    const std::string junk = "\x05\0\0\0\1\0\0\0\0"s;
-    ASSERT_EQ(::send(server, junk.data(), junk.size(), 0), static_cast<ssize_t>(junk.size()));
-    ASSERT_TRUE(tp.loop.RunUntil([&] { return !seen.empty(); }, 3000ms));
-    EXPECT_EQ(seen, std::vector<std::string>{"Orvane : rcon connection closed: packet size 5 outside 10..4106"});
+    const auto send = [&](const std::string& bytes) {
+        ASSERT_EQ(::send(server, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    };
+    send(EncodeRconPacket(1, 0, "") + EncodeRconPacket(1, 2, ""));  // the password's id: accepted
+    bad.Command("wait", false);                                     // ids 2 and 3 (its end marker)
+    send(EncodeRconPacket(2, 0, "partial\n"));
+    tp.loop.RunUntil([] { return false; }, 200ms);
+    bad.CutUnfinished();  // not yet a cycle old
+    tp.clock.Advance(CHLRconTcp::kCutAfter);
+    bad.CutUnfinished();
+    send("\x05\0\0\0\1\0\0\0\0"s);
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return seen.size() == 4; }, 3000ms));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"authenticated", "wait=partial\n",
+                                        "Orvane : rcon connection closed: packet size 5 outside 10..4106", "lost"}));
     EXPECT_EQ(std::tuple(bad.SessionState(), bad.RetryDelay()), std::tuple(CTcpSession::State::Closed, 2));
     ::close(server);
     ::close(listener);
