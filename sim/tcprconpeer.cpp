@@ -65,7 +65,6 @@ void CTcpRconPeer::Run() {
             } else if (fd >= 0) {
                 ::close(fd);
             }
-            m_changed.notify_all();
         }
         for (size_t i = 1; i < fds.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP))) continue;
@@ -124,7 +123,6 @@ bool CTcpRconPeer::Serve(Client& c) {
             reply = EncodeRconPacket(p.id, 0, "") + EncodeRconPacket(p.id, 0, std::string("\0\0\0\x01\0\0\0\0", 8));
         }
         SendAll(c.fd, reply);
-        m_changed.notify_all();
     }
     return !frames.bad;
 }
@@ -142,16 +140,6 @@ std::vector<std::string> CTcpRconPeer::Commands() const {
 int CTcpRconPeer::Connections() const {
     std::lock_guard lk(m_lock);
     return m_connections;
-}
-
-bool CTcpRconPeer::WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit) const {
-    std::unique_lock lk(m_lock);
-    return m_changed.wait_for(lk, limit, [&] {
-        lk.unlock();
-        const bool held = pred();
-        lk.lock();
-        return held;
-    });
 }
 
 }  // namespace orv::sim

@@ -5,8 +5,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -36,7 +34,6 @@ public:
     int Connections() const;
     // Closes every open connection from the server's side.
     void DropClients() { m_drop = true; }
-    bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit) const;
 
 private:
     struct Client;
@@ -50,7 +47,6 @@ private:
     std::atomic<bool> m_stop{false}, m_drop{false};
     std::thread m_thread;
     mutable std::mutex m_lock;
-    mutable std::condition_variable m_changed;
     std::vector<std::string> m_passwords, m_commands;  // guarded by m_lock
     int m_connections = 0;
 };
