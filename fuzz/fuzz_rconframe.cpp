@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (whole.consumed > size) __builtin_trap();
     for (const auto& p : whole.packets)
         if (p.body.size() > static_cast<size_t>(orv::rconpacket::kMaxSize)) __builtin_trap();
-    // Cut at every byte (a sample of cuts for long inputs): first part, then what it left plus the rest.
-    const size_t step = size > 512 ? size / 256 : 1;
+    // Cut at every byte (64 cuts spread over longer inputs): first part, then what it left plus the rest.
+    const size_t step = size > 64 ? size / 64 : 1;
     for (size_t cut = 0; cut <= size; cut += step) {
         const orv::RconFrames first = orv::DecodeRconPackets(bytes.first(cut));
         if (first.bad) continue;  // the bad packet lies in the first part: whole saw it too
