@@ -215,10 +215,12 @@ std::string HelpFooter() {
          "  console (the console lines added since the object's previous line), strays and the\n"
          "  kind's own fields. A Half-Life server (CHLServer) adds gameDirectory, icon, teamTags,\n"
          "  challenge, teamAName, teamBName, teamASet1, teamASet2, teamBSet1, teamBSet2, matchState,\n"
-         "  matchRunning and protocol (\"classic\" for the details/players queries, \"a2s\" once the\n"
-         "  server answered the binary A2S queries); an A2S server also adds infoPlayers (the players\n"
-         "  its info reply counts), bots and vac (true when VAC secured). Text from the servers is\n"
-         "  written as UTF-8 (bytes that are not valid UTF-8 are read as Latin-1).\n";
+         "  matchRunning, protocol (\"classic\" for the details/players queries, \"a2s\" once the\n"
+         "  server answered the binary A2S queries) and rconTransport (\"tcp\" once a present-day\n"
+         "  server took its remote console's TCP connection on the same port, \"udp\" for the datagram\n"
+         "  rcon, also while the TCP connection is being tried); an A2S server also adds infoPlayers\n"
+         "  (the players its info reply counts), bots and vac (true when VAC secured). Text from the\n"
+         "  servers is written as UTF-8 (bytes that are not valid UTF-8 are read as Latin-1).\n";
     for (auto& k : Kinds())
         if (!k.fields.empty()) s << Wrap(k.fields, 92, "  ");
     s << "  Messages (what the window shows in message boxes) and sounds (\"sound: FILE\") go to\n"
@@ -262,7 +264,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
     std::vector<std::string> rcon;
     app.add_option("--rcon", rcon,
                    "Send COMMAND by rcon once, when the object with ADDRESS (as given or as resolved) first "
-                   "reaches state 3 (repeatable)")
+                   "reaches state 3, over its console's transport, datagram or TCP (repeatable)")
         ->type_name("ADDRESS=COMMAND")
         ->expected(1)
         ->take_all()

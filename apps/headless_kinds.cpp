@@ -45,6 +45,7 @@ void EmitHLServer(const CCommonObject& object, Json& j) {
     j["matchState"] = hl->matchState;
     j["matchRunning"] = hl->matchRunning;
     j["protocol"] = DialectName(hl->Dialect());
+    j["rconTransport"] = hl->RconTransport();
     if (hl->Dialect() == CHLDialect::A2S) {
         j["infoPlayers"] = hl->infoPlayers;
         j["bots"] = hl->bots;

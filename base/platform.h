@@ -40,13 +40,17 @@ public:
     virtual void Play(const std::string& fileName) = 0;
 };
 
-// Delivers "this descriptor is readable" on the main thread.
+// Delivers "this descriptor is readable" (and, while asked for, "writable") on the main thread.
 class ISocketWatcher {
 public:
     virtual ~ISocketWatcher() = default;
     virtual void Watch(int fd, std::function<void()> onReadable) = 0;
-    // After Unwatch returns, the callback for fd is never called again.
+    // After Unwatch returns, no callback for fd (readable or writable) is ever called again.
     virtual void Unwatch(int fd) = 0;
+    // Calls onWritable whenever fd can be written (a connect in progress has ended, or room came back
+    // for data), until UnwatchWritable or Unwatch; independent of the readable callback.
+    virtual void WatchWritable(int fd, std::function<void()> onWritable) = 0;
+    virtual void UnwatchWritable(int fd) = 0;
 };
 
 // What the domain is handed at construction. Every member outlives the document.

@@ -8,30 +8,51 @@
 namespace orv {
 
 void CPollLoop::Watch(int fd, std::function<void()> onReadable) {
-    m_watched[fd] = Entry{std::move(onReadable), ++m_generation};
+    Entry& e = m_watched[fd];
+    e.callback = std::move(onReadable);
+    e.generation = ++m_generation;
 }
 
 void CPollLoop::Unwatch(int fd) { m_watched.erase(fd); }
+
+void CPollLoop::WatchWritable(int fd, std::function<void()> onWritable) {
+    Entry& e = m_watched[fd];
+    if (!e.callback && !e.onWritable) e.generation = ++m_generation;
+    e.onWritable = std::move(onWritable);
+}
+
+void CPollLoop::UnwatchWritable(int fd) {
+    const auto it = m_watched.find(fd);
+    if (it == m_watched.end()) return;
+    it->second.onWritable = nullptr;
+    if (!it->second.callback) m_watched.erase(it);
+}
 
 int CPollLoop::RunOnce(std::chrono::milliseconds timeout) {
     std::vector<pollfd> fds;
     std::vector<std::uint64_t> generations;
     fds.reserve(m_watched.size());
     for (auto& [fd, e] : m_watched) {
-        fds.push_back(pollfd{fd, POLLIN, 0});
+        const short events = static_cast<short>((e.callback ? POLLIN : 0) | (e.onWritable ? POLLOUT : 0));
+        fds.push_back(pollfd{fd, events, 0});
         generations.push_back(e.generation);
     }
     const int n = ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
     if (n <= 0) return 0;
     int ran = 0;
     for (size_t i = 0; i < fds.size(); ++i) {
-        if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP))) continue;
-        // A callback may have unwatched this descriptor, or another object may have reused it.
-        const auto it = m_watched.find(fds[i].fd);
-        if (it == m_watched.end() || it->second.generation != generations[i]) continue;
-        auto callback = it->second.callback;  // the callback may unwatch itself
-        callback();
-        ++ran;
+        const short ready = fds[i].revents;
+        // Writable first: a connect that ended is learnt before the first read.
+        for (const bool writable : {true, false}) {
+            if (writable ? !(ready & (POLLOUT | POLLERR | POLLHUP)) : !(ready & (POLLIN | POLLERR | POLLHUP))) continue;
+            // A callback may have unwatched this descriptor, or another object may have reused it.
+            const auto it = m_watched.find(fds[i].fd);
+            if (it == m_watched.end() || it->second.generation != generations[i]) continue;
+            auto callback = writable ? it->second.onWritable : it->second.callback;  // it may unwatch itself
+            if (!callback) continue;
+            callback();
+            ++ran;
+        }
     }
     return ran;
 }

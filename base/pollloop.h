@@ -15,8 +15,10 @@ class CPollLoop : public ISocketWatcher {
 public:
     void Watch(int fd, std::function<void()> onReadable) override;
     void Unwatch(int fd) override;
+    void WatchWritable(int fd, std::function<void()> onWritable) override;
+    void UnwatchWritable(int fd) override;
 
-    // Waits up to timeout for readable sockets and runs their callbacks. Returns how many ran.
+    // Waits up to timeout for readable (or watched writable) sockets and runs their callbacks. Returns how many ran.
     int RunOnce(std::chrono::milliseconds timeout);
     // Runs until done() is true or the deadline passes; true when done() became true.
     bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
@@ -24,7 +26,8 @@ public:
 
 private:
     struct Entry {
-        std::function<void()> callback;
+        std::function<void()> callback;  // readable; may be empty when only writability is watched
+        std::function<void()> onWritable;
         std::uint64_t generation;
     };
     std::map<int, Entry> m_watched;

@@ -171,6 +171,8 @@ public:
     std::string resolvedAddress;
 
 protected:
+    // True while SendRconQuery runs: the command is one the cycle sends on its own.
+    bool InQueryScope() const { return m_queryScope; }
     void PlaySound(const std::string& fileName);
     // The server refused the rcon password: never repeating it keeps the operator's address from being
     // banned. The two console lines, the password cleared, state 2, the bad-rcon sound.

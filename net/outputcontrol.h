@@ -82,6 +82,9 @@ public:
     // Figures since construction (DatagramsSent: those the system accepted).
     std::uint64_t WindowsRun() const { return m_windows.load(); }
     std::uint64_t DatagramsSent() const { return m_datagramsSent.load(); }
+    // Packets that left outside the queue (the TCP remote console, which has its own flow control): not
+    // shaped by the limit, but counted with what was sent.
+    void CountSentOutside(std::uint64_t packets) { m_datagramsSent += packets; }
     // Polls dropped because they waited too long, and polls not queued because an identical one waited.
     std::uint64_t PollsDropped() const { return m_pollsDropped.load(); }
     std::uint64_t PollsMerged() const { return m_pollsMerged.load(); }

@@ -100,6 +100,7 @@ CA2SPeer::CA2SPeer(CHLPeer& base) : m_base(base), m_state(std::make_shared<State
 }
 
 CA2SPeer::~CA2SPeer() {
+    m_tcp.reset();
     {
         std::lock_guard lk(m_state->lock);
         m_state->detached = true;
@@ -136,6 +137,60 @@ std::string CA2SPeer::InfoReply() const {
 std::string CA2SPeer::ChallengeReply() const {
     std::lock_guard lk(m_state->lock);
     return m_state->ChallengeReplyLocked();
+}
+
+bool CA2SPeer::EnableTcpRcon() {
+    if (m_tcp) return m_tcp->Ok();
+    CTcpRconPeer::Handler handler;
+    handler.password = [this] { return m_base.RconPassword(); };
+    handler.execute = [this](const std::string& command) {
+        if (command == "status") return ModernStatus();
+        if (command == "cvarlist") return LongOutput();
+        return m_base.RunRconCommand(command);
+    };
+    m_tcp = std::make_unique<CTcpRconPeer>(Port(), std::move(handler));
+    return m_tcp->Ok();
+}
+
+std::string CA2SPeer::ModernStatus() const {
+    const std::string details = m_base.DetailsAnswer();
+    CByteReader in(std::span(reinterpret_cast<const std::uint8_t*>(details.data()), details.size()), 5);
+    const std::string address = in.CString(), name = in.CString(), map = in.CString();
+    in.CString();
+    in.CString();
+    in.U8();
+    const unsigned maxPlayers = in.U8();
+    const std::vector<std::string> players = m_base.PlayerNames();
+    std::uint8_t bots = 0;
+    {
+        std::lock_guard lk(m_state->lock);
+        bots = m_state->settings.bots;
+    }
+    std::string s = "hostname: " + name + "\n";
+    s += "version : 1.38.7.9/13879 1575/8804 secure  [G:1:1234567]\n";
+    s += "udp/ip  : " + address + "  (public ip: 127.0.0.1)\n";
+    s += "os      :  Linux\ntype    :  community dedicated\n";
+    s += "map     : " + map + "\n";
+    s += Format("players : %zu humans, %u bots (%u/0 max) (not hibernating)\n\n", players.size(),
+                static_cast<unsigned>(bots), maxPlayers);
+    s += "# userid name uniqueid connected ping loss state rate adr\n";
+    int id = 2;
+    for (const std::string& p : players) {
+        s += Format("#%3d \"%s\" STEAM_1:0:%d 05:%02d %d 0 active 786432 127.0.0.1:%d\n", id, p.c_str(), 1000 + id,
+                    id % 60, 20 + id, 27004 + id);
+        ++id;
+    }
+    for (unsigned b = 0; b < bots; ++b) s += Format("#%3d \"BOT %u\" BOT active 64\n", id++, b + 1);
+    s += "#end\n";
+    return s;
+}
+
+std::string CA2SPeer::LongOutput() {
+    std::string s;
+    for (int i = 0; i < 400; ++i)
+        s += Format("cvar_%04d : %d : , \"sv\" : a console variable listed in order, number %04d\n", i, i, i);
+    s += Format("%d convars/concommands\n", 400);
+    return s;
 }
 
 }  // namespace orv::sim

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "sim/hlpeer.h"
+#include "sim/tcprconpeer.h"
 
 namespace orv::sim {
 
@@ -51,6 +52,14 @@ public:
     void SetChallenge(std::uint32_t challenge);
     std::uint32_t Challenge() const;
 
+    // The TCP remote console on the same port number, as present-day servers have it (off until enabled):
+    // the Half-Life side's rcon password and commands, "status" in the present-day layout, and
+    // "cvarlist", a long output (about 20 KB). False when the TCP port is taken.
+    bool EnableTcpRcon();
+    CTcpRconPeer* TcpRcon() { return m_tcp.get(); }
+    std::string ModernStatus() const;
+    static std::string LongOutput();
+
     // The replies as the peer would send them now, prefix included.
     std::string InfoReply() const;
     std::string ChallengeReply() const;
@@ -62,6 +71,7 @@ private:
     std::unique_ptr<CHLPeer> m_own;  // set when the peer is a server of its own
     CHLPeer& m_base;
     std::shared_ptr<State> m_state;  // shared with the hook, which may outlive this object on base's thread
+    std::unique_ptr<CTcpRconPeer> m_tcp;
 };
 
 }  // namespace orv::sim

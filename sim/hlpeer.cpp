@@ -106,7 +106,6 @@ std::optional<std::string> CHLPeer::Answer(const std::string& text) {
 std::optional<std::string> CHLPeer::AnswerRcon(const std::string& text) {
     const auto request = SplitRcon(text);
     if (!request) return std::nullopt;
-    RconHook hook;
     {
         std::lock_guard lk(m_lock);
         if (ChallengeValue(request->challenge) != ChallengeValue(m_challenge) ||
@@ -119,13 +118,26 @@ std::optional<std::string> CHLPeer::AnswerRcon(const std::string& text) {
             return PrintAnswer("Bad rcon_password.\n");
         }
         m_record.Accept(request->command);
+    }
+    const std::string printed = RunRconCommand(request->command);
+    return printed.empty() ? std::string() : PrintAnswer(printed);
+}
+
+std::string CHLPeer::RunRconCommand(const std::string& command) {
+    RconHook hook;
+    {
+        std::lock_guard lk(m_lock);
         hook = m_rconHook;
     }
     if (hook)
-        if (auto printed = hook(request->command)) return printed->empty() ? std::string() : PrintAnswer(*printed);
+        if (auto printed = hook(command)) return *printed;
     std::lock_guard lk(m_lock);
-    const std::string printed = RunCommand(request->command);
-    return printed.empty() ? std::string() : PrintAnswer(printed);
+    return RunCommand(command);
+}
+
+std::string CHLPeer::RconPassword() const {
+    std::lock_guard lk(m_lock);
+    return m_rconPassword;
 }
 
 // Runs an accepted command and returns what the server prints (empty: it prints nothing).

@@ -86,6 +86,10 @@ public:
     // The challenge as a client must echo it: the unsigned 32-bit value of the challenge text.
     std::uint32_t ExpectedChallenge() const;
     std::string Password() const;
+    std::string RconPassword() const;
+    // Runs a command that passed the password check (the rcon hook first) and returns what it prints;
+    // the datagram rcon and a TCP console run commands alike.
+    std::string RunRconCommand(const std::string& command);
     std::vector<std::string> PlayerNames() const;
 
     // Every datagram received, in order, exactly as it arrived; recorded once handled and answered.

@@ -264,7 +264,8 @@ size_t CountStarting(const std::vector<std::string>& received, const std::string
 // server sees exactly the bytes of old.
 TEST(HeadlessRun, EachHalfLifeObjectFindsItsDialectAndClassicBytesStayTheSame) {
     sim::CHLPeer classic;
-    sim::CA2SPeer modern, modernRcon, fresh;
+    sim::CA2SPeer modern, modernRcon, fresh, modernTcp;
+    ASSERT_TRUE(modernTcp.EnableTcpRcon());
     sim::CHLTVPeer tvBase;
     sim::CA2SPeer tv(tvBase.Base());
     modern.Base().SetPlayers({"alpha", "beta"});
@@ -279,12 +280,14 @@ TEST(HeadlessRun, EachHalfLifeObjectFindsItsDialectAndClassicBytesStayTheSame) {
                                      "--hl",      address(modernRcon.Port()) + ",rcon=secret",
                                      "--hl",      address(fresh.Port()),
                                      "--hltv",    tv.Address() + ",rcon=secret",
+                                     "--hl",      modernTcp.Address() + ",rcon=secret",
+                                     "--rcon",    modernTcp.Address() + "=cvarlist",
                                      "--limit",   "1000000",
                                      "--save",    (dir.path / "13.orv").string(),
                                      "--seconds", "13"};
     HeadlessProcess p(args);
     ASSERT_EQ(p.Wait(40s), 0) << p.Err();
-    ASSERT_EQ(p.objects.size(), 5u);
+    ASSERT_EQ(p.objects.size(), 6u);
 
     const Json m = p.Last(address(modern.Port()));
     EXPECT_EQ(std::tuple(m["state"], m["protocol"], m["serverName"], m["maxPlayers"], m["bots"], m["strays"],
@@ -296,11 +299,24 @@ TEST(HeadlessRun, EachHalfLifeObjectFindsItsDialectAndClassicBytesStayTheSame) {
     EXPECT_EQ(modern.Base().Received(),
               (std::vector<std::string>{Framed("details"), info, info + ch, players, info + ch, players, info + ch}));
     const Json r = p.Last(address(modernRcon.Port()));
-    EXPECT_EQ(std::tuple(r["state"], r["protocol"]), std::tuple(3, "a2s"));
+    EXPECT_EQ(std::tuple(r["state"], r["protocol"], r["rconTransport"]), std::tuple(3, "a2s", "udp"));
     EXPECT_EQ(CountStarting(modernRcon.Base().AcceptedCommands(), "status"), 3u);  // once on rcon, then per cycle
     const Json t = p.Last(tv.Address());
     EXPECT_EQ(std::tuple(t["state"], t["protocol"], t["icon"], t["serverName"]),
               std::tuple(3, "a2s", 153, "Orvane HLTV"));
+
+    // A present-day server with its console over TCP: --rcon goes that way, its long output reaches the
+    // console; nothing of the datagram rcon reaches the server.
+    const Json x = p.Last(modernTcp.Address());
+    EXPECT_EQ(std::tuple(x["state"], x["rconTransport"], x["playerNames"]), std::tuple(3, "tcp", Json::array()));
+    EXPECT_EQ(CountStarting(modernTcp.TcpRcon()->Commands(), "cvarlist"), 1u);
+    bool end = false;
+    for (const Json& line : p.objects[modernTcp.Address()])
+        for (const Json& text : line["console"]) end = end || text == "400 convars/concommands";
+    EXPECT_TRUE(end);
+    EXPECT_EQ(CountStarting(modernTcp.Base().Received(), "\xFF\xFF\xFF\xFFrcon") +
+                  CountStarting(modernTcp.Base().Received(), "\xFF\xFF\xFF\xFF" "challenge"),
+              0u);
 
     // A fresh challenge for every query: one retry per query and cycle, three info and two players cycles.
     const Json f = p.Last(address(fresh.Port()));

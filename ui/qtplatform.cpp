@@ -95,19 +95,35 @@ void CQtSoundPlayer::Play(const std::string& fileName) {
     m_effect->play();
 }
 
-void CQtSocketWatcher::Watch(int fd, std::function<void()> onReadable) {
-    auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [cb = std::move(onReadable)] { cb(); });
-    m_notifiers[fd] = std::move(notifier);
+void CQtSocketWatcher::Add(Notifiers& notifiers, int fd, QSocketNotifier::Type type, std::function<void()> callback) {
+    Remove(notifiers, fd);
+    auto notifier = std::make_unique<QSocketNotifier>(fd, type);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [cb = std::move(callback)] { cb(); });
+    notifiers[fd] = std::move(notifier);
 }
 
-void CQtSocketWatcher::Unwatch(int fd) {
-    auto it = m_notifiers.find(fd);
-    if (it == m_notifiers.end()) return;
+void CQtSocketWatcher::Remove(Notifiers& notifiers, int fd) {
+    auto it = notifiers.find(fd);
+    if (it == notifiers.end()) return;
     it->second->setEnabled(false);
     // The notifier may be the one whose signal is running: delete it once control is back in the loop.
     it->second.release()->deleteLater();
-    m_notifiers.erase(it);
+    notifiers.erase(it);
 }
+
+void CQtSocketWatcher::Watch(int fd, std::function<void()> onReadable) {
+    Add(m_notifiers, fd, QSocketNotifier::Read, std::move(onReadable));
+}
+
+void CQtSocketWatcher::Unwatch(int fd) {
+    Remove(m_notifiers, fd);
+    Remove(m_writeNotifiers, fd);
+}
+
+void CQtSocketWatcher::WatchWritable(int fd, std::function<void()> onWritable) {
+    Add(m_writeNotifiers, fd, QSocketNotifier::Write, std::move(onWritable));
+}
+
+void CQtSocketWatcher::UnwatchWritable(int fd) { Remove(m_writeNotifiers, fd); }
 
 }  // namespace orv

@@ -56,9 +56,15 @@ class CQtSocketWatcher : public ISocketWatcher {
 public:
     void Watch(int fd, std::function<void()> onReadable) override;
     void Unwatch(int fd) override;
+    void WatchWritable(int fd, std::function<void()> onWritable) override;
+    void UnwatchWritable(int fd) override;
 
 private:
-    std::map<int, std::unique_ptr<QSocketNotifier>> m_notifiers;
+    using Notifiers = std::map<int, std::unique_ptr<QSocketNotifier>>;
+    static void Add(Notifiers& notifiers, int fd, QSocketNotifier::Type type, std::function<void()> callback);
+    static void Remove(Notifiers& notifiers, int fd);
+    Notifiers m_notifiers;
+    Notifiers m_writeNotifiers;
 };
 
 // Everything the document needs from the platform, made with Qt.

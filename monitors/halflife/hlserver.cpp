@@ -20,12 +20,15 @@ CHLServer::CHLServer(CPlatform& platform) : CCommonObject(platform) {
     pollPhase = 0;
 }
 
+CHLServer::~CHLServer() = default;
+
 void CHLServer::Serialize(CArchive& ar) { CCommonObject::Serialize(ar); }
 
 // ---- polling -------------------------------------------------------------------------------------
 
 void CHLServer::Tick() {
     CheckTimeout();
+    if (m_tcp) m_tcp->Tick();
     switch (pollPhase) {
         case 0:
             PollInfo();
@@ -37,6 +40,7 @@ void CHLServer::Tick() {
             PollPlayers();
             break;
         case 3:
+            if (m_tcp) m_tcp->CutUnfinished();
             QueryMatchReport();
             QueryStatus();
             QueryServerPassword();
@@ -51,7 +55,7 @@ void CHLServer::Tick() {
 }
 
 void CHLServer::SetState(std::int32_t value) {
-    if (value == kStateMonitor && !rconPassword.empty()) RequestChallenge();
+    if (value == kStateMonitor && !rconPassword.empty() && !RconOverTcp()) RequestChallenge();
     state = value;
 }
 
@@ -91,30 +95,43 @@ std::string CHLServer::RconText(const std::string& command) const {
 
 void CHLServer::SendRcon(const std::string& command) {
     if (rconPassword.empty()) return;
+    if (m_tcp && m_tcp->TakesCommands()) {
+        m_tcp->Command(command, InQueryScope());
+        return;
+    }
     SendOutOfBand(RconText(command));
 }
 
 std::int64_t CHLServer::CycleBytes() const {
     std::int64_t bytes = WireCost("details") + WireCost("players");
-    if (!rconPassword.empty())
+    if (!rconPassword.empty() && m_tcp && m_tcp->UsesTcp())
+        bytes += CHLRconTcp::WireCost("nxn_match_report") + CHLRconTcp::WireCost("status") + CHLRconTcp::WireCost("sv_password");
+    else if (!rconPassword.empty())
         bytes += WireCost(RconText("nxn_match_report")) + WireCost(RconText("status")) + WireCost(RconText("sv_password"));
     return bytes;
 }
 
 void CHLServer::Kick(const std::string& playerName) {
-    std::string who = playerName;
-    if (!SafeInCommand(playerName)) {
-        // Pasted, the name would end the quoted argument or run commands of its own on the server.
-        const auto known = std::find_if(statusPlayers.begin(), statusPlayers.end(),
-                                        [&](const HLStatusPlayer& p) { return p.name == playerName; });
-        if (known == statusPlayers.end()) {
-            AppendConsole(kKickRefusedLine, 0);
-            return;
-        }
-        who = "#" + std::to_string(known->userId);
+    const bool overTcp = m_tcp && m_tcp->TakesCommands();
+    if (!overTcp && SafeInCommand(playerName)) {
+        SendRcon("say Kicking " + playerName);
+        SendRcon("kick \"" + playerName + "\"");
+        return;
     }
-    SendRcon("say Kicking " + who);
-    SendRcon(who == playerName ? "kick \"" + who + "\"" : "kick " + who);
+    // Present-day servers kick by user id; a name that would end the quoted argument or run commands of
+    // its own on the server is never pasted either: its user id from the status answer stands for it.
+    const auto known = std::find_if(statusPlayers.begin(), statusPlayers.end(),
+                                    [&](const HLStatusPlayer& p) { return p.name == playerName; });
+    if (known == statusPlayers.end()) {
+        AppendConsole(overTcp && SafeInCommand(playerName)
+                          ? "Orvane : no user id known for " + playerName + ", kick not sent"
+                          : std::string(kKickRefusedLine),
+                      0);
+        return;
+    }
+    const std::string id = std::to_string(known->userId);
+    SendRcon("say Kicking " + (SafeInCommand(playerName) ? playerName : "#" + id));
+    SendRcon(overTcp ? "kickid " + id : "kick #" + id);
 }
 
 void CHLServer::RestartRound(std::int32_t count) { SendRcon(Format("sv_restartround %d", count)); }
@@ -126,6 +143,7 @@ void CHLServer::ChangeLevel(const std::string& mapName) {
 void CHLServer::RestartRcon() {
     challenge = 0;
     oldPasswordInFlight = true;
+    if (m_tcp) m_tcp->Restart();
     if (state >= kStateMonitor) SetState(kStateMonitor);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -13,6 +14,8 @@
 #include "core/commonobject.h"
 #include "monitors/halflife/a2s.h"
 #include "monitors/halflife/hlparse.h"
+#include "monitors/halflife/hlrcon_tcp.h"
+#include "monitors/halflife/hlstatus.h"
 #include "monitors/halflife/teamtags.h"
 
 namespace orv {
@@ -27,6 +30,7 @@ public:
     static constexpr std::int32_t kGaugeMaximum = 14;
 
     explicit CHLServer(CPlatform& platform);
+    ~CHLServer() override;
 
     const char* ClassName() const override { return "CHLServer"; }
     std::uint16_t Schema() const override { return kSchema; }
@@ -111,6 +115,12 @@ public:
     std::int32_t bots = 0;
     std::int32_t vac = 0;  // 1: VAC secured
 
+    // The remote console's transport (hlserver_tcp.cpp): "tcp" once a present-day server took the TCP
+    // connection, "udp" otherwise (the datagram rcon, also while the choice is being made).
+    const char* RconTransport() const;
+    const CHLRconTcp* TcpRcon() const { return m_tcp.get(); }
+    // The user ids of the last present-day "status" output, for kicks by id.
+
 protected:
     // The info and players phases: the classic query, the A2S one, or (undecided) details and A2S_INFO.
     void PollInfo();
@@ -158,11 +168,20 @@ protected:
     // "Bad challenge.": one fresh challenge request per cycle.
     void OnBadChallenge();
 
+    // The TCP remote console of present-day servers (hlserver_tcp.cpp). True when it carries the
+    // commands (the transport is TCP or still being tried); starts the try for a game server that speaks
+    // A2S and has an rcon password.
+    bool RconOverTcp();
+    // "say Kicking <name>", then "kickid <id>" with the id the last status listed for that name.
+    void OnTcpOutput(const std::string& command, const std::string& output);
+    void ApplyModernStatus(const HLModernStatus& status);
+
 private:
     void SendA2SInfo();
     void SendA2SPlayers();
 
     CA2SSession m_a2s;
+    std::unique_ptr<CHLRconTcp> m_tcp;
 };
 
 }  // namespace orv

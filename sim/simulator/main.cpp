@@ -31,6 +31,9 @@ Scenario file (JSON): {"peers": [PEER, ...]}, each PEER an object with
   serverName    the name it reports
   map           its map (proxies report the relayed game's map)
   rcon          the rcon password it accepts (default "secret")
+  console       a2s: "tcp" adds the remote console over TCP on the same port number, as present-day
+                servers have it (a wrong password is refused with id -1; "cvarlist" prints about 30 KB);
+                "udp" (default): the datagram rcon only
   password      the join password (sv_password, password, gtv_password)
   slots         player slots (proxies: spectator slots)
   players       list of player names

@@ -75,6 +75,10 @@ SimPeerSpec GetPeer(const Json& v, const std::string& where, int& count) {
         else if (key == "serverName") p.serverName = GetString(value, at);
         else if (key == "map") p.map = GetString(value, at);
         else if (key == "rcon") p.rcon = GetString(value, at);
+        else if (key == "console") {
+            p.console = GetString(value, at);
+            if (p.console != "udp" && p.console != "tcp") Fail(at, "must be \"udp\" or \"tcp\"");
+        }
         else if (key == "password") p.password = GetString(value, at);
         else if (key == "slots") p.slots = static_cast<int>(GetInt(value, at, 1, 100000));
         else if (key == "players") p.players = GetStrings(value, at);
@@ -103,6 +107,7 @@ SimPeerSpec GetPeer(const Json& v, const std::string& where, int& count) {
     if (p.kind.empty()) Fail(where, "kind is missing");
     if (std::find(SimKinds().begin(), SimKinds().end(), p.kind) == SimKinds().end())
         Fail(where + ".kind", "unknown kind \"" + p.kind + "\" (hl, a2s, hltv, q3 or gtv)");
+    if (p.console == "tcp" && p.kind != "a2s") Fail(where + ".console", "only a present-day server (a2s) has a TCP console");
     return p;
 }
 

@@ -37,6 +37,7 @@ struct SimPeerSpec {
     std::string serverName;
     std::string map;
     std::string rcon = "secret";  // the rcon password the peer accepts
+    std::string console = "udp";  // a2s: "tcp" adds the TCP remote console on the same port number
     std::string password;         // join password (sv_password, password, gtv_password)
     int slots = 0;                // 0: the kind's default
     std::vector<std::string> players;

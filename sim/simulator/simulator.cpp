@@ -68,6 +68,11 @@ CSimulator::CSimulator(const Scenario& scenario) {
             p->hl->SetRconPassword(spec.rcon);
             p->hl->SetPassword(spec.password);
             p->hl->SetMaxPlayers(static_cast<std::uint8_t>(spec.slots ? std::min(spec.slots, 255) : 16));
+            // The TCP console takes the same port number once the UDP side has one.
+            if (p->a2s && spec.console == "tcp" && p->hl->Ok() && !p->a2s->EnableTcpRcon()) {
+                m_error = "cannot listen on TCP 127.0.0.1:" + std::to_string(p->Port()) + " for " + spec.name;
+                return;
+            }
         } else if (spec.kind == "hltv") {
             p->hltv = std::make_unique<CHLTVPeer>(kForever, spec.port);
             if (!spec.serverName.empty()) p->hltv->SetName(spec.serverName);

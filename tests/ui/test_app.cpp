@@ -871,7 +871,7 @@ TEST_F(ViewTest, ScreenshotIsAWholeJpegOfTheLayoutOrNothingAndPrintFillsAPage) {
 }
 
 // Readiness reaches the callback from the event loop; once a descriptor is unwatched, its datagrams are left
-// alone (no notifier stays behind for an object that has gone).
+// alone (no notifier stays behind for an object that has gone); writability likewise.
 TEST(QtSeam, SocketNotifierReportsReadinessUntilUnwatched) {
     CQtSocketWatcher sockets;
     int fds[2];
@@ -887,6 +887,16 @@ TEST(QtSeam, SocketNotifierReportsReadinessUntilUnwatched) {
     ASSERT_EQ(send(fds[1], "late", 4, 0), 4);
     QApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_EQ(received, std::vector<std::string>{"ping"});
+    // Writability (what a TCP connect waits for) is told until unwatched, beside the readable callback.
+    int writable = 0;
+    sockets.Watch(fds[1], [] {});
+    sockets.WatchWritable(fds[1], [&] {
+        if (++writable == 2) sockets.UnwatchWritable(fds[1]);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return writable == 2; }));
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(writable, 2);
+    sockets.Unwatch(fds[1]);
     for (int fd : fds) close(fd);
 }
 
