@@ -9,12 +9,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace orv {
 
 namespace {
 std::atomic<bool> g_nameResolution{true};
+std::atomic<std::uint64_t> g_bytesSent{0};
 }  // namespace
 
 void CUdpSocket::AllowNameResolution(bool allowed) { g_nameResolution = allowed; }
@@ -120,7 +122,21 @@ CUdpSocket::Recv CUdpSocket::Receive(std::uint8_t* buffer, size_t capacity, size
 long CUdpSocket::Send(const std::uint8_t* data, size_t length) {
     m_sendCount.fetch_add(1, std::memory_order_relaxed);
     if (m_fd < 0) return -1;
-    return ::send(m_fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+    const std::int64_t now = SteadyMicros();
+    const long sent = ::send(m_fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent < 0) return sent;
+    g_bytesSent.fetch_add(static_cast<std::uint64_t>(sent), std::memory_order_relaxed);
+    m_lastSend.store(now, std::memory_order_release);
+    std::int64_t none = 0;
+    m_firstSend.compare_exchange_strong(none, now, std::memory_order_acq_rel);
+    return sent;
+}
+
+std::uint64_t CUdpSocket::BytesSentTotal() { return g_bytesSent.load(std::memory_order_relaxed); }
+
+std::int64_t CUdpSocket::SteadyMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void CUdpSocket::Shutdown() {

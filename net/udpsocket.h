@@ -42,6 +42,13 @@ public:
     long Send(const std::uint8_t* data, size_t length);
     // How many datagrams were handed to Send (by the output worker), failed ones included.
     std::uint64_t SendCount() const { return m_sendCount.load(std::memory_order_relaxed); }
+    // Microseconds of the steady clock, stamped by Send as the datagram leaves (not when it was queued):
+    // the latest send, and the first one since TakeFirstSend last took it (0: nothing left since).
+    std::int64_t LastSendMicros() const { return m_lastSend.load(std::memory_order_acquire); }
+    std::int64_t TakeFirstSendMicros() { return m_firstSend.exchange(0, std::memory_order_acq_rel); }
+    // Payload bytes the system accepted on every socket of the process.
+    static std::uint64_t BytesSentTotal();
+    static std::int64_t SteadyMicros();
     void Shutdown();
     void Close();
 
@@ -59,6 +66,8 @@ private:
     int m_fd = -1;
     bool m_connected = false;
     std::atomic<std::uint64_t> m_sendCount{0};
+    std::atomic<std::int64_t> m_lastSend{0};
+    std::atomic<std::int64_t> m_firstSend{0};
 };
 
 }  // namespace orv

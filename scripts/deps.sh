@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Orvane needs to build, run and test. Only missing packages are installed.
 # Usage: scripts/deps.sh [--test]   (--test adds what the tests and figures need: a real FTP server, fuzzing
-# runtime, xvfb and xwd for screenshots, the stock query tool quakestat)
+# runtime, xvfb and xwd for screenshots, the stock query tool quakestat, prometheus and promtool)
 set -euo pipefail
 BUILD=(cmake ninja-build g++ pkg-config
        qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6-dev libgl-dev
-       libcurl4-openssl-dev nlohmann-json3-dev libcli11-dev)
+       libcurl4-openssl-dev nlohmann-json3-dev libcli11-dev libmicrohttpd-dev)
 TEST=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-      python3 python3-pyftpdlib xvfb xauth x11-apps qstat)
+      python3 python3-pyftpdlib xvfb xauth x11-apps qstat prometheus)
 want=("${BUILD[@]}")
 [ "${1:-}" = "--test" ] && want+=("${TEST[@]}")
 missing=()

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "document/document.h"
+#include "net/metricsserver.h"
 #include "ui/dialogs/objectdialogs.h"
 #include "ui/view/orvaneview.h"
 
@@ -97,6 +98,9 @@ private:
     bool m_demo;
     QString m_path;
     QBasicTimer m_timer;
+    // The metrics endpoint of the Preferences (off while its address is empty): a text after each tick.
+    void ServeMetrics(const QString& address);
+    CMetricsServer m_metrics;
     QSplitter* m_splitter;
     COrvaneView* m_view;
     CControlView* m_panel;

@@ -20,6 +20,8 @@ class CSettings {
 public:
     static constexpr int kRecentFiles = 4;
     static inline const CSettingKey<QStringList> kRecentFileList{"RecentFiles/List", {}};
+    // "[HOST:]PORT" of the metrics endpoint; empty: not served.
+    static inline const CSettingKey<QString> kMetricsAddress{"Metrics/Address", {}};
 
     CSettings();
     explicit CSettings(const QString& iniFile);

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "net/metricsserver.h"
 #include "ui/dialogs/dialogutil.h"
 #include "ui/qtplatform.h"
 
@@ -121,13 +122,30 @@ CPreferencesDialog::CPreferencesDialog(const CPreferencesValues& initial, IPromp
     row->addWidget(limit);
     row->addWidget(new QLabel(QStringLiteral("kbps"), this));
     top->addLayout(row);
+    // Metrics endpoint: off while empty.
+    auto* metricsRow = new QHBoxLayout;
+    auto* metricsLabel = new QLabel(QStringLiteral("Serve &metrics on [host:]port"), this);
+    metrics = new QLineEdit(initial.metricsAddress, this);
+    metrics->setObjectName(QStringLiteral("metricsAddress"));
+    metrics->setPlaceholderText(QStringLiteral("off (for instance 127.0.0.1:9815)"));
+    metricsLabel->setBuddy(metrics);
+    metricsRow->addWidget(metricsLabel);
+    metricsRow->addWidget(metrics);
+    top->addLayout(metricsRow);
     AddOkCancel(this);
 }
 
 std::optional<CPreferencesValues> CPreferencesDialog::Collect() {
     const auto kbps = ReadInteger(limit, kMinKbps, kMaxKbps, m_prompter);
     if (!kbps) return std::nullopt;
-    return CPreferencesValues{sound->isChecked(), static_cast<std::int32_t>(*kbps)};
+    const QString address = metrics->text().trimmed();
+    std::string error;
+    if (!address.isEmpty() && !ParseListenAddress(address.toStdString(), error)) {
+        m_prompter.Message("Metrics " + error);
+        metrics->setFocus();
+        return std::nullopt;
+    }
+    return CPreferencesValues{sound->isChecked(), static_cast<std::int32_t>(*kbps), address};
 }
 
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {

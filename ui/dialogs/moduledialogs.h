@@ -69,6 +69,8 @@ protected:
 struct CPreferencesValues {
     bool sound = true;
     std::int32_t limitKbps = 10;
+    // Metrics endpoint: "[HOST:]PORT" to serve GET /metrics on, empty for none (kept in the settings).
+    QString metricsAddress;
 };
 
 class CPreferencesDialog : public CValuesDialog<CPreferencesValues> {
@@ -79,6 +81,7 @@ public:
     CPreferencesDialog(const CPreferencesValues& initial, IPrompter& prompter, QWidget* parent = nullptr);
     QCheckBox* sound;
     QLineEdit* limit;
+    QLineEdit* metrics;
 
 protected:
     std::optional<CPreferencesValues> Collect() override;

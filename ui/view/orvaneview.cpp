@@ -10,8 +10,11 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QToolTip>
 #include <array>
 
+#include "base/strutil.h"
+#include "document/metrics.h"
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
 #include "ui/view/layoutpainter.h"
@@ -98,6 +101,25 @@ void COrvaneView::mousePressEvent(QMouseEvent* event) {
     m_lineStart = m_lineEnd = QPoint((selected->iconRect.left + selected->iconRect.right) / 2,
                                      (selected->iconRect.top + selected->iconRect.bottom) / 2);
     viewport()->update();
+}
+
+bool COrvaneView::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QAbstractScrollArea::viewportEvent(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QPoint at = ToLayout(help->pos());
+    const CCommonObject* object = DropTargetAt(m_doc, nullptr, at.x(), at.y());
+    if (!object) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QStringList lines{QString::fromStdString(ToDisplayUtf8(object->serverName)),
+                      QString::fromStdString(ToDisplayUtf8(object->AddressString()))};
+    const std::string rtt = RoundTripText(*object);
+    lines << (rtt.empty() ? QStringLiteral("No round trip (no answer)") : QString::fromStdString(rtt));
+    if (lines.front().isEmpty()) lines.removeFirst();
+    QToolTip::showText(help->globalPos(), lines.join(QLatin1Char('\n')), viewport());
+    return true;
 }
 
 void COrvaneView::mouseMoveEvent(QMouseEvent* event) {

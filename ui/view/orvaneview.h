@@ -60,6 +60,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    // The tooltip of the object under the pointer: its name, address and round trip.
+    bool viewportEvent(QEvent* event) override;
 
 private:
     // Lays out and paints: everything, or (a refresh) only what a tick can change.
