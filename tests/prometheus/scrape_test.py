@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """A real Prometheus scrapes orvane-headless --metrics, all on 127.0.0.1, and its HTTP API must show what
-three loopback Half-Life servers did: one answering after 150 ms (its round trip), one that falls silent
-(state 1, one time-out counted) and one whose name carries quotes, a backslash and line feeds (the label
-arrives intact). The scrape itself must pass `promtool check metrics`. Stops by itself within 90 s."""
+three loopback Half-Life servers did: one answering after 150 ms (its round trip, although the output
+limit is so low that queries wait seconds in the queue behind those to 16 mute servers, all queued in the same tick), one that falls
+silent (state 1, one time-out counted) and one whose name carries quotes, a backslash and line feeds (the
+label arrives intact). The scrape itself must pass `promtool check metrics`. Stops by itself within 90 s."""
 import json, os, shutil, signal, socket, subprocess, sys, tempfile, threading, time, urllib.parse, urllib.request
 
 HEADLESS = sys.argv[1]
@@ -31,11 +32,14 @@ class Peer(threading.Thread):
                 continue
             if self.silent_after is not None and time.monotonic() - self.started > self.silent_after:
                 continue
-            if data != b"\xff\xff\xff\xffdetails\x00":
-                continue  # the A2S query and "players" get no answer: the object settles on "details"
-            answer = b"\xff\xff\xff\xffm" + b"\x00".join(
-                s.encode() for s in (f"127.0.0.1:{self.port}", self.name_, "de_dust2", "valve", "Half-Life")
-            ) + b"\x00" + bytes([3, 16, 47])
+            if data == b"\xff\xff\xff\xffplayers\x00":
+                answer = b"\xff\xff\xff\xffD\x00"
+            elif data == b"\xff\xff\xff\xffdetails\x00":  # A2S queries get no answer: the object stays classic
+                answer = b"\xff\xff\xff\xffm" + b"\x00".join(
+                    s.encode() for s in (f"127.0.0.1:{self.port}", self.name_, "de_dust2", "valve", "Half-Life")
+                ) + b"\x00" + bytes([3, 16, 47])
+            else:
+                continue
             threading.Timer(self.delay, self.sock.sendto, (answer, sender)).start()
 
 
@@ -52,18 +56,25 @@ def get(url):
 
 def query(api, expr):
     body = json.loads(get(f"{api}/api/v1/query?" + urllib.parse.urlencode({"query": expr})))
-    return {r["metric"].get("name"): float(r["value"][1]) for r in body["data"]["result"]}
+    return {r["metric"].get("name", ""): float(r["value"][1]) for r in body["data"]["result"]}
 
 
 def main():
-    peers = {"delayed": Peer("Delayed", delay=0.15), "silent": Peer("Silent", silent_after=3.0),
+    peers = {"delayed": Peer("Delayed", delay=0.15), "silent": Peer("Silent", silent_after=12.0),
              "hostile": Peer(HOSTILE)}
     for p in peers.values():
         p.start()
+    mute = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(16)]
+    for s in mute:
+        s.bind(("127.0.0.1", 0))
     work = tempfile.mkdtemp(prefix="orvane-prom-")
     procs = []
     try:
-        args = [HEADLESS, "--metrics", "127.0.0.1:0", "--seconds", "85", "--no-sound"]
+        # 4096 bits/s sends one datagram per 100 ms window: each cycle's first tick queues seconds of queries.
+        args = [HEADLESS, "--metrics", "127.0.0.1:0", "--seconds", "85", "--no-sound", "--limit", "4096"]
+        # The mute servers first: their queries are ahead in the queue when the others' are queued.
+        for s in mute:
+            args += ["--hl", f"127.0.0.1:{s.getsockname()[1]}"]
         for p in peers.values():
             args += ["--hl", f"127.0.0.1:{p.port}"]
         headless = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
@@ -83,7 +94,7 @@ def main():
             stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "prometheus.log"), "w")))
         api = f"http://127.0.0.1:{api_port}"
 
-        want = {"delayed rtt near 0.15 s": False, "silent peer in state 1 after a time-out": False,
+        want = {"queries waited in the queue": False, "delayed rtt near 0.15 s": False, "silent peer in state 1 after a time-out": False,
                 "hostile name intact": False}
         seen = {}
         while not all(want.values()) and time.monotonic() < DEADLINE:
@@ -92,9 +103,11 @@ def main():
                 state = query(api, "orvane_object_state")
                 rtt = query(api, "orvane_object_rtt_seconds")
                 timeouts = query(api, "orvane_object_timeouts_total")
+                queue = query(api, "max_over_time(orvane_output_queue_datagrams[1m])")
             except OSError:
                 continue  # Prometheus still starting
-            seen = {"state": state, "rtt": rtt, "timeouts": timeouts}
+            seen = {"state": state, "rtt": rtt, "timeouts": timeouts, "queue": queue}
+            want["queries waited in the queue"] |= queue.get("", 0) >= 20
             want["delayed rtt near 0.15 s"] = state.get("Delayed") == 2 and 0.14 <= rtt.get("Delayed", 0) <= 0.35
             want["silent peer in state 1 after a time-out"] = (
                 state.get("Silent") == 1 and timeouts.get("Silent") == 1 and "Silent" not in rtt)
@@ -118,6 +131,8 @@ def main():
                 p.kill()
         for p in peers.values():
             p.stop = True
+        for s in mute:
+            s.close()
         shutil.rmtree(work, ignore_errors=True)
 
 
