@@ -91,7 +91,11 @@ ObjectFigures Figures(const CCommonObject& o) {
     f.labels += '{';
     AppendLabel(f.labels, "kind", o.ClassName(), true);
     AppendLabel(f.labels, "name", o.serverName);
-    AppendLabel(f.labels, "address", o.AddressString());
+    AppendLabel(f.labels, "address", o.resolvedAddress);  // AddressString(), without formatting it
+    f.labels.pop_back();
+    f.labels += ':';
+    AppendNumber(f.labels, o.port);
+    f.labels += '"';
     const CGroup* group = o.group;
     AppendLabel(f.labels, "zone", group && group->zone ? std::string_view(group->zone->name) : std::string_view());
     AppendLabel(f.labels, "group", group ? std::string_view(group->name) : std::string_view());
@@ -138,14 +142,16 @@ void AppendLabelValue(std::string& out, std::string_view bytes) {
         converted = ToDisplayUtf8(bytes);
         bytes = converted;
     }
-    for (char c : bytes) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\n': out += "\\n"; break;
-            default: out += c; break;
-        }
+    // Runs of plain characters are appended whole.
+    size_t plain = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c != '\\' && c != '"' && c != '\n') continue;
+        out.append(bytes.data() + plain, i - plain);
+        out += c == '\n' ? "\\n" : c == '"' ? "\\\"" : "\\\\";
+        plain = i + 1;
     }
+    out.append(bytes.data() + plain, bytes.size() - plain);
 }
 
 std::string RoundTripText(const CCommonObject& object) {
