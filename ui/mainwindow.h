@@ -43,6 +43,8 @@ public:
     // A menu or toolbar command by its object name ("actionFileSave", ...).
     QAction* Action(const QString& name) const;
     CControlView* ControlView() const { return m_panel; }
+    // The metrics endpoint of the Preferences.
+    const CMetricsServer& Metrics() const { return m_metrics; }
     // The top pane's height for a client area of height h.
     static int LayoutPaneHeight(int clientHeight) { return clientHeight >= 401 ? clientHeight - kPanelHeight : 100; }
 

@@ -176,9 +176,17 @@ TEST_F(WindowTest, DialogsHandEachFieldToTheDocumentAndARefusalKeepsThemOpen) {
         EXPECT_TRUE(d->isVisible());  // refused: stays open
         d->limit->setText("3");
         d->sound->setChecked(false);
+        d->metrics->setText("server.example:9815");
+        d->accept();
+        EXPECT_TRUE(d->isVisible());
+        d->metrics->setText("127.0.0.1:0");
     }));
     EXPECT_EQ(std::tuple(doc.output.WindowBudget(), doc.sound.sound.enabled),
               std::tuple(static_cast<int>(3072 * 0.0125), 0));  // 3072 bits per second
+    // The metrics endpoint: kept in the settings, served at once with a first snapshot.
+    EXPECT_EQ(settings.Get(CSettings::kMetricsAddress), "127.0.0.1:0");
+    ASSERT_TRUE(frame.Metrics().Running());
+    EXPECT_NE(frame.Metrics().Latest()->find("orvane_object_state{kind=\"CHLTV\""), std::string::npos);
     Answer<CAddGroupDialog>(trigger("actionAddGroup"), [](CAddGroupDialog* d) {
         EXPECT_EQ(d->zone->currentText(), "Internet");  // the last zone
         d->name->setText("Casters");
@@ -194,6 +202,8 @@ TEST_F(WindowTest, DialogsHandEachFieldToTheDocumentAndARefusalKeepsThemOpen) {
               (std::vector<std::string>{"Invalid address range. Only the last byte may differ",
                                         "Invalid port specification. PortFROM must be lower than PortTO",
                                         "Please enter an integer between 2 and 100000.",
+                                        "Metrics 'server.example:9815': the address must be a dotted IPv4 address "
+                                        "or localhost (HOST:PORT)",
                                         "You must define at least one Zone before any group creation"}));
 }
 
@@ -280,9 +290,10 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     // Kick asks first (No sends nothing); a game server does not record.
     EXPECT_EQ(
         std::tuple(panel.mode->text(), panel.kick->text(), panel.kick->isEnabled(), panel.startRecord->isEnabled(),
-                   panel.players->topLevelItemCount(), panel.neededBandwidth->toolTip(), panel.neededBandwidth->text()),
+                   panel.players->topLevelItemCount(), panel.neededBandwidth->toolTip(), panel.neededBandwidth->text(),
+                   panel.roundTrip->text().startsWith("RTT ")),
         std::tuple("Rcon Controled", "Kick", true, false, 2, QString(),
-                   QStringLiteral("Needed : %1 kbps").arg((doc.NeededRate() + 1023) / 1024)));
+                   QStringLiteral("Needed : %1 kbps").arg((doc.NeededRate() + 1023) / 1024), true));
     doc.output.SetLimit(8);  // below what one server needs
     doc.UpdateAllViews(kHintRefresh);
     EXPECT_EQ(FromQString(panel.neededBandwidth->toolTip()), doc.OutputRateWarning(doc.NeededRate()));
