@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 #include <filesystem>
 #include <functional>
@@ -442,6 +443,19 @@ TEST_F(ViewTest, ClicksSelectOnlyProxiesInControlDragAndRightClickMenusRunDocume
     EXPECT_EQ(doc.selectedZone, doc.zones[0]);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, {view->LayoutSize().width - 3, 3});
     EXPECT_EQ(doc.selectedZone, nullptr);
+    // The tooltip of an object: its name, address and round trip (none in state 1).
+    first->serverName = "Final";
+    first->rttMicros = first->rttSmoothedMicros = 150000;
+    const auto tipAt = [&](const CCommonObject* o) {
+        QHelpEvent help(QEvent::ToolTip, {o->box.left + 5, o->box.top + 5}, view->viewport()->mapToGlobal(QPoint()));
+        QApplication::sendEvent(view->viewport(), &help);
+        return QToolTip::text();
+    };
+    EXPECT_EQ(tipAt(first), "Final\n" + QString::fromStdString(first->AddressString()) +
+                                "\nRTT 150.0 ms, mean 150.0 ms");
+    first->state = CCommonObject::kStateTimeout;
+    EXPECT_TRUE(tipAt(first).endsWith("\nNo round trip (no answer)"));
+    first->state = CCommonObject::kStateRcon;
     for (CCommonObject* o : {static_cast<CCommonObject*>(first), static_cast<CCommonObject*>(tv)}) {
         QTest::mousePress(view->viewport(), Qt::LeftButton, {}, {o->box.left + 5, o->box.top + 5});
         EXPECT_FALSE(view->Dragging()) << o->ClassName();
