@@ -25,10 +25,6 @@ struct ObjectFigures {
     std::int64_t matchRunning = -1, spectators = -1, recording = -1, rooms = -1;
 };
 
-bool Ascii(std::string_view bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 void AppendLabel(std::string& out, const char* name, std::string_view value, bool first = false) {
     if (!first) out += ',';
     out += name;
@@ -136,16 +132,18 @@ ObjectFigures Figures(const CCommonObject& o) {
 
 }  // namespace
 
-void AppendLabelValue(std::string& out, std::string_view bytes) {
-    std::string converted;
-    if (!Ascii(bytes)) {
-        converted = ToDisplayUtf8(bytes);
-        bytes = converted;
-    }
-    // Runs of plain characters are appended whole.
+namespace {
+// Runs of plain characters are appended whole. A byte beyond ASCII sends the rest through the UTF-8
+// conversion first (an ASCII head does not change whether the whole is valid UTF-8).
+void AppendEscaped(std::string& out, std::string_view bytes, bool utf8) {
     size_t plain = 0;
     for (size_t i = 0; i < bytes.size(); ++i) {
         const char c = bytes[i];
+        if (!utf8 && static_cast<unsigned char>(c) >= 0x80) {
+            out.append(bytes.data() + plain, i - plain);
+            AppendEscaped(out, ToDisplayUtf8(bytes.substr(i)), true);
+            return;
+        }
         if (c != '\\' && c != '"' && c != '\n') continue;
         out.append(bytes.data() + plain, i - plain);
         out += c == '\n' ? "\\n" : c == '"' ? "\\\"" : "\\\\";
@@ -153,6 +151,9 @@ void AppendLabelValue(std::string& out, std::string_view bytes) {
     }
     out.append(bytes.data() + plain, bytes.size() - plain);
 }
+}  // namespace
+
+void AppendLabelValue(std::string& out, std::string_view bytes) { AppendEscaped(out, bytes, false); }
 
 std::string RoundTripText(const CCommonObject& object) {
     if (!object.HasRoundTrip()) return {};
