@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "document/document.h"
+#include "document/metrics.h"
 #include "base/pollloop.h"
 #include "base/strutil.h"
 #include "net/udpsocket.h"
@@ -212,8 +213,10 @@ std::string HelpFooter() {
          "  --limit is below it, one line on standard error says so and names the limit to set),\n"
          "  then one line per object with tick, kind, address, host, port, state (1 no answer,\n"
          "  2 answering, 3 rcon accepted), serverName, map, players, maxPlayers, playerNames,\n"
-         "  console (the console lines added since the object's previous line), strays and the\n"
-         "  kind's own fields. A Half-Life server (CHLServer) adds gameDirectory, icon, teamTags,\n"
+         "  console (the console lines added since the object's previous line), strays, rttMs and\n"
+         "  rttSmoothedMs (the round trip of the latest answered query from the moment it left the\n"
+         "  output queue, and its weighted mean, in milliseconds; null in state 1 and until measured)\n"
+         "  and the kind's own fields. A Half-Life server (CHLServer) adds gameDirectory, icon, teamTags,\n"
          "  challenge, teamAName, teamBName, teamASet1, teamASet2, teamBSet1, teamBSet2, matchState,\n"
          "  matchRunning, protocol (\"classic\" for the details/players queries, \"a2s\" once the\n"
          "  server answered the binary A2S queries) and rconTransport (\"tcp\" once a present-day\n"
@@ -225,6 +228,9 @@ std::string HelpFooter() {
         if (!k.fields.empty()) s << Wrap(k.fields, 92, "  ");
     s << "  Messages (what the window shows in message boxes) and sounds (\"sound: FILE\") go to\n"
          "  standard error; questions are answered No.\n"
+         "\nMetrics: with --metrics, GET /metrics answers in the Prometheus text format (0.0.4), built\n"
+         "  after each tick: orvane_object_* per object (labels kind, name, address, zone, group),\n"
+         "  orvane_proxy_*, orvane_gtv_rooms, orvane_output_*, orvane_ftp_jobs_waiting, orvane_build_info.\n"
          "\nStopping: after the tick at --seconds N, or on Ctrl+C (SIGINT) or SIGTERM; exit code 0.\n"
          "A bad command line exits with code 2.\n"
          "\nExample:\n"
@@ -284,6 +290,12 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
                        "web_template.html in the current directory and the FTP settings come from the --open layout)")
             ->type_name("PORT")
             ->check(CLI::Range(1, 65535));
+    std::string metrics;
+    CLI::Option* metricsOption =
+        app.add_option("--metrics", metrics,
+                       "Serve GET /metrics (Prometheus text format 0.0.4) on this address: PORT alone listens "
+                       "on 127.0.0.1, HOST a dotted IPv4 address; port 0 takes a free one (named on standard error)")
+            ->type_name("[HOST:]PORT");
 
     std::vector<std::string> args;
     for (int i = argc - 1; i >= 1; --i) args.emplace_back(argv[i]);  // CLI11 takes them reversed
@@ -312,6 +324,15 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
     if (secondsOption->count() > 0) options.seconds = seconds;
     options.noSound = noSound;
     if (ftpPortOption->count() > 0) options.ftpPort = ftpPort;
+    if (metricsOption->count() > 0) {
+        std::string error;
+        options.metrics = ParseListenAddress(metrics, error);
+        if (!options.metrics) {
+            err << kProgramName << ": --metrics " << Utf8(error) << "\n";
+            exitCode = kExitUsage;
+            return std::nullopt;
+        }
+    }
 
     // Objects in command-line order, across kinds: parse order lists every value as it was taken.
     std::vector<size_t> taken(Kinds().size(), 0);
@@ -407,6 +428,11 @@ Json ObjectLine(const CCommonObject& object, std::int64_t tick, std::uint64_t& c
     consoleSeen = log.appended;
     j["console"] = std::move(console);
     j["strays"] = object.strayDatagrams;
+    const auto ms = [&](std::int64_t micros) {
+        return object.HasRoundTrip() ? Json(static_cast<double>(micros / 100) / 10.0) : Json(nullptr);
+    };
+    j["rttMs"] = ms(object.rttMicros);
+    j["rttSmoothedMs"] = ms(object.rttSmoothedMicros);
 
     if (const KindEntry* kind = FindKindByClass(object.ClassName()); kind && kind->emit) kind->emit(object, j);
     return j;
@@ -507,6 +533,18 @@ int CHeadlessRunner::Run(const volatile std::sig_atomic_t& stop) {
         m_pending.push_back(PendingRcon{target, r.command});
     }
 
+    CMetricsServer metrics;
+    if (m_options.metrics) {
+        std::string error;
+        if (!metrics.Start(*m_options.metrics, kMetricsContentType, error)) {
+            m_err << kProgramName << ": " << error << '\n';
+            return 1;
+        }
+        m_err << kProgramName << ": metrics at http://" << m_options.metrics->host << ':' << metrics.Port()
+              << "/metrics\n";
+        m_err.flush();
+    }
+
     auto next = Clock::now();
     std::int64_t tick = 0;
     while (!stop) {
@@ -515,6 +553,8 @@ int CHeadlessRunner::Run(const volatile std::sig_atomic_t& stop) {
             doc.Tick();
             SendPendingRcon();
             WarnAboutRate(doc);
+            if (metrics.Running())
+                metrics.Publish(std::make_shared<const std::string>(BuildMetricsText(doc, CUdpSocket::BytesSentTotal())));
             if (!Emit(doc, tick)) return 1;
             if (m_options.seconds && tick >= *m_options.seconds) break;
             ++tick;

@@ -23,6 +23,7 @@
 
 #include "core/commonobject.h"
 #include "base/platform.h"
+#include "net/metricsserver.h"
 #include "net/outputcontrol.h"
 
 namespace orv {
@@ -100,6 +101,7 @@ struct Options {
     std::vector<RconRequest> rcon;
     bool noSound = false;
     std::optional<std::int32_t> ftpPort;  // the status page's upload port instead of 21 (test servers)
+    std::optional<CListenAddress> metrics;  // serve GET /metrics there
 };
 
 // Bounds of --limit: those the Preferences dialog accepts, 2 to 100000 kbps of 1024 bits.

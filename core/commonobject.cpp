@@ -72,6 +72,7 @@ void CCommonObject::CreateSocket() {
     DestroySocket();
     m_socket = std::make_unique<CObjectSocket>(*this, m_platform.sockets);
     m_sendsSeen = 0;  // the new socket counts its sends from zero
+    ForgetRoundTrip();
     if (!m_socket->Create()) {
         // No socket, so no connect either: the object stays silent in state 1.
         if (!g_socketsExhausted.exchange(true)) m_platform.prompter.Message(kCreateFailedMessage);
@@ -138,7 +139,23 @@ void CCommonObject::SendRconQuery(const std::string& command) {
 void CCommonObject::MarkAnswered() {
     lastAnswerTime = Now();
     m_awaiting = false;
-    if (m_socket) m_sendsSeen = m_socket->SendCount();
+    ++answersReceived;
+    if (!m_socket) return;
+    m_sendsSeen = m_socket->SendCount();
+    SampleRoundTrip();
+}
+
+void CCommonObject::SampleRoundTrip() {
+    // Several queries of one tick may leave apart (the queue serves every object in turn): the answer is
+    // the first one's. One that left a tick or more before the latest drew no answer: the latest did.
+    constexpr std::int64_t kOneBurstMicros = 900000;
+    const std::int64_t first = m_socket->TakeFirstSendMicros();
+    if (first == 0) return;  // nothing left since the previous answer: more of the same answer
+    const std::int64_t last = m_socket->LastSendMicros();
+    const std::int64_t rtt = CUdpSocket::SteadyMicros() - (last - first > kOneBurstMicros ? last : first);
+    if (rtt < 0) return;
+    rttMicros = rtt;
+    rttSmoothedMicros = rttSmoothedMicros < 0 ? rtt : rttSmoothedMicros + (rtt - rttSmoothedMicros) / 8;
 }
 
 std::string CCommonObject::AddressString() const { return orv::AddressString(resolvedAddress, static_cast<long>(port)); }
@@ -161,7 +178,11 @@ void CCommonObject::CheckTimeout() {
         }
     }
     m_lastCheck = now;
-    if (m_awaiting && now - m_awaitingSince > kTimeout) SetState(kStateTimeout);
+    if (m_awaiting && now - m_awaitingSince > kTimeout) {
+        if (state != kStateTimeout) ++timeoutsEntered;
+        ForgetRoundTrip();
+        SetState(kStateTimeout);
+    }
 }
 
 void CCommonObject::DisableRcon() {

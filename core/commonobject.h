@@ -108,8 +108,11 @@ public:
 
     // "%s:%d" of resolved address and port.
     std::string AddressString() const;
-    // Last answer time := now; what was sent up to here counts as answered.
+    // Last answer time := now; what was sent up to here counts as answered, and the round trip of the
+    // query that drew this answer is measured.
     void MarkAnswered();
+    // The round trip is known only while the object answers (never in state 1).
+    bool HasRoundTrip() const { return state != kStateTimeout && rttMicros >= 0; }
     // (Re)creates the socket, connects it and reads the peer's address back into resolved address. A
     // dotted address connects at once; a host name is looked up in the background and the socket
     // connects when the answer arrives on the main thread (until then the object sends nothing and
@@ -169,6 +172,14 @@ public:
     std::uint32_t icon = 130;
     std::int32_t pollPhase;
     std::string resolvedAddress;
+    // Round trip from the moment the query left the output queue (its send on the wire, not its queuing)
+    // to the answer it drew: the latest and an exponentially weighted mean (1/8 of each new sample);
+    // -1 until measured and again after a time-out.
+    std::int64_t rttMicros = -1;
+    std::int64_t rttSmoothedMicros = -1;
+    // Since the object was made: answers handled, and entries into state 1 after answering.
+    std::uint64_t answersReceived = 0;
+    std::uint64_t timeoutsEntered = 0;
 
 protected:
     // True while SendRconQuery runs: the command is one the cycle sends on its own.
@@ -183,6 +194,8 @@ private:
     void DestroySocket();
     void ConnectTo(const std::string& address);
     void OnLookupDone();
+    void SampleRoundTrip();
+    void ForgetRoundTrip() { rttMicros = rttSmoothedMicros = -1; }
 
     CPlatform& m_platform;
     std::unique_ptr<CObjectSocket> m_socket;

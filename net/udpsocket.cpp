@@ -10,12 +10,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace orv {
 
 namespace {
 std::atomic<bool> g_nameResolution{true};
+std::atomic<std::uint64_t> g_bytesSent{0};
 }  // namespace
 
 void CUdpSocket::AllowNameResolution(bool allowed) { g_nameResolution = allowed; }
@@ -132,9 +134,15 @@ CUdpSocket::Recv CUdpSocket::Receive(std::uint8_t* buffer, size_t capacity, size
 
 long CUdpSocket::Send(const std::uint8_t* data, size_t length) {
     if (m_fd < 0) return -1;
-    const long n = ::send(m_fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n >= 0) m_sendCount.fetch_add(1, std::memory_order_relaxed);
-    return n;
+    const std::int64_t now = SteadyMicros();
+    const long sent = ::send(m_fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent < 0) return sent;
+    m_sendCount.fetch_add(1, std::memory_order_relaxed);
+    g_bytesSent.fetch_add(static_cast<std::uint64_t>(sent), std::memory_order_relaxed);
+    m_lastSend.store(now, std::memory_order_release);
+    std::int64_t none = 0;
+    m_firstSend.compare_exchange_strong(none, now, std::memory_order_acq_rel);
+    return sent;
 }
 
 std::uint64_t CUdpSocket::RaiseDescriptorLimit() {
@@ -145,6 +153,13 @@ std::uint64_t CUdpSocket::RaiseDescriptorLimit() {
         if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
     }
     return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
+std::uint64_t CUdpSocket::BytesSentTotal() { return g_bytesSent.load(std::memory_order_relaxed); }
+
+std::int64_t CUdpSocket::SteadyMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void CUdpSocket::Shutdown() {

@@ -49,6 +49,13 @@ public:
     // Raises this process's soft limit of open descriptors to its hard limit (every object holds one
     // socket). Returns the soft limit in force afterwards.
     static std::uint64_t RaiseDescriptorLimit();
+    // Microseconds of the steady clock, stamped by Send as the datagram leaves (not when it was queued):
+    // the latest send, and the first one since TakeFirstSend last took it (0: nothing left since).
+    std::int64_t LastSendMicros() const { return m_lastSend.load(std::memory_order_acquire); }
+    std::int64_t TakeFirstSendMicros() { return m_firstSend.exchange(0, std::memory_order_acq_rel); }
+    // Payload bytes the system accepted on every socket of the process.
+    static std::uint64_t BytesSentTotal();
+    static std::int64_t SteadyMicros();
     void Shutdown();
     void Close();
 
@@ -68,6 +75,8 @@ private:
     std::uint32_t m_peerAddress = 0;  // network byte order, once connected
     std::uint16_t m_peerPort = 0;     // network byte order, once connected
     std::atomic<std::uint64_t> m_sendCount{0};
+    std::atomic<std::int64_t> m_lastSend{0};
+    std::atomic<std::int64_t> m_firstSend{0};
 };
 
 }  // namespace orv

@@ -15,6 +15,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "document/metrics.h"
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
 #include "ui/dialogs/layoutdialogs.h"
@@ -67,6 +68,7 @@ CMainFrame::CMainFrame(COrvaneDoc& doc, CSettings& settings, bool demo, QWidget*
     m_doc.AddView(this);
     m_doc.UpdateAllViews(kHintLayoutChanged);
     UpdateTitle();
+    ServeMetrics(m_settings.Get(CSettings::kMetricsAddress));
     m_timer.start(kTimerPeriodMs, this);
 }
 
@@ -265,9 +267,11 @@ QAction* CMainFrame::Action(const QString& name) const {
 }
 
 void CMainFrame::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_timer.timerId())
+    if (event->timerId() == m_timer.timerId()) {
         m_doc.Tick();
-    else
+        if (m_metrics.Running())
+            m_metrics.Publish(std::make_shared<const std::string>(BuildMetricsText(m_doc, CUdpSocket::BytesSentTotal())));
+    } else
         QMainWindow::timerEvent(event);
 }
 
@@ -592,9 +596,28 @@ void CMainFrame::GtvAutodetectConfig() {
 }
 
 void CMainFrame::Preferences() {
-    CPreferencesDialog dialog({m_doc.sound.sound.enabled != 0, m_doc.LimitKbps()}, m_doc.NeededRate(), m_doc.Prompter(),
-                              this);
-    if (auto v = dialog.Run()) m_doc.SetPreferences(v->sound, v->limitKbps);
+    const QString metrics = m_settings.Get(CSettings::kMetricsAddress);
+    CPreferencesDialog dialog({m_doc.sound.sound.enabled != 0, m_doc.LimitKbps(), metrics}, m_doc.NeededRate(),
+                              m_doc.Prompter(), this);
+    auto v = dialog.Run();
+    if (!v) return;
+    m_doc.SetPreferences(v->sound, v->limitKbps);
+    if (v->metricsAddress != metrics || !m_metrics.Running()) {
+        m_settings.Set(CSettings::kMetricsAddress, v->metricsAddress);
+        ServeMetrics(v->metricsAddress);
+    }
+}
+
+void CMainFrame::ServeMetrics(const QString& address) {
+    m_metrics.Stop();
+    if (address.isEmpty()) return;
+    std::string error;
+    const auto listen = ParseListenAddress(address.toStdString(), error);
+    if (listen && m_metrics.Start(*listen, kMetricsContentType, error)) {
+        m_metrics.Publish(std::make_shared<const std::string>(BuildMetricsText(m_doc, CUdpSocket::BytesSentTotal())));
+        return;
+    }
+    m_doc.Prompter().Message(listen ? error : "Metrics " + error);
 }
 
 void CMainFrame::About() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "document/document.h"
+#include "net/metricsserver.h"
 #include "ui/dialogs/objectdialogs.h"
 #include "ui/view/orvaneview.h"
 
@@ -46,6 +47,8 @@ public:
     CControlView* ControlView() const { return m_panel; }
     COrvaneView* LayoutView() const { return m_view; }
     CFindBar* FindBar() const { return m_findBar; }
+    // The metrics endpoint of the Preferences.
+    const CMetricsServer& Metrics() const { return m_metrics; }
     // The top pane's height for a client area of height h.
     static int LayoutPaneHeight(int clientHeight) { return clientHeight >= 401 ? clientHeight - kPanelHeight : 100; }
 
@@ -101,6 +104,9 @@ private:
     bool m_demo;
     QString m_path;
     QBasicTimer m_timer;
+    // The metrics endpoint of the Preferences (off while its address is empty): a text after each tick.
+    void ServeMetrics(const QString& address);
+    CMetricsServer m_metrics;
     QSplitter* m_splitter;
     COrvaneView* m_view;
     CFindBar* m_findBar;

@@ -21,6 +21,8 @@ public:
     static constexpr int kRecentFiles = 4;
     static inline const CSettingKey<QStringList> kRecentFileList{"RecentFiles/List", {}};
     static inline const CSettingKey<double> kViewZoom{"View/Zoom", 1.0};
+    // "[HOST:]PORT" of the metrics endpoint; empty: not served.
+    static inline const CSettingKey<QString> kMetricsAddress{"Metrics/Address", {}};
 
     CSettings();
     explicit CSettings(const QString& iniFile);

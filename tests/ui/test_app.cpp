@@ -19,6 +19,7 @@
 #include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 #include <filesystem>
 #include <functional>
@@ -179,9 +180,17 @@ TEST_F(WindowTest, DialogsHandEachFieldToTheDocumentAndARefusalKeepsThemOpen) {
         EXPECT_TRUE(d->isVisible());  // refused: stays open
         d->limit->setText("3");
         d->sound->setChecked(false);
+        d->metrics->setText("server.example:9815");
+        d->accept();
+        EXPECT_TRUE(d->isVisible());
+        d->metrics->setText("127.0.0.1:0");
     }));
     EXPECT_EQ(std::tuple(doc.output.WindowBudget(), doc.sound.sound.enabled),
               std::tuple(static_cast<int>(3072 * 0.0125), 0));  // 3072 bits per second
+    // The metrics endpoint: kept in the settings, served at once with a first snapshot.
+    EXPECT_EQ(settings.Get(CSettings::kMetricsAddress), "127.0.0.1:0");
+    ASSERT_TRUE(frame.Metrics().Running());
+    EXPECT_NE(frame.Metrics().Latest()->find("orvane_object_state{kind=\"CHLTV\""), std::string::npos);
     // A limit from outside the range (a file's) is kept exactly; a figure below the layout's needs is warned.
     doc.output.SetLimit(960);
     EXPECT_TRUE(Answer<CPreferencesDialog>(trigger("actionPreferences"), [](CPreferencesDialog* d) {
@@ -215,6 +224,8 @@ TEST_F(WindowTest, DialogsHandEachFieldToTheDocumentAndARefusalKeepsThemOpen) {
               (std::vector<std::string>{"Invalid address range. Only the last byte may differ",
                                         "Invalid port specification. PortFROM must be lower than PortTO",
                                         "Please enter an integer between 2 and 100000.",
+                                        "Metrics 'server.example:9815': the address must be a dotted IPv4 address "
+                                        "or localhost (HOST:PORT)",
                                         "Please enter an integer between 10 and 99999999.",
                                         "You must define at least one Zone before any group creation"}));
 }
@@ -460,9 +471,10 @@ TEST(App, EveryKindReachesRconAndSaveWritesTheFileBackByteForByte) {
     // Kick asks first (No sends nothing); a game server does not record.
     EXPECT_EQ(
         std::tuple(panel.mode->text(), panel.kick->text(), panel.kick->isEnabled(), panel.startRecord->isEnabled(),
-                   panel.players->topLevelItemCount(), panel.neededBandwidth->toolTip(), panel.neededBandwidth->text()),
+                   panel.players->topLevelItemCount(), panel.neededBandwidth->toolTip(), panel.neededBandwidth->text(),
+                   panel.roundTrip->text().startsWith("RTT ")),
         std::tuple("Rcon Controled", "Kick", true, false, 2, QString(),
-                   QStringLiteral("Needed : %1 kbps").arg((doc.NeededRate() + 1023) / 1024)));
+                   QStringLiteral("Needed : %1 kbps").arg((doc.NeededRate() + 1023) / 1024), true));
     doc.output.SetLimit(8);  // below what one server needs
     doc.UpdateAllViews(kHintRefresh);
     EXPECT_EQ(FromQString(panel.neededBandwidth->toolTip()), doc.OutputRateWarning(doc.NeededRate()));
@@ -666,6 +678,19 @@ TEST_F(ViewTest, ClicksSelectOnlyProxiesInControlDragAndRightClickMenusRunDocume
     EXPECT_EQ(doc.selectedZone, doc.zones[0]);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, {view->LayoutSize().width - 3, 3});
     EXPECT_EQ(doc.selectedZone, nullptr);
+    // The tooltip of an object: its name, address and round trip (none in state 1).
+    first->serverName = "Final";
+    first->rttMicros = first->rttSmoothedMicros = 150000;
+    const auto tipAt = [&](const CCommonObject* o) {
+        QHelpEvent help(QEvent::ToolTip, {o->box.left + 5, o->box.top + 5}, view->viewport()->mapToGlobal(QPoint()));
+        QApplication::sendEvent(view->viewport(), &help);
+        return QToolTip::text();
+    };
+    EXPECT_EQ(tipAt(first), "Final\n" + QString::fromStdString(first->AddressString()) +
+                                "\nRTT 150.0 ms, mean 150.0 ms");
+    first->state = CCommonObject::kStateTimeout;
+    EXPECT_TRUE(tipAt(first).endsWith("\nNo round trip (no answer)"));
+    first->state = CCommonObject::kStateRcon;
     for (CCommonObject* o : {static_cast<CCommonObject*>(first), static_cast<CCommonObject*>(tv)}) {
         QTest::mousePress(view->viewport(), Qt::LeftButton, {}, {o->box.left + 5, o->box.top + 5});
         EXPECT_FALSE(view->Dragging()) << o->ClassName();

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "net/metricsserver.h"
 #include "ui/dialogs/dialogutil.h"
 #include "ui/qtplatform.h"
 
@@ -135,6 +136,16 @@ CPreferencesDialog::CPreferencesDialog(const CPreferencesValues& initial, std::i
     warning->setWordWrap(true);
     warning->setStyleSheet(QStringLiteral("color: #c00000"));
     top->addWidget(warning);
+    // Metrics endpoint: off while empty.
+    auto* metricsRow = new QHBoxLayout;
+    auto* metricsLabel = new QLabel(QStringLiteral("Serve &metrics on [host:]port"), this);
+    metrics = new QLineEdit(initial.metricsAddress, this);
+    metrics->setObjectName(QStringLiteral("metricsAddress"));
+    metrics->setPlaceholderText(QStringLiteral("off (for instance 127.0.0.1:9815)"));
+    metricsLabel->setBuddy(metrics);
+    metricsRow->addWidget(metricsLabel);
+    metricsRow->addWidget(metrics);
+    top->addLayout(metricsRow);
     AddOkCancel(this);
     connect(limit, &QLineEdit::textChanged, this, [this] { UpdateWarning(); });
     UpdateWarning();
@@ -151,11 +162,18 @@ void CPreferencesDialog::UpdateWarning() {
 }
 
 std::optional<CPreferencesValues> CPreferencesDialog::Collect() {
+    const QString address = metrics->text().trimmed();
+    std::string error;
+    if (!address.isEmpty() && !ParseListenAddress(address.toStdString(), error)) {
+        m_prompter.Message("Metrics " + error);
+        metrics->setFocus();
+        return std::nullopt;
+    }
     // The figure as it came (a file may hold any limit) is kept; a new one must lie in the range.
-    if (limit->text().trimmed() == m_initialLimit) return CPreferencesValues{sound->isChecked(), std::nullopt};
+    if (limit->text().trimmed() == m_initialLimit) return CPreferencesValues{sound->isChecked(), std::nullopt, address};
     const auto kbps = ReadInteger(limit, kMinKbps, kMaxKbps, m_prompter);
     if (!kbps) return std::nullopt;
-    return CPreferencesValues{sound->isChecked(), static_cast<std::int32_t>(*kbps)};
+    return CPreferencesValues{sound->isChecked(), static_cast<std::int32_t>(*kbps), address};
 }
 
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {

@@ -79,6 +79,8 @@ struct CPreferencesValues {
     // Nothing when the figure shown was left as it was: the limit then stays exactly as it is, even one
     // outside the range a new figure must keep to.
     std::optional<std::int32_t> limitKbps = 10;
+    // Metrics endpoint: "[HOST:]PORT" to serve GET /metrics on, empty for none (kept in the settings).
+    QString metricsAddress;
 };
 
 class CPreferencesDialog : public CValuesDialog<CPreferencesValues> {
@@ -92,6 +94,7 @@ public:
     QCheckBox* sound;
     QLineEdit* limit;
     QLabel* warning;  // empty while the figure is enough for the layout
+    QLineEdit* metrics;
 
 protected:
     std::optional<CPreferencesValues> Collect() override;

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QVBoxLayout>
 
+#include "document/metrics.h"
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
 #include "ui/qtplatform.h"
@@ -53,6 +54,8 @@ CControlView::CControlView(COrvaneDoc& doc, QWidget* parent) : QWidget(parent), 
     hostName->setReadOnly(true);
     mode = new QLineEdit(this);
     mode->setReadOnly(true);
+    roundTrip = new QLabel(this);
+    roundTrip->setObjectName(QStringLiteral("roundTrip"));
     startRecord = new QPushButton(QStringLiteral("StartRecord"), this);
     stopRecording = new QPushButton(QStringLiteral("StopRecording"), this);
     cmdQueue = new QLabel(this);
@@ -74,6 +77,7 @@ CControlView::CControlView(COrvaneDoc& doc, QWidget* parent) : QWidget(parent), 
     auto* top = new QHBoxLayout;
     top->addWidget(hostName, 2);
     top->addWidget(mode, 1);
+    top->addWidget(roundTrip);
     top->addWidget(startRecord);
     top->addWidget(stopRecording);
     top->addWidget(cmdQueue);
@@ -139,6 +143,7 @@ void CControlView::Refresh() {
     const CCommonObject* object = Selected();
     if (!object) {
         SetLineText(mode, QString());
+        roundTrip->clear();
         SetLineText(hostName, QStringLiteral("---"));
         SetControlsEnabled(false);
         ResizeRows(players, 0);
@@ -148,6 +153,8 @@ void CControlView::Refresh() {
         // send it the change events and a repaint each time.
         bool controls = true, kickOn = true, recordOn = true;
         bool showPlayers = true, showConsole = true;
+        const QString rtt = QString::fromStdString(RoundTripText(*object));
+        if (roundTrip->text() != rtt) roundTrip->setText(rtt);
         switch (object->state) {
             case CCommonObject::kStateTimeout:
                 SetLineText(mode, QStringLiteral("Timeout"));

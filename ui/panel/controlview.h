@@ -31,6 +31,7 @@ public:
     // Widgets, by their roles.
     QLineEdit* hostName;
     QLineEdit* mode;
+    QLabel* roundTrip;  // beside the mode: the round trip, empty in state 1
     QPushButton* startRecord;
     QPushButton* stopRecording;
     QLabel* cmdQueue;

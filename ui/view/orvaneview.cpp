@@ -11,9 +11,12 @@
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <QToolTip>
 #include <array>
 #include <cmath>
 
+#include "base/strutil.h"
+#include "document/metrics.h"
 #include "monitors/halflife/hltv.h"
 #include "monitors/quake3/gtv.h"
 #include "ui/view/layoutpainter.h"
@@ -231,6 +234,25 @@ void COrvaneView::StartDrag(CCommonObject* proxy) {
     // Escape and the loss of the focus end the drag: the view takes the keyboard for it.
     setFocus(Qt::MouseFocusReason);
     viewport()->update();
+}
+
+bool COrvaneView::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QAbstractScrollArea::viewportEvent(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QPoint at = ToLayout(help->pos());
+    const CCommonObject* object = DropTargetAt(m_doc, nullptr, at.x(), at.y());
+    if (!object) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QStringList lines{QString::fromStdString(ToDisplayUtf8(object->serverName)),
+                      QString::fromStdString(ToDisplayUtf8(object->AddressString()))};
+    const std::string rtt = RoundTripText(*object);
+    lines << (rtt.empty() ? QStringLiteral("No round trip (no answer)") : QString::fromStdString(rtt));
+    if (lines.front().isEmpty()) lines.removeFirst();
+    QToolTip::showText(help->globalPos(), lines.join(QLatin1Char('\n')), viewport());
+    return true;
 }
 
 void COrvaneView::mouseMoveEvent(QMouseEvent* event) {

@@ -85,6 +85,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void wheelEvent(QWheelEvent* event) override;
+    // The tooltip of the object under the pointer: its name, address and round trip.
+    bool viewportEvent(QEvent* event) override;
 
 private:
     // Lays out and asks for the viewport's changed parts to be painted.
