@@ -299,15 +299,21 @@ void CHLTV::CheckAutoRecord() {
     const CHLServer* server = GameServer(true);
     if (!server) return;
     if (server->matchRunning == 1) {
-        if (recordingFile.empty()) SendRcon("record " + RecordingFileName());
+        if (!recordingFile.empty()) {
+            m_recordTries.Reset();
+            ResetAutomaticNotice();
+        } else if (TryAutomatic(m_recordTries, "start recording")) {
+            SendRconAutomatic("record " + RecordingFileName(), kPurposeRecord);
+        }
         return;
     }
+    m_recordTries.Reset();  // the next match is asked for again
     if (server->matchRunning == 0 && !recordingFile.empty()) {
         if (stopRecordingAt == 0) {
             stopRecordingAt = Now() + StopDelaySeconds();
         } else if (Now() > stopRecordingAt) {
-            SendRcon("stoprecord");
-            SendRcon("stoprecording");
+            SendRconAutomatic("stoprecord", kPurposeStop);
+            SendRconAutomatic("stoprecording", kPurposeStopSource);
             stopRecordingAt = 0;
         }
     }
