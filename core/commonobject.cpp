@@ -92,7 +92,8 @@ void CCommonObject::ConnectTo(const std::string& address) {
 }
 
 void CCommonObject::SendOutOfBand(std::string_view text, CPacketKind kind, std::uint32_t purpose) {
-    std::string datagram("\xFF\xFF\xFF\xFF", 4);
+    thread_local std::string datagram;  // reused: no allocation per datagram once it is large enough
+    datagram.assign("\xFF\xFF\xFF\xFF", 4);
     datagram.append(text);
     datagram.push_back('\0');
     if (m_sendScope) std::tie(kind, purpose) = *m_sendScope;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 
 #include "base/archive.h"
 
@@ -10,8 +11,11 @@ namespace orv {
 
 COutputSocketControl::COutputSocketControl()
     : m_clock([] {
-          return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-              .count();
+          // A coarse monotonic clock: a few milliseconds of resolution against a lifetime of seconds, and it
+          // costs a fraction of a precise read on every queued datagram.
+          timespec ts{};
+          ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+          return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
       }) {
     SetLimit(kDefaultLimit);
 }
@@ -134,10 +138,16 @@ std::uint32_t COutputSocketControl::LaneOf(CUdpSocket* socket, bool create) {
         auto v = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(s));
         return static_cast<size_t>((v * 0x9E3779B97F4A7C15ull) >> 32) & mask;
     };
+    // The socket remembers its lane in this queue; the table stays the authority.
+    const CUdpSocket::QueueLane cached = socket->queueLane;
+    if (cached.queue == this && cached.lane < m_lanes.size() && m_lanes[cached.lane].socket == socket) return cached.lane;
     if (!m_laneTable.empty()) {
         const size_t mask = m_laneTable.size() - 1;
         for (size_t i = hash(socket, mask);; i = (i + 1) & mask) {
-            if (m_laneTable[i].first == socket) return m_laneTable[i].second;
+            if (m_laneTable[i].first == socket) {
+                socket->queueLane = {this, m_laneTable[i].second};
+                return m_laneTable[i].second;
+            }
             if (m_laneTable[i].first == nullptr) break;
         }
     }
@@ -168,6 +178,7 @@ std::uint32_t COutputSocketControl::LaneOf(CUdpSocket* socket, bool create) {
     while (m_laneTable[i].first) i = (i + 1) & mask;
     m_laneTable[i] = {socket, lane};
     ++m_laneTableUsed;
+    socket->queueLane = {this, lane};
     return lane;
 }
 
@@ -324,7 +335,7 @@ void COutputSocketControl::DropStalePolls(std::int64_t now) {
 void COutputSocketControl::Queue(const std::uint8_t* data, size_t length, CUdpSocket* socket, CPacketKind kind,
                                  std::uint32_t purpose) {
     if (!socket) kind = CPacketKind::Action;
-    // What the limit sends in one cycle; read before the queue lock, which never waits for the limit lock.
+    // What the limit sends in one cycle.
     const std::int64_t backlog = static_cast<std::int64_t>(WindowBudget()) * (kPollLifetimeMilliseconds / kWindowMilliseconds);
     std::lock_guard lk(m_queueLock);
     const std::int64_t now = m_clock();
@@ -396,18 +407,15 @@ void COutputSocketControl::SetClock(MillisecondClock clock) {
 }
 
 void COutputSocketControl::SetLimit(std::int32_t bitsPerSecond) {
-    std::lock_guard lk(m_limitLock);
     m_windowBudget = static_cast<std::int32_t>(static_cast<double>(bitsPerSecond) * 0.0125);
 }
 
 std::int32_t COutputSocketControl::GetLimit() const {
-    std::lock_guard lk(m_limitLock);
-    return static_cast<std::int32_t>(static_cast<double>(m_windowBudget) * 80.0);
+    return static_cast<std::int32_t>(static_cast<double>(m_windowBudget.load()) * 80.0);
 }
 
 std::int32_t COutputSocketControl::WindowBudget() const {
-    std::lock_guard lk(m_limitLock);
-    return m_windowBudget;
+    return m_windowBudget.load(std::memory_order_relaxed);
 }
 
 void COutputSocketControl::Serialize(CArchive& ar) {

@@ -143,8 +143,7 @@ private:
     size_t m_laneTableUsed = 0;
     std::int64_t m_pollBytes = 0;  // wire cost of what waits in the lanes
     MillisecondClock m_clock;
-    mutable std::mutex m_limitLock;
-    std::int32_t m_windowBudget = 0;
+    std::atomic<std::int32_t> m_windowBudget{0};
 
     std::mutex m_stopLock;
     std::condition_variable m_stopWake;

@@ -300,8 +300,8 @@ void CHLTV::CheckAutoRecord() {
     if (!server) return;
     if (server->matchRunning == 1) {
         if (!recordingFile.empty()) {
+            if (m_recordTries.count > 0) ResetAutomaticNotice();  // it started recording
             m_recordTries.Reset();
-            ResetAutomaticNotice();
         } else if (TryAutomatic(m_recordTries, "start recording")) {
             SendRconAutomatic("record " + RecordingFileName(), kPurposeRecord);
         }

@@ -271,7 +271,7 @@ void CGTV::CheckRecording() {
                 SendRconAutomatic(Format("gtv_record %s %d", RecordingName(room).c_str(), room.hubNumber), purpose(0));
             continue;
         }
-        if (server->matchRunning != 0) ResetAutomaticNotice();  // it records
+        if (server->matchRunning != 0 && tries.count > 0) ResetAutomaticNotice();  // it started recording
         tries.Reset();
         if (server->matchRunning == 0 && !room.recordingName.empty())
             SendRconAutomatic(Format("gtv_stoprecord %d", room.hubNumber), purpose(1));
