@@ -284,7 +284,7 @@ void COutputSocketControl::Unlink(std::uint32_t lane, std::uint32_t slot) {
     --l.waiting;
     --m_laneWaiting;
     m_pollBytes -= WireCost(p);
-    if (counted) {
+    if (counted && l.droppable > 0) {
         Rank(lane, false);
         --l.droppable;
         Rank(lane, true);
