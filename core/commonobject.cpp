@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "base/archive.h"
 #include "core/module.h"
@@ -107,17 +108,20 @@ void CCommonObject::ConnectTo(const std::string& address) {
     resolvedAddress = m_socket->PeerAddress();
 }
 
-void CCommonObject::SendOutOfBand(std::string_view text, CPacketKind kind) {
-    std::string datagram("\xFF\xFF\xFF\xFF", 4);
+void CCommonObject::SendOutOfBand(std::string_view text, CPacketKind kind, std::uint32_t purpose) {
+    thread_local std::string datagram;  // reused: no allocation per datagram once it is large enough
+    datagram.assign("\xFF\xFF\xFF\xFF", 4);
     datagram.append(text);
     datagram.push_back('\0');
-    QueueDatagram(datagram, m_queryScope ? CPacketKind::Poll : kind);
+    if (m_sendScope) std::tie(kind, purpose) = *m_sendScope;
+    QueueDatagram(datagram, kind, purpose);
 }
 
-void CCommonObject::QueueDatagram(std::string_view bytes, CPacketKind kind) {
+void CCommonObject::QueueDatagram(std::string_view bytes, CPacketKind kind, std::uint32_t purpose) {
     if (!output) return;
     if (m_socket && m_socket->IsConnected()) {
-        output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), m_socket.get(), kind);
+        output->Queue(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), m_socket.get(), kind,
+                      purpose);
         return;
     }
     // The cycle asks again on its own; a command is not dropped without a word.
@@ -131,9 +135,30 @@ void CCommonObject::QueueDatagram(std::string_view bytes, CPacketKind kind) {
 }
 
 void CCommonObject::SendRconQuery(const std::string& command) {
-    m_queryScope = true;
+    m_sendScope.emplace(CPacketKind::Poll, 0);
     SendRcon(command);
-    m_queryScope = false;
+    m_sendScope.reset();
+}
+
+void CCommonObject::SendRconAutomatic(const std::string& command, std::uint32_t purpose) {
+    m_sendScope.emplace(CPacketKind::Automatic, purpose);
+    SendRcon(command);
+    m_sendScope.reset();
+}
+
+bool CCommonObject::TryAutomatic(CAutomaticTries& tries, const std::string& what) {
+    if (tries.count < CAutomaticTries::kLimit) {
+        ++tries.count;
+        return true;
+    }
+    if (!m_automaticTold) {
+        m_automaticTold = true;
+        const std::string line = Format("Orvane : %s did not %s after %d attempts; it is no longer asked until the match ends.",
+                                        AddressString().c_str(), what.c_str(), CAutomaticTries::kLimit);
+        AppendConsole(line, 0);
+        m_platform.prompter.Message(line);
+    }
+    return false;
 }
 
 void CCommonObject::MarkAnswered() {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,6 +39,14 @@ private:
     ISocketWatcher& m_watcher;
     bool m_watching = false;
     std::array<std::uint8_t, kMaxDatagram + 1> m_buffer{};
+};
+
+// The tries of an automatic command that should change what its peer reports (a proxy asked to record):
+// after kLimit tries without the change the program stops asking until the tries are reset.
+struct CAutomaticTries {
+    static constexpr int kLimit = 5;
+    int count = 0;
+    void Reset() { count = 0; }
 };
 
 // The document's owning list of monitored objects, in layout order.
@@ -124,15 +133,22 @@ public:
     // A host name whose lookup has not ended yet.
     bool LookupPending() const { return m_lookup != nullptr; }
     // Frames FF FF FF FF + text + 00 and hands it to the output queue.
-    void SendOutOfBand(std::string_view text, CPacketKind kind = CPacketKind::Action);
+    void SendOutOfBand(std::string_view text, CPacketKind kind = CPacketKind::Action, std::uint32_t purpose = 0);
     // Hands a whole datagram (prefix included) to the output queue; nothing leaves while the socket is not
     // connected (address being looked up, connect failed, no socket): an action then leaves a console line
     // saying why it was not sent, a poll is dropped silently.
-    void QueueDatagram(std::string_view bytes, CPacketKind kind);
+    void QueueDatagram(std::string_view bytes, CPacketKind kind, std::uint32_t purpose = 0);
     // A query of the monitoring cycle: merged with an identical one still waiting, dropped when stale.
     void SendQuery(std::string_view text) { SendOutOfBand(text, CPacketKind::Poll); }
     // An rcon command that the cycle sends as a query (status, passwords read back and the like).
     void SendRconQuery(const std::string& command);
+    // An rcon command the program sends on its own (automatic record and stop): at most one of each
+    // purpose waits in the queue, and it is dropped when stale.
+    void SendRconAutomatic(const std::string& command, std::uint32_t purpose);
+    // Counts one more try of an automatic command; false once the tries are spent. The first refusal tells
+    // the operator (a console line and a message); it is told again only after ResetAutomaticNotice.
+    bool TryAutomatic(CAutomaticTries& tries, const std::string& what);
+    void ResetAutomaticNotice() { m_automaticTold = false; }
     // State 1 when more than ten seconds passed without an answer while one of the object's datagrams
     // had left: the time a query spends waiting in the output queue is not the server's silence.
     void CheckTimeout();
@@ -182,8 +198,8 @@ public:
     std::uint64_t timeoutsEntered = 0;
 
 protected:
-    // True while SendRconQuery runs: the command is one the cycle sends on its own.
-    bool InQueryScope() const { return m_queryScope; }
+    // True while SendRconQuery or an automatic command runs: the command is one the program sends on its own.
+    bool InQueryScope() const { return m_sendScope.has_value(); }
     void PlaySound(const std::string& fileName);
     // The server refused the rcon password: never repeating it keeps the operator's address from being
     // banned. The two console lines, the password cleared, state 2, the bad-rcon sound.
@@ -200,7 +216,9 @@ private:
     CPlatform& m_platform;
     std::unique_ptr<CObjectSocket> m_socket;
     std::shared_ptr<CNameLookup> m_lookup;  // the host name being looked up
-    bool m_queryScope = false;       // SendRconQuery in progress
+    // While SendRconQuery or SendRconAutomatic runs: the kind (and purpose) its datagrams are queued as.
+    std::optional<std::pair<CPacketKind, std::uint32_t>> m_sendScope;
+    bool m_automaticTold = false;  // the operator was told that automatic commands gave up
     std::uint64_t m_sendsSeen = 0;   // the socket's send count when last looked at
     bool m_awaiting = false;         // something left since the last answer
     Time m_awaitingSince = 0;

@@ -5,13 +5,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <list>
-#include <memory>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "net/udpsocket.h"
@@ -22,18 +18,12 @@ class CArchive;
 
 // What a datagram carries. A poll is a query (or challenge request) that the monitoring cycle sends
 // again on its own: it may be merged with an identical one still waiting and dropped once it is stale.
-// An action carries what the operator asked for (or a command such as record): it is never dropped or
-// merged, and actions leave in the order they were queued, ahead of the polls. A handshake is a poll
-// that opens the way for others (a challenge request): it never gives way to fresher polls.
-enum class CPacketKind { Action, Poll, Handshake };
-
-struct COutputPacket {
-    std::vector<std::uint8_t> data;
-    // The socket to send on; none once cancelled.
-    CUdpSocket* socket = nullptr;
-    CPacketKind kind = CPacketKind::Action;
-    std::int64_t queuedAt = 0;  // milliseconds of the queue's clock
-};
+// A handshake is a poll that opens the way for others (a challenge request): it never gives way to
+// fresher polls. An automatic command is one the program sends on its own (automatic record and stop):
+// it waits among the polls of its socket, at most one of each purpose (a newer one takes the place of
+// the one waiting), and is dropped when stale like a poll. An action carries what the operator asked
+// for: it is never dropped or merged, and actions leave in the order they were queued, ahead of the rest.
+enum class CPacketKind { Action, Poll, Handshake, Automatic };
 
 class COutputSocketControl {
 public:
@@ -56,9 +46,14 @@ public:
     void Stop();
 
     // Copies the datagram to the tail of the queue; returns at once. A poll identical to one of the same
-    // socket that is still waiting is not queued again. When more polls wait than the limit sends in one
-    // cycle, the socket's oldest poll gives way to the newer one (it would go stale before its turn).
-    void Queue(const std::uint8_t* data, size_t length, CUdpSocket* socket, CPacketKind kind = CPacketKind::Action);
+    // socket that is still waiting is not queued again; an automatic command takes the place of the one
+    // of the same purpose still waiting on its socket. When more polls wait than the limit sends in one
+    // cycle, the socket with the most waiting polls gives its oldest one up (it would go stale before its
+    // turn): whoever filled the backlog pays, not the socket that queues next. Polls of one socket queued
+    // one after the other with the same non-zero purpose form a unit (a server's dialect probes): they
+    // leave in one turn and are given up together, so that neither is the one lost every time.
+    void Queue(const std::uint8_t* data, size_t length, CUdpSocket* socket, CPacketKind kind = CPacketKind::Action,
+               std::uint32_t purpose = 0);
     // Makes every queued datagram of this socket harmless. When it returns, no datagram is being sent on
     // that socket and none ever will be: the worker sends under the queue lock.
     void CancelSocket(CUdpSocket* socket);
@@ -92,25 +87,66 @@ public:
     void SetClock(MillisecondClock clock);
 
 private:
-    struct PollLane {
+    static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+    // A queued datagram in the packet pool. A freed slot keeps its buffer, so that a queue in steady use
+    // allocates nothing per datagram.
+    struct Packet {
+        std::vector<std::uint8_t> data;
+        CUdpSocket* socket = nullptr;  // none once cancelled
+        std::int64_t queuedAt = 0;     // milliseconds of the queue's clock
+        std::uint32_t purpose = 0;     // of an automatic command; a poll's unit
+        std::uint32_t next = kNone;    // the next in its list (the actions, a lane, or the free slots)
+        std::uint32_t prev = kNone;    // the previous in its lane
+        CPacketKind kind = CPacketKind::Action;
+    };
+    // The polls, handshakes and automatic commands of one socket, oldest first. A lane stays assigned to
+    // its socket while the socket lives (until CancelSocket); it takes part in the turns while it holds
+    // something.
+    struct Lane {
         CUdpSocket* socket = nullptr;
-        std::deque<std::unique_ptr<COutputPacket>> packets;
+        std::uint32_t head = kNone, tail = kNone;
+        std::uint32_t waiting = 0;    // packets
+        std::uint32_t droppable = 0;  // packets that may give way (every kind but handshakes), a unit once
+        std::uint32_t turnPrev = kNone, turnNext = kNone;  // the lanes taking turns
+        std::uint32_t rankPrev = kNone, rankNext = kNone;  // the lanes with as many droppable packets
+        bool inTurn = false;
     };
     void WorkerLoop();
-    // What a datagram costs of a window's budget.
-    static std::int64_t WireCost(const COutputPacket& p) { return static_cast<std::int64_t>(p.data.size()) + kOverhead; }
+    static std::int64_t WireCost(const Packet& p) { return static_cast<std::int64_t>(p.data.size()) + kOverhead; }
     // With the queue lock held.
+    std::uint32_t NewSlot(const std::uint8_t* data, size_t length, CUdpSocket* socket, CPacketKind kind,
+                          std::uint32_t purpose, std::int64_t now);
+    void FreeSlot(std::uint32_t slot);
+    // Two packets, a before b in one lane, that belong to one unit of polls.
+    bool SameUnit(std::uint32_t a, std::uint32_t b) const;
+    std::uint32_t LaneOf(CUdpSocket* socket, bool create);
+    void ForgetLane(CUdpSocket* socket);
+    void Append(std::uint32_t lane, std::uint32_t slot);
+    void Unlink(std::uint32_t lane, std::uint32_t slot);  // and frees the slot
+    void Rank(std::uint32_t lane, bool in);
+    void TurnRemove(std::uint32_t lane);
+    void TurnAppend(std::uint32_t lane);
+    void GiveWay();
     void DropStalePolls(std::int64_t now);
-    void EraseLane(std::list<PollLane>::iterator lane);
+    void ClearLane(std::uint32_t lane);
 
     mutable std::mutex m_queueLock;
-    std::deque<std::unique_ptr<COutputPacket>> m_queue;  // actions
-    std::list<PollLane> m_lanes;                           // polls by socket; the front lane is served next
-    std::unordered_map<CUdpSocket*, std::list<PollLane>::iterator> m_laneOf;
-    std::int64_t m_pollBytes = 0;  // wire cost of the waiting polls
+    std::vector<Packet> m_packets;  // the pool
+    std::uint32_t m_freeSlot = kNone;
+    std::uint32_t m_actionHead = kNone, m_actionTail = kNone;
+    size_t m_actions = 0, m_laneWaiting = 0;
+    std::vector<Lane> m_lanes;
+    std::vector<std::uint32_t> m_freeLanes;
+    std::uint32_t m_turnHead = kNone, m_turnTail = kNone;  // the head lane is served next
+    // Lanes by their number of droppable packets (index), and the highest number with a lane.
+    std::vector<std::uint32_t> m_rank;
+    size_t m_topRank = 0;
+    // Socket to lane: open addressing with linear probing, a power of two in size.
+    std::vector<std::pair<CUdpSocket*, std::uint32_t>> m_laneTable;
+    size_t m_laneTableUsed = 0;
+    std::int64_t m_pollBytes = 0;  // wire cost of what waits in the lanes
     MillisecondClock m_clock;
-    mutable std::mutex m_limitLock;
-    std::int32_t m_windowBudget = 0;
+    std::atomic<std::int32_t> m_windowBudget{0};
 
     std::mutex m_stopLock;
     std::condition_variable m_stopWake;

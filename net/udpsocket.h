@@ -69,6 +69,13 @@ public:
     // True for a name the resolver may be asked about: letters, digits, '-', '_' and '.', at most 253.
     static bool IsValidHostName(const std::string& host);
 
+    // Where the output queue keeps this socket's polls: its own cache, read and written under its lock.
+    struct QueueLane {
+        const void* queue = nullptr;
+        std::uint32_t lane = 0;
+    };
+    QueueLane queueLane;
+
 private:
     int m_fd = -1;
     bool m_connected = false;

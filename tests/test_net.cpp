@@ -67,8 +67,12 @@ TEST(OutputQueue, WindowsSendWhatFitsTheBudgetInQueueOrder) {
                 q.SetLimit(std::stoi(word.substr(5)));
             else {
                 const std::string d = word[0] + std::string(std::stoul(word.substr(1)) - 1, '.');
-                q.Queue(test::Bytes(d).data(), d.size(), socket,
-                        word.ends_with('p') ? CPacketKind::Poll : CPacketKind::Action);
+                const size_t automatic = word.find('a', 1);
+                const CPacketKind kind = automatic != std::string::npos ? CPacketKind::Automatic
+                                         : word.ends_with('p')         ? CPacketKind::Poll
+                                                                       : CPacketKind::Action;
+                q.Queue(test::Bytes(d).data(), d.size(), socket, kind,
+                        automatic != std::string::npos ? std::stoul(word.substr(automatic + 1)) : 0);
             }
         }
         EXPECT_EQ(std::to_string(q.Count()), row.count("count") ? row["count"] : std::to_string(q.Count()))

@@ -177,7 +177,9 @@ protected:
     void ApplyModernStatus(const HLModernStatus& status);
 
 private:
-    void SendA2SInfo();
+    // The unit of the output queue that the two dialect probes of an undecided server form.
+    static constexpr std::uint32_t kDialectProbes = 1;
+    void SendA2SInfo(std::uint32_t unit = 0);
     void SendA2SPlayers();
 
     CA2SSession m_a2s;

@@ -20,9 +20,11 @@ void CHLServer::PollInfo() {
             QueryDetails();
             break;
         case CHLDialect::Undecided:
-            QueryDetails();
+            // One unit of the queue: under overload the two leave together or are given up together, so
+            // that a server of either dialect is asked what it answers.
+            SendOutOfBand("details", CPacketKind::Poll, kDialectProbes);
             m_a2s.infoRetried = false;
-            SendA2SInfo();
+            SendA2SInfo(kDialectProbes);
             break;
         case CHLDialect::A2S:
             m_a2s.infoRetried = false;
@@ -40,10 +42,10 @@ void CHLServer::PollPlayers() {
     SendA2SPlayers();
 }
 
-void CHLServer::SendA2SInfo() {
+void CHLServer::SendA2SInfo(std::uint32_t unit) {
     m_a2s.awaiting = Query::Info;
     m_a2s.infoOutstanding = true;
-    QueueDatagram(A2SInfoQuery(m_a2s.challenge), CPacketKind::Poll);  // a query of the cycle
+    QueueDatagram(A2SInfoQuery(m_a2s.challenge), CPacketKind::Poll, unit);  // a query of the cycle
 }
 
 void CHLServer::SendA2SPlayers() {

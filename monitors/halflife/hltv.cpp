@@ -298,15 +298,21 @@ void CHLTV::CheckAutoRecord() {
     const CHLServer* server = GameServer(true);
     if (!server) return;
     if (server->matchRunning == 1) {
-        if (recordingFile.empty()) SendRcon("record " + RecordingFileName());
+        if (!recordingFile.empty()) {
+            if (m_recordTries.count > 0) ResetAutomaticNotice();  // it started recording
+            m_recordTries.Reset();
+        } else if (TryAutomatic(m_recordTries, "start recording")) {
+            SendRconAutomatic("record " + RecordingFileName(), kPurposeRecord);
+        }
         return;
     }
+    m_recordTries.Reset();  // the next match is asked for again
     if (server->matchRunning == 0 && !recordingFile.empty()) {
         if (stopRecordingAt == 0) {
             stopRecordingAt = Now() + StopDelaySeconds();
         } else if (Now() > stopRecordingAt) {
-            SendRcon("stoprecord");
-            SendRcon("stoprecording");
+            SendRconAutomatic("stoprecord", kPurposeStop);
+            SendRconAutomatic("stoprecording", kPurposeStopSource);
             stopRecordingAt = 0;
         }
     }

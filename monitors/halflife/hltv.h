@@ -92,7 +92,8 @@ public:
     // object that is not a Half-Life server gives none too, after the internal-error message when
     // reportInternalError is set.
     const CHLServer* GameServer(bool reportInternalError) const;
-    // Phase 5: starts recording when the relayed match runs, stops delay + 10 s after it ended.
+    // Phase 5: starts recording when the relayed match runs, stops delay + 10 s after it ended. A proxy
+    // that does not start recording is asked a few times per match, and the operator is told once.
     void CheckAutoRecord();
 
     // What the layout view draws.
@@ -130,6 +131,10 @@ protected:
     // print answer means rcon is in use (state 3).
     void OnPrintLines(const std::vector<std::string>& lines) override;
     std::uint32_t IconForGameDirectory(const std::string& directory) const override { return kIcon; }
+
+    // The purposes of the automatic commands: one of each waits in the output queue at most.
+    enum : std::uint32_t { kPurposeRecord = 1, kPurposeStop, kPurposeStopSource };
+    CAutomaticTries m_recordTries;
 
     struct ConsoleFlags {
         bool statusSeen = false;

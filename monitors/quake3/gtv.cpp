@@ -262,10 +262,18 @@ void CGTV::CheckRecording() {
         if (room.roomState == 2) continue;
         const auto* server = dynamic_cast<const CQ3Server*>(room.linkedServer);
         if (!server) continue;
-        if (server->matchRunning != 0 && room.recordingName.empty())
-            SendStartRecord(room, RecordingName(room));
-        else if (server->matchRunning == 0 && !room.recordingName.empty())
-            SendStopRecord(room);
+        // Automatic commands, at most one of each per room waiting: start, or stop.
+        const auto purpose = [i](std::uint32_t stop) { return static_cast<std::uint32_t>(i) * 2 + stop; };
+        CAutomaticTries& tries = m_recordTries[static_cast<size_t>(i)];
+        if (server->matchRunning != 0 && room.recordingName.empty()) {
+            if (TryAutomatic(tries, "start recording"))
+                SendRconAutomatic(Format("gtv_record %s %d", RecordingName(room).c_str(), room.hubNumber), purpose(0));
+            continue;
+        }
+        if (server->matchRunning != 0 && tries.count > 0) ResetAutomaticNotice();  // it started recording
+        tries.Reset();
+        if (server->matchRunning == 0 && !room.recordingName.empty())
+            SendRconAutomatic(Format("gtv_stoprecord %d", room.hubNumber), purpose(1));
     }
 }
 

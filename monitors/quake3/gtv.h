@@ -114,6 +114,7 @@ public:
     // "%s:%d" of external host and external port.
     virtual std::string ExternalAddressString() const;
     // Auto record: starts recording the rooms whose linked Quake 3 server plays a match, stops the others.
+    // A room that does not start recording is asked a few times per match, and the operator is told once.
     virtual void CheckRecording();
 
     // The proposed demo name: "%Y-%m-%d_%Hh%M" local time, "_", map, then "_name" per player (the
@@ -163,6 +164,8 @@ public:
     Time linkNotBefore = 0;  // the document links rooms only when this is earlier than now
 
 private:
+    std::array<CAutomaticTries, kMaxRooms> m_recordTries;  // automatic record of each room, per match
+
     void HandleManagerAnswer(const std::string& text);
     void HandleHubAnswer(const std::string& text);
     void HandleConsoleAnswer(const std::string& text);
