@@ -82,6 +82,10 @@ void CTcpSession::OnWritable() {
 
 void CTcpSession::Send(std::string_view bytes) {
     if (m_state != State::Open) return;
+    if (m_outbox.size() + bytes.size() > kMaxPending) {
+        Fail(false, "the server reads nothing of what is sent");
+        return;
+    }
     m_outbox.append(bytes);
     Flush();
 }

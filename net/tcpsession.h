@@ -33,8 +33,11 @@ public:
     // Starts connecting to a dotted IPv4 address; false (nothing started) when no socket could be made
     // or the address is not dotted. A refusal known at once is reported through closed, later.
     bool Connect(const std::string& dottedAddress, std::uint32_t port);
+    // What may wait unwritten: a server that stops reading would otherwise make it grow with every command.
+    static constexpr size_t kMaxPending = 256 * 1024;
+
     // Appends to what is to be written and writes what the socket takes now; the rest goes when there
-    // is room. Ignored unless open.
+    // is room. Ignored unless open. Past kMaxPending waiting, the connection is given up: closed(false, ...).
     void Send(std::string_view bytes);
     void Close();
     // A connect that has taken longer than limit seconds is abandoned: closed(true, "time-out").

@@ -239,6 +239,19 @@ TEST(TcpRconSession, LongOutputWholeAndInOrderEndlessOutputCutAndABadPacketClosi
                                         "Orvane : rcon connection closed: packet size 5 outside 10..4106", "lost"}));
     EXPECT_EQ(std::tuple(bad.SessionState(), bad.RetryDelay()), std::tuple(CTcpSession::State::Closed, 2));
     ::close(server);
+
+    // A server that accepts and then reads nothing: what waits unwritten stays bounded, the connection goes.
+    std::string why;
+    CTcpSession deaf(tp.platform.sockets, tp.clock, {{}, {}, [&](bool, const std::string& w) { why = w; }});
+    ASSERT_TRUE(deaf.Connect("127.0.0.1", ntohs(a.sin_port)));
+    ASSERT_TRUE(tp.loop.RunUntil([&] { return deaf.GetState() == CTcpSession::State::Open; }, 3000ms));
+    const std::string chunk(64 * 1024, 'x');
+    for (int i = 0; i < 4096 && why.empty(); ++i) {
+        deaf.Send(chunk);
+        EXPECT_LE(deaf.Pending(), CTcpSession::kMaxPending);
+    }
+    EXPECT_EQ(std::tuple(why, deaf.GetState()),
+              std::tuple("the server reads nothing of what is sent"s, CTcpSession::State::Closed));
     ::close(listener);
 }
 
