@@ -108,13 +108,27 @@ void CCommonObject::ConnectTo(const std::string& address) {
     resolvedAddress = m_socket->PeerAddress();
 }
 
-void CCommonObject::SendOutOfBand(std::string_view text, CPacketKind kind, std::uint32_t purpose) {
-    thread_local std::string datagram;  // reused: no allocation per datagram once it is large enough
-    datagram.assign("\xFF\xFF\xFF\xFF", 4);
-    datagram.append(text);
-    datagram.push_back('\0');
+void CCommonObject::SendOutOfBandParts(std::span<const std::string_view> text, CPacketKind kind,
+                                       std::uint32_t purpose) {
+    size_t length = 5;  // the prefix and the closing zero
+    for (std::string_view piece : text) length += piece.size();
+    // The queries and rcon commands of the cycle are framed on the stack; only a long command allocates.
+    char local[256];
+    std::string spill;
+    char* out = local;
+    if (length > sizeof local) {
+        spill.resize(length);
+        out = spill.data();
+    }
+    std::memcpy(out, "\xFF\xFF\xFF\xFF", 4);
+    size_t at = 4;
+    for (std::string_view piece : text) {
+        if (!piece.empty()) std::memcpy(out + at, piece.data(), piece.size());
+        at += piece.size();
+    }
+    out[at] = '\0';
     if (m_sendScope) std::tie(kind, purpose) = *m_sendScope;
-    QueueDatagram(datagram, kind, purpose);
+    QueueDatagram(std::string_view(out, length), kind, purpose);
 }
 
 void CCommonObject::QueueDatagram(std::string_view bytes, CPacketKind kind, std::uint32_t purpose) {
@@ -134,13 +148,13 @@ void CCommonObject::QueueDatagram(std::string_view bytes, CPacketKind kind, std:
         AppendConsole(kNotSentSocketLine);
 }
 
-void CCommonObject::SendRconQuery(const std::string& command) {
+void CCommonObject::SendRconQuery(std::string_view command) {
     m_sendScope.emplace(CPacketKind::Poll, 0);
     SendRcon(command);
     m_sendScope.reset();
 }
 
-void CCommonObject::SendRconAutomatic(const std::string& command, std::uint32_t purpose) {
+void CCommonObject::SendRconAutomatic(std::string_view command, std::uint32_t purpose) {
     m_sendScope.emplace(CPacketKind::Automatic, purpose);
     SendRcon(command);
     m_sendScope.reset();

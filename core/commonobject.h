@@ -106,7 +106,7 @@ public:
     virtual std::int32_t GetPlayerNameCount() const { return playerNameCount; }
     // The player table (GetPlayerNameCount entries are valid); nullptr when there is none.
     virtual const std::array<std::string, kMaxPlayerNames>* GetPlayerNames() const { return &playerNames; }
-    virtual void SendRcon(const std::string& command) {}
+    virtual void SendRcon(std::string_view command) {}
     virtual void OnClick(int x, int y) {}
     virtual void Kick(const std::string& playerName) {}
     virtual void Follow(const std::string& playerName) {}
@@ -133,7 +133,12 @@ public:
     // A host name whose lookup has not ended yet.
     bool LookupPending() const { return m_lookup != nullptr; }
     // Frames FF FF FF FF + text + 00 and hands it to the output queue.
-    void SendOutOfBand(std::string_view text, CPacketKind kind = CPacketKind::Action, std::uint32_t purpose = 0);
+    void SendOutOfBand(std::string_view text, CPacketKind kind = CPacketKind::Action, std::uint32_t purpose = 0) {
+        SendOutOfBandParts({&text, 1}, kind, purpose);
+    }
+    // The same with a text given in pieces, joined in the frame itself.
+    void SendOutOfBandParts(std::span<const std::string_view> text, CPacketKind kind = CPacketKind::Action,
+                            std::uint32_t purpose = 0);
     // Hands a whole datagram (prefix included) to the output queue; nothing leaves while the socket is not
     // connected (address being looked up, connect failed, no socket): an action then leaves a console line
     // saying why it was not sent, a poll is dropped silently.
@@ -141,10 +146,10 @@ public:
     // A query of the monitoring cycle: merged with an identical one still waiting, dropped when stale.
     void SendQuery(std::string_view text) { SendOutOfBand(text, CPacketKind::Poll); }
     // An rcon command that the cycle sends as a query (status, passwords read back and the like).
-    void SendRconQuery(const std::string& command);
+    void SendRconQuery(std::string_view command);
     // An rcon command the program sends on its own (automatic record and stop): at most one of each
     // purpose waits in the queue, and it is dropped when stale.
-    void SendRconAutomatic(const std::string& command, std::uint32_t purpose);
+    void SendRconAutomatic(std::string_view command, std::uint32_t purpose);
     // Counts one more try of an automatic command; false once the tries are spent. The first refusal tells
     // the operator (a console line and a message); it is told again only after ResetAutomaticNotice.
     bool TryAutomatic(CAutomaticTries& tries, const std::string& what);
@@ -166,27 +171,23 @@ public:
     CObjectSocket* Socket() const { return m_socket.get(); }
     void AppendConsole(std::string_view line, std::int32_t kind = 0) { consoleLog.Append(kind, line, Now()); }
 
+    // The two large members come first, so that what every tick reads lies together in a few cache lines
+    // at the end of the object, next to the fields of the derived kind.
+    CConsoleLog consoleLog;
+    std::array<std::string, kMaxPlayerNames> playerNames;
     CRect iconRect{0, 0, 48, 48};
     std::uint32_t groupId = 0;
-    CConsoleLog consoleLog;
     CGroup* group = nullptr;
     std::uint32_t port = 0;
     std::string host;
     CRect box{0, 0, 48, 48};
-    std::int32_t state = kStateTimeout;
-    std::string rconPassword;
     std::string password;
     std::string serverName;
-    std::array<std::string, kMaxPlayerNames> playerNames;
-    std::int32_t playerNameCount = 0;
     std::int32_t maxPlayers = 0;
-    Time lastAnswerTime = 0;
     std::uint32_t strayDatagrams = 0;
-    COutputSocketControl* output = nullptr;
     Time viewStamp = 0;
     CSoundHolder* sound = nullptr;
     std::uint32_t icon = 130;
-    std::int32_t pollPhase;
     std::string resolvedAddress;
     // Round trip from the moment the query left the output queue (its send on the wire, not its queuing)
     // to the answer it drew: the latest and an exponentially weighted mean (1/8 of each new sample);
@@ -196,6 +197,20 @@ public:
     // Since the object was made: answers handled, and entries into state 1 after answering.
     std::uint64_t answersReceived = 0;
     std::uint64_t timeoutsEntered = 0;
+    std::string rconPassword;
+
+private:
+    std::shared_ptr<CNameLookup> m_lookup;  // the host name being looked up
+    bool m_automaticTold = false;           // the operator was told that automatic commands gave up
+
+public:
+    // Read by every tick, with the private fields at the end and the first ones of the derived kind: two
+    // cache lines per object.
+    alignas(64) COutputSocketControl* output = nullptr;
+    Time lastAnswerTime = 0;
+    std::int32_t state = kStateTimeout;
+    std::int32_t pollPhase;
+    std::int32_t playerNameCount = 0;
 
 protected:
     // True while SendRconQuery or an automatic command runs: the command is one the program sends on its own.
@@ -213,14 +228,13 @@ private:
     void SampleRoundTrip();
     void ForgetRoundTrip() { rttMicros = rttSmoothedMicros = -1; }
 
+    // Read by every tick.
     CPlatform& m_platform;
     std::unique_ptr<CObjectSocket> m_socket;
-    std::shared_ptr<CNameLookup> m_lookup;  // the host name being looked up
     // While SendRconQuery or SendRconAutomatic runs: the kind (and purpose) its datagrams are queued as.
     std::optional<std::pair<CPacketKind, std::uint32_t>> m_sendScope;
-    bool m_automaticTold = false;  // the operator was told that automatic commands gave up
-    std::uint64_t m_sendsSeen = 0;   // the socket's send count when last looked at
-    bool m_awaiting = false;         // something left since the last answer
+    bool m_awaiting = false;        // something left since the last answer
+    std::uint64_t m_sendsSeen = 0;  // the socket's send count when last looked at
     Time m_awaitingSince = 0;
     Time m_lastCheck = 0;
 };

@@ -9,16 +9,17 @@
 
 namespace orv {
 
-COutputSocketControl::COutputSocketControl()
-    : m_clock([] {
-          // A coarse monotonic clock: a few milliseconds of resolution against a lifetime of seconds, and it
-          // costs a fraction of a precise read on every queued datagram.
-          timespec ts{};
-          ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-          return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-      }) {
-    SetLimit(kDefaultLimit);
+namespace {
+// A coarse monotonic clock: a few milliseconds of resolution against a lifetime of seconds, and it costs a
+// fraction of a precise read on every queued datagram.
+std::int64_t CoarseMilliseconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
+}  // namespace
+
+COutputSocketControl::COutputSocketControl() { SetLimit(kDefaultLimit); }
 
 COutputSocketControl::~COutputSocketControl() { Stop(); }
 
@@ -60,7 +61,7 @@ int COutputSocketControl::RunWindow() {
     int count = 0;
     ++m_windows;
     std::lock_guard lk(m_queueLock);
-    DropStalePolls(m_clock());
+    DropStalePolls(NowMilliseconds());
     while (true) {
         while (m_actionHead != kNone && m_packets[m_actionHead].socket == nullptr) {  // cancelled
             const std::uint32_t next = m_packets[m_actionHead].next;
@@ -79,7 +80,7 @@ int COutputSocketControl::RunWindow() {
         if (cost + sent >= budget && !(sent == 0 && cost >= budget)) break;
         // Sent under the queue lock: once CancelSocket has returned, the socket is never used again.
         // A datagram the system refused still spends the window; only accepted ones count as sent.
-        if (head.socket->Send(head.data.data(), head.data.size()) >= 0) ++m_datagramsSent;
+        if (head.socket->Send(head.Data(), head.length) >= 0) ++m_datagramsSent;
         sent += cost;
         ++count;
         if (action) {
@@ -112,7 +113,12 @@ std::uint32_t COutputSocketControl::NewSlot(const std::uint8_t* data, size_t len
         m_freeSlot = m_packets[slot].next;
     }
     Packet& p = m_packets[slot];
-    p.data.assign(data, data + length);  // the slot's buffer is reused: no allocation once it is large enough
+    p.length = static_cast<std::uint32_t>(length);
+    if (length <= kInlineBytes) {
+        if (length > 0) std::memcpy(p.inlineBytes, data, length);
+    } else {
+        p.spill.assign(data, data + length);  // the slot keeps the buffer: no allocation once it is large enough
+    }
     p.socket = socket;
     p.kind = kind;
     p.purpose = purpose;
@@ -212,22 +218,21 @@ void COutputSocketControl::ForgetLane(CUdpSocket* socket) {
     }
 }
 
-void COutputSocketControl::Rank(std::uint32_t lane, bool in) {
+inline void COutputSocketControl::Rerank(std::uint32_t lane, std::uint32_t droppable) {
     Lane& l = m_lanes[lane];
-    if (l.droppable == 0) return;
-    if (!in) {
+    if (l.droppable != 0) {  // out of its bucket
         if (l.rankPrev != kNone) m_lanes[l.rankPrev].rankNext = l.rankNext;
         else m_rank[l.droppable] = l.rankNext;
         if (l.rankNext != kNone) m_lanes[l.rankNext].rankPrev = l.rankPrev;
         l.rankPrev = l.rankNext = kNone;
-        return;
     }
-    if (m_rank.size() <= l.droppable) m_rank.resize(l.droppable + 1, kNone);
-    l.rankPrev = kNone;
-    l.rankNext = m_rank[l.droppable];
+    l.droppable = droppable;
+    if (droppable == 0) return;
+    if (m_rank.size() <= droppable) m_rank.resize(droppable + 1, kNone);
+    l.rankNext = m_rank[droppable];  // at the head of its new bucket
     if (l.rankNext != kNone) m_lanes[l.rankNext].rankPrev = lane;
-    m_rank[l.droppable] = lane;
-    m_topRank = std::max<size_t>(m_topRank, l.droppable);
+    m_rank[droppable] = lane;
+    if (droppable > m_topRank) m_topRank = droppable;
 }
 
 void COutputSocketControl::TurnRemove(std::uint32_t lane) {
@@ -264,9 +269,7 @@ void COutputSocketControl::Append(std::uint32_t lane, std::uint32_t slot) {
     m_pollBytes += WireCost(p);
     // A unit counts once: the socket that gives way is the one with the most queries waiting.
     if (p.kind != CPacketKind::Handshake && !(p.prev != kNone && SameUnit(p.prev, slot))) {
-        Rank(lane, false);
-        ++l.droppable;
-        Rank(lane, true);
+        Rerank(lane, l.droppable + 1);
     }
     if (!l.inTurn) TurnAppend(lane);
 }
@@ -285,9 +288,7 @@ void COutputSocketControl::Unlink(std::uint32_t lane, std::uint32_t slot) {
     --m_laneWaiting;
     m_pollBytes -= WireCost(p);
     if (counted && l.droppable > 0) {
-        Rank(lane, false);
-        --l.droppable;
-        Rank(lane, true);
+        Rerank(lane, l.droppable - 1);
     }
     FreeSlot(slot);
     if (l.head == kNone) TurnRemove(lane);  // it takes part in the turns again once it holds something
@@ -338,7 +339,7 @@ void COutputSocketControl::Queue(const std::uint8_t* data, size_t length, CUdpSo
     // What the limit sends in one cycle.
     const std::int64_t backlog = static_cast<std::int64_t>(WindowBudget()) * (kPollLifetimeMilliseconds / kWindowMilliseconds);
     std::lock_guard lk(m_queueLock);
-    const std::int64_t now = m_clock();
+    const std::int64_t now = NowMilliseconds();
     if (kind == CPacketKind::Action) {
         const std::uint32_t slot = NewSlot(data, length, socket, kind, purpose, now);
         if (m_actionTail != kNone) m_packets[m_actionTail].next = slot;
@@ -356,7 +357,7 @@ void COutputSocketControl::Queue(const std::uint8_t* data, size_t length, CUdpSo
             ++m_pollsMerged;
             break;
         }
-        if (waiting.data.size() == length && std::equal(data, data + length, waiting.data.begin())) {
+        if (waiting.length == length && (length == 0 || std::memcmp(waiting.Data(), data, length) == 0)) {
             ++m_pollsMerged;
             return;
         }
@@ -400,6 +401,8 @@ int COutputSocketControl::Count() const {
     std::lock_guard lk(m_queueLock);
     return static_cast<int>(m_actions + m_laneWaiting);
 }
+
+std::int64_t COutputSocketControl::NowMilliseconds() const { return m_clock ? m_clock() : CoarseMilliseconds(); }
 
 void COutputSocketControl::SetClock(MillisecondClock clock) {
     std::lock_guard lk(m_queueLock);

@@ -88,16 +88,21 @@ public:
 
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFF;
-    // A queued datagram in the packet pool. A freed slot keeps its buffer, so that a queue in steady use
-    // allocates nothing per datagram.
+    // Queries and rcon commands of the cycle fit in the slot itself; a longer datagram spills into the
+    // slot's own buffer, which a freed slot keeps. A queue in steady use allocates nothing per datagram.
+    static constexpr size_t kInlineBytes = 64;  // a slot of two cache lines
+    // A queued datagram in the packet pool.
     struct Packet {
-        std::vector<std::uint8_t> data;
         CUdpSocket* socket = nullptr;  // none once cancelled
         std::int64_t queuedAt = 0;     // milliseconds of the queue's clock
-        std::uint32_t purpose = 0;     // of an automatic command; a poll's unit
-        std::uint32_t next = kNone;    // the next in its list (the actions, a lane, or the free slots)
-        std::uint32_t prev = kNone;    // the previous in its lane
+        std::uint32_t length = 0;
+        std::uint32_t purpose = 0;   // of an automatic command; a poll's unit
+        std::uint32_t next = kNone;  // the next in its list (the actions, a lane, or the free slots)
+        std::uint32_t prev = kNone;  // the previous in its lane
         CPacketKind kind = CPacketKind::Action;
+        std::uint8_t inlineBytes[kInlineBytes];
+        std::vector<std::uint8_t> spill;
+        const std::uint8_t* Data() const { return length <= kInlineBytes ? inlineBytes : spill.data(); }
     };
     // The polls, handshakes and automatic commands of one socket, oldest first. A lane stays assigned to
     // its socket while the socket lives (until CancelSocket); it takes part in the turns while it holds
@@ -112,7 +117,8 @@ private:
         bool inTurn = false;
     };
     void WorkerLoop();
-    static std::int64_t WireCost(const Packet& p) { return static_cast<std::int64_t>(p.data.size()) + kOverhead; }
+    std::int64_t NowMilliseconds() const;  // with the queue lock held
+    static std::int64_t WireCost(const Packet& p) { return static_cast<std::int64_t>(p.length) + kOverhead; }
     // With the queue lock held.
     std::uint32_t NewSlot(const std::uint8_t* data, size_t length, CUdpSocket* socket, CPacketKind kind,
                           std::uint32_t purpose, std::int64_t now);
@@ -123,7 +129,8 @@ private:
     void ForgetLane(CUdpSocket* socket);
     void Append(std::uint32_t lane, std::uint32_t slot);
     void Unlink(std::uint32_t lane, std::uint32_t slot);  // and frees the slot
-    void Rank(std::uint32_t lane, bool in);
+    // Moves the lane to the bucket of its new number of droppable packets.
+    void Rerank(std::uint32_t lane, std::uint32_t droppable);
     void TurnRemove(std::uint32_t lane);
     void TurnAppend(std::uint32_t lane);
     void GiveWay();
@@ -145,7 +152,7 @@ private:
     std::vector<std::pair<CUdpSocket*, std::uint32_t>> m_laneTable;
     size_t m_laneTableUsed = 0;
     std::int64_t m_pollBytes = 0;  // wire cost of what waits in the lanes
-    MillisecondClock m_clock;
+    MillisecondClock m_clock;  // none: the coarse monotonic clock
     std::atomic<std::int32_t> m_windowBudget{0};
 
     std::mutex m_stopLock;

@@ -8,7 +8,7 @@
 
 namespace orv {
 
-class CUdpSocket {
+class alignas(64) CUdpSocket {
 public:
     CUdpSocket() = default;
     ~CUdpSocket();

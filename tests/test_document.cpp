@@ -26,7 +26,7 @@ public:
         for (auto& o : objects)
             if (!linked && !relayed.empty() && o->Matches(relayed)) linked = o.get();
     }
-    void SendRcon(const std::string& command) override { rcon.push_back(command); }
+    void SendRcon(std::string_view command) override { rcon.emplace_back(command); }
     void OnObjectDeleted(CCommonObject* deleted) override {
         deletedSeen.push_back(deleted);
         if (linked == deleted) linked = nullptr;

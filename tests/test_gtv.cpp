@@ -18,8 +18,8 @@ using namespace test;
 class ProbeGTV : public CGTV {
 public:
     using CGTV::CGTV;
-    void SendRcon(const std::string& command) override {
-        sent += "[" + command + "@" + std::to_string(state) + "]";
+    void SendRcon(std::string_view command) override {
+        sent += "[" + std::string(command) + "@" + std::to_string(state) + "]";
         CGTV::SendRcon(command);
     }
     std::string sent;

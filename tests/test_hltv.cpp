@@ -20,8 +20,8 @@ using namespace test;
 class ProbeHLTV : public CHLTV {
 public:
     using CHLTV::CHLTV;
-    void SendRcon(const std::string& command) override {
-        sent.push_back(command);
+    void SendRcon(std::string_view command) override {
+        sent.emplace_back(command);
         CHLTV::SendRcon(command);
     }
     std::vector<std::string> sent;

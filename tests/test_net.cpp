@@ -100,6 +100,33 @@ TEST(OutputQueue, TheWorkerSendsEveryQueuedDatagramInOrder) {
     EXPECT_EQ(link.Firsts(20), "abcdefghijklmnopqrst");
 }
 
+// A queued datagram is kept in its slot up to 64 bytes and beside it beyond: both leave byte for byte, an
+// identical poll is merged whatever its length, one that differs in its last byte is not, and a slot that
+// held a long datagram carries a short one exactly.
+TEST(OutputQueue, DatagramsLeaveByteForByteAcrossTheSlotsInlineSize) {
+    Link link;
+    COutputSocketControl q;
+    q.SetLimit(1000000);
+    const std::string a(64, 'a'), b(65, 'b'), c = std::string(64, 'b') + 'c', d(300, 'd'), e("e\0\xFF", 3);
+    const auto queue = [&](const std::string& s, CPacketKind kind) {
+        q.Queue(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), &link.socket, kind);
+    };
+    for (const std::string* s : {&a, &b, &c, &b}) queue(*s, CPacketKind::Poll);
+    queue(d, CPacketKind::Action);
+    EXPECT_EQ(std::tuple(q.Count(), q.PollsMerged()), std::tuple(4, 1u));
+    EXPECT_EQ(q.RunWindow(), 4);
+    for (const std::string* s : {&d, &a, &b, &c}) {
+        const auto got = link.peer.Receive(2s);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->bytes, *s);
+    }
+    queue(e, CPacketKind::Poll);
+    EXPECT_EQ(q.RunWindow(), 1);
+    const auto got = link.peer.Receive(2s);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->bytes, e);
+}
+
 // Sockets created and destroyed while the worker sends: after CancelSocket returns, no send may touch
 // the socket (run under ThreadSanitizer and AddressSanitizer).
 TEST(OutputQueueStress, SocketsDestroyedWhileTheWorkerSends) {

@@ -31,11 +31,15 @@ const char* DialectName(CHLDialect dialect) {
     return dialect == CHLDialect::A2S ? "a2s" : "classic";
 }
 
-std::string A2SInfoQuery(std::optional<std::uint32_t> challenge) {
-    std::string out = Head('T');
-    out += "Source Engine Query";
+void A2SInfoQueryInto(std::string& out, std::optional<std::uint32_t> challenge) {
+    out.assign("\xFF\xFF\xFF\xFFTSource Engine Query", 24);
     out.push_back('\0');
     if (challenge) PutU32(out, *challenge);
+}
+
+std::string A2SInfoQuery(std::optional<std::uint32_t> challenge) {
+    std::string out;
+    A2SInfoQueryInto(out, challenge);
     return out;
 }
 

@@ -26,6 +26,8 @@ enum : std::uint8_t {
 
 // FF FF FF FF 'T' "Source Engine Query" 00, then the challenge's four bytes when one is known.
 std::string A2SInfoQuery(std::optional<std::uint32_t> challenge);
+// The same into a buffer the caller reuses.
+void A2SInfoQueryInto(std::string& out, std::optional<std::uint32_t> challenge);
 // FF FF FF FF 'U' and the challenge's four bytes; FF FF FF FF asks for a challenge.
 std::string A2SPlayerQuery(std::optional<std::uint32_t> challenge);
 

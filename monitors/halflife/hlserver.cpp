@@ -1,6 +1,7 @@
 #include "monitors/halflife/hlserver.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 
 #include "base/archive.h"
@@ -18,6 +19,10 @@ constexpr std::string_view kStatusPlayersLine = "players :";
 CHLServer::CHLServer(CPlatform& platform) : CCommonObject(platform) {
     icon = kIconHalfLife;
     pollPhase = 0;
+    tagDetector.minShare = 25;
+    tagDetector.maxShare = 100;
+    tagDetector.minMembers = 3;
+    tagDetector.minPlayers = 5;
 }
 
 CHLServer::~CHLServer() = default;
@@ -64,15 +69,13 @@ void CHLServer::RepeatChallengeRequest() {
 }
 
 void CHLServer::DetectTeamTags() {
-    const std::vector<std::string> names(playerNames.begin(), playerNames.begin() + playerNameCount);
-    tagDetector.minShare = 25;
-    tagDetector.maxShare = 100;
-    tagDetector.minMembers = 3;
-    tagDetector.minPlayers = 5;
-    {
+    // Only this thread writes the tags: reading whether there are any needs no lock.
+    if (!teamTags.empty()) {
         std::lock_guard guard(tagsLock);
         teamTags.clear();
     }
+    if (playerNameCount < tagDetector.minPlayers) return;  // too few to tell teams apart
+    const std::vector<std::string> names(playerNames.begin(), playerNames.begin() + playerNameCount);
     tagDetector.Run(names, tagsLock, teamTags);
 }
 
@@ -83,23 +86,27 @@ std::string CHLServer::TeamTags() const {
 
 // ---- commands ------------------------------------------------------------------------------------
 
-std::string CHLServer::RconText(const std::string& command) const {
-    std::string text = "rcon ";
-    text += std::to_string(challenge);  // unsigned decimal, as "%lu" writes it
-    text += " \"";
-    text += rconPassword;
-    text += "\" ";
-    text += command;
+std::array<std::string_view, 6> CHLServer::RconPieces(std::string_view command, std::array<char, 16>& digits) const {
+    const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), challenge).ptr;  // as "%lu"
+    return {"rcon ", std::string_view(digits.data(), static_cast<size_t>(end - digits.data())), " \"", rconPassword,
+            "\" ", command};
+}
+
+std::string CHLServer::RconText(std::string_view command) const {
+    std::array<char, 16> digits;
+    std::string text;
+    for (std::string_view piece : RconPieces(command, digits)) text += piece;
     return text;
 }
 
-void CHLServer::SendRcon(const std::string& command) {
+void CHLServer::SendRcon(std::string_view command) {
     if (rconPassword.empty()) return;
     if (m_tcp && m_tcp->TakesCommands()) {
-        m_tcp->Command(command, InQueryScope());
+        m_tcp->Command(std::string(command), InQueryScope());
         return;
     }
-    SendOutOfBand(RconText(command));
+    std::array<char, 16> digits;
+    SendOutOfBandParts(RconPieces(command, digits));  // framed in place: three of these per server and cycle
 }
 
 std::int64_t CHLServer::CycleBytes() const {

@@ -4,6 +4,7 @@
 // choice and the print-line rules are protected virtuals so a proxy can reuse or replace each one.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -47,7 +48,7 @@ public:
     void SetState(std::int32_t value) override;
     bool IsGameServer() const override { return true; }
     // "rcon <challenge> \"<rcon password>\" <command>"; nothing while the rcon password is empty.
-    void SendRcon(const std::string& command) override;
+    void SendRcon(std::string_view command) override;
     // details, players and, with an rcon password, the three rcon queries of phase 3.
     std::int64_t CycleBytes() const override;
     // "say Kicking <name>", then "kick \"<name>\"". A name that cannot be pasted into a command
@@ -85,6 +86,12 @@ public:
     std::int32_t TeamAScore() const;
     std::int32_t TeamBScore() const;
 
+private:
+    // Read by every tick: next to what the base reads.
+    CA2SSession m_a2s;
+    std::unique_ptr<CHLRconTcp> m_tcp;
+
+public:
     // Own fields, in declaration order.
     std::int32_t matchRunning = 0;
     CTeamTagDetector tagDetector{2, 12};
@@ -149,7 +156,9 @@ protected:
     virtual std::uint32_t IconForGameDirectory(const std::string& directory) const;
 
     // "rcon <challenge> \"<rcon password>\" <command>".
-    std::string RconText(const std::string& command) const;
+    std::string RconText(std::string_view command) const;
+    // The same in pieces; digits holds the challenge's decimal text.
+    std::array<std::string_view, 6> RconPieces(std::string_view command, std::array<char, 16>& digits) const;
     // Pieces the handlers are made of.
     // State 2 when in 1 (with its challenge request), then last answer time := now.
     void Answered();
@@ -181,9 +190,6 @@ private:
     static constexpr std::uint32_t kDialectProbes = 1;
     void SendA2SInfo(std::uint32_t unit = 0);
     void SendA2SPlayers();
-
-    CA2SSession m_a2s;
-    std::unique_ptr<CHLRconTcp> m_tcp;
 };
 
 }  // namespace orv

@@ -45,7 +45,9 @@ void CHLServer::PollPlayers() {
 void CHLServer::SendA2SInfo(std::uint32_t unit) {
     m_a2s.awaiting = Query::Info;
     m_a2s.infoOutstanding = true;
-    QueueDatagram(A2SInfoQuery(m_a2s.challenge), CPacketKind::Poll, unit);  // a query of the cycle
+    thread_local std::string query;  // reused: a query of every cycle
+    A2SInfoQueryInto(query, m_a2s.challenge);
+    QueueDatagram(query, CPacketKind::Poll, unit);
 }
 
 void CHLServer::SendA2SPlayers() {

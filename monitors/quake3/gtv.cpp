@@ -85,7 +85,7 @@ void CGTV::SetState(std::int32_t value) {
     state = value;
 }
 
-void CGTV::SendRcon(const std::string& command) {
+void CGTV::SendRcon(std::string_view command) {
     if (rconPassword.empty()) return;
     SendOutOfBand(Q3RconText(rconPassword, command));
 }

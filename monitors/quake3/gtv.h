@@ -98,7 +98,7 @@ public:
     // The selected room's players (none without a selected room).
     std::int32_t GetPlayerNameCount() const override;
     const std::array<std::string, kMaxPlayerNames>* GetPlayerNames() const override;
-    void SendRcon(const std::string& command) override;
+    void SendRcon(std::string_view command) override;
     // Selects the room whose band holds the point (none when no band does); the expand box folds
     // and unfolds the list.
     void OnClick(int x, int y) override;

@@ -30,7 +30,7 @@ void CQ3Server::Tick() {
     pollPhase = (pollPhase + 1) % kPollCycle;
 }
 
-void CQ3Server::SendRcon(const std::string& command) {
+void CQ3Server::SendRcon(std::string_view command) {
     if (rconPassword.empty()) return;
     SendOutOfBand(Q3RconText(rconPassword, command));
 }

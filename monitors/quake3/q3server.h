@@ -38,7 +38,7 @@ public:
     // getstatus, getinfo and, with an rcon password, the two rcon queries.
     std::int64_t CycleBytes() const override;
     // rcon "<rcon password>" <command>; nothing while the rcon password is empty.
-    void SendRcon(const std::string& command) override;
+    void SendRcon(std::string_view command) override;
     // rcon kick "<name>".
     // kick "<name>"; a name that cannot be pasted into a command (SafeInCommand): nothing sent, and a
     // console line that says why.
