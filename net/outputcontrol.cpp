@@ -130,7 +130,7 @@ std::uint32_t COutputSocketControl::NewSlot(const std::uint8_t* data, size_t len
 bool COutputSocketControl::SameUnit(std::uint32_t a, std::uint32_t b) const {
     const Packet& p = m_packets[a];
     const Packet& q = m_packets[b];
-    return p.kind == CPacketKind::Poll && q.kind == CPacketKind::Poll && p.purpose != 0 && p.purpose == q.purpose &&
+    return p.purpose != 0 && p.kind == CPacketKind::Poll && q.purpose == p.purpose && q.kind == CPacketKind::Poll &&
            p.queuedAt == q.queuedAt;
 }
 
@@ -268,7 +268,8 @@ void COutputSocketControl::Append(std::uint32_t lane, std::uint32_t slot) {
     ++m_laneWaiting;
     m_pollBytes += WireCost(p);
     // A unit counts once: the socket that gives way is the one with the most queries waiting.
-    if (p.kind != CPacketKind::Handshake && !(p.prev != kNone && SameUnit(p.prev, slot))) {
+    // (A packet without a purpose is in no unit: its neighbours are not even looked at.)
+    if (p.kind != CPacketKind::Handshake && !(p.purpose != 0 && p.prev != kNone && SameUnit(p.prev, slot))) {
         Rerank(lane, l.droppable + 1);
     }
     if (!l.inTurn) TurnAppend(lane);
@@ -278,8 +279,9 @@ void COutputSocketControl::Unlink(std::uint32_t lane, std::uint32_t slot) {
     Lane& l = m_lanes[lane];
     Packet& p = m_packets[slot];
     // The first of a unit hands its count on to the next one of the unit.
-    const bool counted = p.kind != CPacketKind::Handshake && !(p.prev != kNone && SameUnit(p.prev, slot)) &&
-                         !(p.next != kNone && SameUnit(slot, p.next));
+    const bool counted = p.kind != CPacketKind::Handshake &&
+                         !(p.purpose != 0 && ((p.prev != kNone && SameUnit(p.prev, slot)) ||
+                                              (p.next != kNone && SameUnit(slot, p.next))));
     if (p.prev != kNone) m_packets[p.prev].next = p.next;
     else l.head = p.next;
     if (p.next != kNone) m_packets[p.next].prev = p.prev;
