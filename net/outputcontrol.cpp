@@ -314,7 +314,7 @@ void COutputSocketControl::GiveWay() {
         const std::uint32_t next = m_packets[slot].next;
         const bool more = next != kNone && SameUnit(slot, next);
         Unlink(lane, slot);
-        ++m_pollsDropped;
+        CountUnderLock(m_pollsDropped);
         if (!more) break;
         slot = next;
     }
@@ -327,7 +327,7 @@ void COutputSocketControl::DropStalePolls(std::int64_t now) {
             const std::uint32_t next = m_packets[slot].next;
             if (now - m_packets[slot].queuedAt > kPollLifetimeMilliseconds) {
                 Unlink(lane, slot);
-                ++m_pollsDropped;
+                CountUnderLock(m_pollsDropped);
             }
             slot = next;
         }
@@ -356,11 +356,11 @@ void COutputSocketControl::Queue(const std::uint8_t* data, size_t length, CUdpSo
         if (kind == CPacketKind::Automatic) {
             if (waiting.kind != CPacketKind::Automatic || waiting.purpose != purpose) continue;
             Unlink(lane, slot);  // the newer command takes its place, at the tail
-            ++m_pollsMerged;
+            CountUnderLock(m_pollsMerged);
             break;
         }
         if (waiting.length == length && (length == 0 || std::memcmp(waiting.Data(), data, length) == 0)) {
-            ++m_pollsMerged;
+            CountUnderLock(m_pollsMerged);
             return;
         }
     }
