@@ -1,7 +1,6 @@
 // Figures for the main-thread hot paths: queueing one datagram, one monitoring tick over large layouts, and
 // the metrics snapshot the tick builds when the endpoint is on.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <string>
 #include <vector>
@@ -82,13 +81,6 @@ void BM_QueuePollUnderOverload(benchmark::State& state) {
 }
 BENCHMARK(BM_QueuePollUnderOverload);
 
-void RaiseDescriptorLimit() {
-    rlimit lim{};
-    getrlimit(RLIMIT_NOFILE, &lim);
-    lim.rlim_cur = lim.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &lim);
-}
-
 // Times the document's tick; what it queued is dropped outside the timing.
 void MeasureTicks(benchmark::State& state, COrvaneDoc& doc, int count) {
     for (auto _ : state) {
@@ -103,7 +95,7 @@ void MeasureTicks(benchmark::State& state, COrvaneDoc& doc, int count) {
 // Half-Life servers with rcon passwords, as a large event would have them: every tick queues details
 // (with A2S_INFO while no answer told the dialect), players or the three rcon commands for a sixth of them.
 void BM_TickOverHalfLifeServers(benchmark::State& state) {
-    RaiseDescriptorLimit();
+    CUdpSocket::RaiseDescriptorLimit();
     BenchPlatform bp;
     COrvaneDoc doc(bp.platform);
     doc.New();
@@ -125,7 +117,7 @@ void BM_TickOverHalfLifeServers(benchmark::State& state) {
 BENCHMARK(BM_TickOverHalfLifeServers)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 void BM_TickOverObjects(benchmark::State& state) {
-    RaiseDescriptorLimit();
+    CUdpSocket::RaiseDescriptorLimit();
     BenchPlatform bp;
     COrvaneDoc doc(bp.platform);
     doc.New();

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "base/archive.h"
+#include "base/strutil.h"
 #include "document/document.h"
 
 namespace orv {
@@ -97,12 +98,7 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
     }
 
     // The file is whole: replace the layout.
-    LayoutDeleting();
-    selectedObject = nullptr;
-    selectedZone = nullptr;
-    objects.Clear();
-    groups.Clear();
-    zones.Clear();
+    DeleteContents();
     zones = std::move(newZones);
     groups = std::move(newGroups);
     objects = std::move(newObjects);
@@ -130,12 +126,17 @@ bool COrvaneDoc::LoadFromBytes(std::span<const std::uint8_t> bytes, std::string*
     for (auto& g : groups)
         for (auto& o : objects)
             if (o->groupId == g->id) o->group = g.get();
+    // The first object without a group is named; a damaged file with many more gives one box, not one each.
+    size_t groupless = 0;
     for (auto& o : objects) {
         o->output = &output;
         o->sound = &sound;
         o->CreateSocket();
-        if (!o->group) m_platform.prompter.Message("Omg, cannot restore the correct group for " + o->AddressString());
+        if (!o->group && groupless++ == 0)
+            m_platform.prompter.Message("Omg, cannot restore the correct group for " + o->AddressString());
     }
+    if (groupless > 1)
+        m_platform.prompter.Message(Format("%zu more objects have no group either.", groupless - 1));
     SetModifiedFlag(false);
     UpdateAllViews(kHintLayoutChanged);
     return true;

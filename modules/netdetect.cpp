@@ -140,7 +140,8 @@ CGroup* CModuleNetworkDetect::ChooseGroup(IModuleHost& host, const CCommonObject
 }
 
 int CModuleNetworkDetect::DetectionPass(IModuleHost& host) {
-    if (!targetZone) return 0;
+    // Past the cap (and once it was told) a pass has nothing to add: the chain lists are not even read.
+    if (!targetZone || detectedCount > kMaxDetected) return 0;
     int added = 0;
     // Objects are added to the list while it is walked: walk it by position, the new ones included
     // (they have not answered yet, so they are passed over).

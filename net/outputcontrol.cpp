@@ -139,17 +139,19 @@ void COutputSocketControl::FreeSlot(std::uint32_t slot) {
     m_freeSlot = slot;
 }
 
+// Where a socket's entry would be in the lane table of size mask + 1 (a power of two).
+size_t COutputSocketControl::LaneHome(const CUdpSocket* socket, size_t mask) {
+    const auto v = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(socket));
+    return static_cast<size_t>((v * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+}
+
 std::uint32_t COutputSocketControl::LaneOf(CUdpSocket* socket, bool create) {
-    const auto hash = [](CUdpSocket* s, size_t mask) {
-        auto v = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(s));
-        return static_cast<size_t>((v * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-    };
     // The socket remembers its lane in this queue; the table stays the authority.
     const CUdpSocket::QueueLane cached = socket->queueLane;
     if (cached.queue == this && cached.lane < m_lanes.size() && m_lanes[cached.lane].socket == socket) return cached.lane;
     if (!m_laneTable.empty()) {
         const size_t mask = m_laneTable.size() - 1;
-        for (size_t i = hash(socket, mask);; i = (i + 1) & mask) {
+        for (size_t i = LaneHome(socket, mask);; i = (i + 1) & mask) {
             if (m_laneTable[i].first == socket) {
                 socket->queueLane = {this, m_laneTable[i].second};
                 return m_laneTable[i].second;
@@ -164,7 +166,7 @@ std::uint32_t COutputSocketControl::LaneOf(CUdpSocket* socket, bool create) {
         const size_t mask = m_laneTable.size() - 1;
         for (const auto& e : old) {
             if (!e.first) continue;
-            size_t i = hash(e.first, mask);
+            size_t i = LaneHome(e.first, mask);
             while (m_laneTable[i].first) i = (i + 1) & mask;
             m_laneTable[i] = e;
         }
@@ -180,7 +182,7 @@ std::uint32_t COutputSocketControl::LaneOf(CUdpSocket* socket, bool create) {
     }
     m_lanes[lane].socket = socket;
     const size_t mask = m_laneTable.size() - 1;
-    size_t i = hash(socket, mask);
+    size_t i = LaneHome(socket, mask);
     while (m_laneTable[i].first) i = (i + 1) & mask;
     m_laneTable[i] = {socket, lane};
     ++m_laneTableUsed;
@@ -191,11 +193,7 @@ std::uint32_t COutputSocketControl::LaneOf(CUdpSocket* socket, bool create) {
 void COutputSocketControl::ForgetLane(CUdpSocket* socket) {
     if (m_laneTable.empty()) return;
     const size_t mask = m_laneTable.size() - 1;
-    const auto home = [&](CUdpSocket* s) {
-        auto v = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(s));
-        return static_cast<size_t>((v * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-    };
-    size_t i = home(socket);
+    size_t i = LaneHome(socket, mask);
     while (m_laneTable[i].first != socket) {
         if (!m_laneTable[i].first) return;
         i = (i + 1) & mask;
@@ -208,7 +206,7 @@ void COutputSocketControl::ForgetLane(CUdpSocket* socket) {
     m_laneTable[i] = {nullptr, kNone};
     --m_laneTableUsed;
     for (size_t j = (i + 1) & mask; m_laneTable[j].first; j = (j + 1) & mask) {
-        const size_t h = home(m_laneTable[j].first);
+        const size_t h = LaneHome(m_laneTable[j].first, mask);
         // The entry at j may move to the hole at i when its home is not in (i, j].
         if (((j - h) & mask) >= ((j - i) & mask)) {
             m_laneTable[i] = m_laneTable[j];
@@ -264,7 +262,6 @@ void COutputSocketControl::Append(std::uint32_t lane, std::uint32_t slot) {
     if (l.tail != kNone) m_packets[l.tail].next = slot;
     else l.head = slot;
     l.tail = slot;
-    ++l.waiting;
     ++m_laneWaiting;
     m_pollBytes += WireCost(p);
     // A unit counts once: the socket that gives way is the one with the most queries waiting.
@@ -286,7 +283,6 @@ void COutputSocketControl::Unlink(std::uint32_t lane, std::uint32_t slot) {
     else l.head = p.next;
     if (p.next != kNone) m_packets[p.next].prev = p.prev;
     else l.tail = p.prev;
-    --l.waiting;
     --m_laneWaiting;
     m_pollBytes -= WireCost(p);
     if (counted && l.droppable > 0) {
@@ -384,7 +380,7 @@ void COutputSocketControl::Clear() {
         Lane& l = m_lanes[lane];
         const std::uint32_t next = l.turnNext;
         l.head = l.tail = kNone;
-        l.waiting = l.droppable = 0;
+        l.droppable = 0;
         l.inTurn = false;
         l.turnPrev = l.turnNext = l.rankPrev = l.rankNext = kNone;
         lane = next;

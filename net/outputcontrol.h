@@ -110,7 +110,6 @@ private:
     struct Lane {
         CUdpSocket* socket = nullptr;
         std::uint32_t head = kNone, tail = kNone;
-        std::uint32_t waiting = 0;    // packets
         std::uint32_t droppable = 0;  // packets that may give way (every kind but handshakes), a unit once
         std::uint32_t turnPrev = kNone, turnNext = kNone;  // the lanes taking turns
         std::uint32_t rankPrev = kNone, rankNext = kNone;  // the lanes with as many droppable packets
@@ -130,6 +129,7 @@ private:
     void FreeSlot(std::uint32_t slot);
     // Two packets, a before b in one lane, that belong to one unit of polls.
     bool SameUnit(std::uint32_t a, std::uint32_t b) const;
+    static size_t LaneHome(const CUdpSocket* socket, size_t mask);
     std::uint32_t LaneOf(CUdpSocket* socket, bool create);
     void ForgetLane(CUdpSocket* socket);
     void Append(std::uint32_t lane, std::uint32_t slot);

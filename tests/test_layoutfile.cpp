@@ -5,6 +5,7 @@
 
 #include "base/archive.h"
 #include "monitor_fixture.h"
+#include "monitors/halflife/hlserver.h"
 
 namespace orv {
 namespace {
@@ -146,6 +147,21 @@ TEST_F(FileTest, OddFilesLoadMendedOrAreRefused) {
 }
 
 // Beyond the loader's bounds: refused by their size or object count before anything in them is read.
+// However many objects a damaged file leaves without a group, the load shows two message boxes.
+TEST_F(FileTest, ManyObjectsWithoutAGroupAreReportedInTwoMessages) {
+    for (int port : {27015, 27016, 27017}) {
+        auto o = std::make_unique<CHLServer>(tp.platform);
+        o->host = "127.0.0.1";
+        o->port = static_cast<std::uint32_t>(port);
+        ASSERT_NE(doc.AddObject(std::move(o), nullptr), nullptr);
+    }
+    const std::string bytes = doc.SaveToBytes();
+    tp.prompter.messages.clear();
+    ASSERT_TRUE(doc.LoadFromBytes(Bytes(bytes)));
+    EXPECT_EQ(tp.prompter.messages, (std::vector<std::string>{"Omg, cannot restore the correct group for 127.0.0.1:27015",
+                                                              "2 more objects have no group either."}));
+}
+
 TEST_F(FileTest, FilesBeyondTheBoundsAreRefused) {
     const std::string many = std::string("\0\0\0\0\xFF\xFF\x01\x00\x01\x00", 10) + std::string(65537, '\0');
     const std::string huge(COrvaneDoc::kMaxLayoutBytes + 1, '\0');

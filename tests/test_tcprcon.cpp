@@ -124,6 +124,12 @@ TEST_F(TcpRcon, ControlOverTcpStatusKickByIdAndAReconnection) {
     ASSERT_TRUE(Tick([&] { return o->state == 3; }, 3000ms));
     EXPECT_EQ(std::tuple(peer.TcpRcon()->Connections(), peer.TcpRcon()->Passwords()),
               std::tuple(2, std::vector<std::string>{"secret", "secret"}));
+
+    // A command beyond what may wait unwritten ends the connection at its first packet: state 2, the
+    // reason on the console, nothing more sent on the closed connection.
+    o->SendRcon(std::string(CTcpSession::kMaxPending + 1, 'x'));
+    ASSERT_TRUE(Pump([&] { return o->state == 2; }));
+    EXPECT_TRUE(Has(Console(*o), "Orvane : rcon connection ended (the server reads nothing of what is sent)"));
 }
 
 TEST_F(TcpRcon, ARefusedPasswordIsSentOnceInTwoMinutes) {

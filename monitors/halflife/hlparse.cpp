@@ -100,8 +100,9 @@ std::optional<HLStatusPlayer> ParseStatusPlayerLine(std::string_view line) {
     if (id == 0 || id == std::string_view::npos) return std::nullopt;
     rest.remove_prefix(id);
     HLStatusPlayer player{std::string(line.substr(open + 1, close - open - 1)), 0};
-    const size_t end = rest.find_first_not_of("0123456789");
-    if (end == 0 || !ScanInt(rest.substr(0, end), player.userId) || player.userId < 0) return std::nullopt;
+    const size_t end = std::min(rest.find_first_not_of("0123456789"), rest.size());
+    // User ids are small: a longer run of digits is no id (and would wrap into another player's).
+    if (end == 0 || end > 9 || !ScanInt(rest.substr(0, end), player.userId)) return std::nullopt;
     return player;
 }
 

@@ -121,10 +121,13 @@ void CHLRconTcp::SendCommand(const std::string& command) {
     f.id = m_nextId++;
     f.markerId = m_nextId++;
     f.sent = m_platform.clock.Now();
+    const std::int32_t markerId = f.markerId;
     m_inFlight.push_back(std::move(f));
     SendPacket(m_inFlight.back().id, rconpacket::kExec, command);
+    // A send that ended the connection has already completed what was in flight (OnClosed).
+    if (m_session.GetState() != CTcpSession::State::Open) return;
     // The server answers this empty response packet only after the whole output: its echo ends it.
-    SendPacket(m_inFlight.back().markerId, rconpacket::kResponse, "");
+    SendPacket(markerId, rconpacket::kResponse, "");
 }
 
 void CHLRconTcp::SendPacket(std::int32_t id, std::int32_t type, const std::string& body) {
@@ -162,7 +165,8 @@ void CHLRconTcp::OnPacket(const RconPacket& packet) {
         m_owner.authenticated();
         std::deque<Held> held;
         held.swap(m_held);
-        for (const Held& h : held) SendCommand(h.command);
+        // Should a send end the connection, the rest is held again for the next one.
+        for (const Held& h : held) Command(h.command, h.query);
         return;
     }
     if (packet.type != rconpacket::kResponse) return;

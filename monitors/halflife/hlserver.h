@@ -112,7 +112,7 @@ public:
     bool oldPasswordInFlight = false;
     // The players of the last rcon status answer with their user ids (cleared by its "players :" line).
     std::vector<HLStatusPlayer> statusPlayers;
-    static constexpr size_t kMaxStatusPlayers = 64;
+    static constexpr size_t kMaxStatusPlayers = HLModernStatus::kMaxPlayers;
     static constexpr Time kChallengeRetrySeconds = 6;
 
     // The queries this object speaks, decided by the first answer that tells (hlserver_a2s.cpp).
@@ -126,7 +126,6 @@ public:
     // connection, "udp" otherwise (the datagram rcon, also while the choice is being made).
     const char* RconTransport() const;
     const CHLRconTcp* TcpRcon() const { return m_tcp.get(); }
-    // The user ids of the last present-day "status" output, for kicks by id.
 
 protected:
     // The info and players phases: the classic query, the A2S one, or (undecided) details and A2S_INFO.

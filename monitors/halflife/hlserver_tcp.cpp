@@ -74,7 +74,7 @@ void CHLServer::ApplyModernStatus(const HLModernStatus& status) {
     // Held to what the info reply can carry, so both sources fill the same gauges alike.
     if (status.maxPlayers) maxPlayers = std::min(*status.maxPlayers, 255);
     if (status.bots) bots = std::min(*status.bots, 255);
-    if (status.humans && status.bots) infoPlayers = std::min(*status.humans + bots, 255);
+    if (status.humans && status.bots) infoPlayers = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{*status.humans} + bots, 255));
 }
 
 }  // namespace orv

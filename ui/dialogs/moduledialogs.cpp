@@ -156,7 +156,7 @@ void CPreferencesDialog::UpdateWarning() {
     const long long kbps = limit->text().trimmed().toLongLong(&ok);
     const long long neededKbps = (m_neededRate + 1023) / 1024;
     warning->setText(
-        ok && kbps * 1024 < m_neededRate
+        ok && kbps < neededKbps  // kbps * 1024 below the need, without overflowing on a long entry
             ? QStringLiteral("This layout needs %1 kbps: below that, servers are polled less often.").arg(neededKbps)
             : QString());
 }
