@@ -3,18 +3,17 @@
 # both Release builds of bench_core, run in interleaved rounds so that a shared machine's load falls on
 # both alike. Prints the least, first-quartile and median CPU time per tick of each.
 #   scripts/tick-compare.sh [COMMIT] [ROUNDS]     (defaults: ccf671f, the tick before the fair queue; 8)
-# Needs what scripts/deps.sh installs with --bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/deps.sh --test
 base=${1:-ccf671f}
 rounds=${2:-8}
 filter=${TICK_FILTER:-BM_TickOver.*/10000}
-here=build/tick-compare/here
+here=build/bench  # the tree scripts/bench.sh builds
 there=build/tick-compare/$base
 
-build() {  # source dir, build dir
-    cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_GUI=OFF -DORVANE_TESTS=OFF \
-        -DORVANE_BENCH=ON >/dev/null
+build() {  # source dir, build dir: configured as scripts/bench.sh configures
+    cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_GUI=OFF -DORVANE_TESTS=OFF >/dev/null
     cmake --build "$2" --target bench_core >/dev/null
 }
 
